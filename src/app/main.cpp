@@ -1,0 +1,60 @@
+#include "app/buildinfo.h"
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "buildstamp.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("hql3318"));
+    QApplication::setApplicationVersion(QStringLiteral(HQL_VERSION));
+    BuildInfo::set(HQL_BUILD_DATE, HQL_BUILD_TIME);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Evaluation application for the HQL3318 half-bridge pre-driver"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the main window to <file> and quit."),
+                                        QStringLiteral("file"));
+    parser.addOption(screenshot);
+    parser.process(application);
+
+    QFont font = QApplication::font();
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QFile styleSheet(QStringLiteral(":/stylesheet/stylesheet"));
+    if (styleSheet.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = styleSheet.readAll();
+        const int nul = bytes.indexOf('\0');
+        if (nul >= 0)
+            bytes.truncate(nul);
+        application.setStyleSheet(QString::fromLatin1(bytes));
+        styleSheet.close();
+    }
+
+    MainApp *app = MainApp::instance();
+    if (!app->initialise())
+        return 0;
+    app->startMainWindow();
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        // Let the window lay itself out and paint once before it is grabbed.
+        QTimer::singleShot(300, app, [app, file] {
+            const bool saved = app->mainWindow()->grab().save(file);
+            if (!saved)
+                qCritical("Cannot write the screenshot to %s", qPrintable(file));
+            QCoreApplication::exit(saved ? 0 : 1);
+        });
+    }
+    const int code = QApplication::exec();
+    app->shutdown();
+    return code;
+}

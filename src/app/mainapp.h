@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+
+class Applet;
+class DialogProgressBar;
+class MainWindow;
+class Settings;
+
+// The one application object: owns the main window and the registry of
+// device applets, runs start-up and shutdown, and handles connecting.
+class MainApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum FindMode { ByObjectName = 0, ByShortcutKey = 1 };
+
+    using AppletFactory = std::function<QList<Applet *>()>;
+
+    static MainApp *instance();
+    // Releases the instance; for programs (tests) that build more than one.
+    static void destroyInstance();
+
+    // Replaces the device applets made during initialise (tests use their own).
+    void setAppletFactory(AppletFactory factory);
+
+    bool initialise();
+    void startMainWindow();
+    void shutdown();
+
+    bool connectToBoard(const QString &port);
+    void disconnectFromBoard();
+    void refreshPortList();
+    bool isBoardConnected() const;
+    void setBaudRate(unsigned baudRate);
+
+    Applet *findApplet(const QVariant &key, int mode) const;
+    void enableApplets();
+    void disableApplets();
+    void setCommunicationLogging(bool on);
+    void openFirmwareWindow();
+    void showAbout();
+
+    QVariant settingValue(const QString &key) const;
+    void setSettingValue(const QString &key, const QVariant &value);
+    Settings &settings() const;
+
+    MainWindow *mainWindow() const { return m_mainWindow; }
+    DialogProgressBar *progressDialog() const { return m_progressDialog; }
+    const QList<Applet *> &applets() const { return appletList; }
+
+    static QString aboutText();
+
+signals:
+    void signal_log(int level, const QString &text);
+
+public slots:
+    void slot_connected();
+    void slot_disconnected();
+
+private:
+    MainApp();
+    ~MainApp() override;
+
+    static QList<Applet *> createDeviceApplets();
+
+    QList<Applet *> appletList;
+    MainWindow *m_mainWindow = nullptr;
+    DialogProgressBar *m_progressDialog = nullptr;
+    mutable std::unique_ptr<Settings> m_settings;
+    QString m_settingsPath;
+    AppletFactory m_appletFactory;
+};

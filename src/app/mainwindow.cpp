@@ -1,0 +1,315 @@
+#include "app/mainwindow.h"
+
+#include "app/buildinfo.h"
+#include "app/mainapp.h"
+#include "app/mdiarea.h"
+#include "applet/applet.h"
+#include "controls/myswitch.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDockWidget>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+
+using CustomControls::MySwitch;
+
+MainWindow::MainWindow(MainApp *app)
+    : mdiArea(new MdiArea(this)), configMenu(new QMenu(QStringLiteral("&Config"), this)),
+      windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
+      serviceMenu(new QMenu(QStringLiteral("&Service"), this)), connectButton(new QPushButton(this)),
+      portCombo(new QComboBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
+      statusLabel(new QLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
+      logCheck(new QCheckBox(QStringLiteral("Log"), this)),
+      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_app(app)
+{
+    setWindowTitle(titleText());
+    setWindowIcon(QIcon(QStringLiteral(":/app/hql3318")));
+    setCentralWidget(mdiArea);
+
+    // Menus: the bar holds "&Service", "&Windows", "&Config" in that order.
+    menuBar()->addMenu(serviceMenu);
+    menuBar()->addMenu(windowsMenu);
+    menuBar()->addMenu(configMenu);
+
+    QAction *saveConfig = configMenu->addAction(QIcon(QStringLiteral(":/buttons/export")),
+                                                QStringLiteral("&Save config"));
+    QAction *loadConfig = configMenu->addAction(QIcon(QStringLiteral(":/buttons/import")),
+                                                QStringLiteral("&Load config"));
+    configMenu->addSeparator();
+    // Workspaces are not built yet: their entries stay visible but disabled.
+    saveConfig->setEnabled(false);
+    loadConfig->setEnabled(false);
+
+    QAction *about = serviceMenu->addAction(QStringLiteral("About"));
+    connect(about, &QAction::triggered, this, &MainWindow::slot_AboutApp);
+    updateFirmwareAction = serviceMenu->addAction(QStringLiteral("Update Firmware"));
+    connect(updateFirmwareAction, &QAction::triggered, this, &MainWindow::slot_UpdateFirmware);
+    updateSoftwareAction = serviceMenu->addAction(QStringLiteral("Update Software"));
+    updateSoftwareAction->setEnabled(false);
+    keepAwakeAction = serviceMenu->addAction(QStringLiteral("Keep awake"));
+    keepAwakeAction->setCheckable(true);
+    keepAwakeAction->setEnabled(false);
+    serviceMenu->addSeparator();
+    logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
+    logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    logWindowAction->setEnabled(false);
+
+    QAction *closeAll = contextMenu.addAction(QStringLiteral("Close All"));
+    connect(closeAll, &QAction::triggered, this, &MainWindow::slot_CloseAll);
+    QAction *closeAllButActive = contextMenu.addAction(QStringLiteral("Close All But Active"));
+    connect(closeAllButActive, &QAction::triggered, this, &MainWindow::slot_CloseAllButActive);
+
+    // Status bar, left to right.
+    connectButton->setCheckable(true);
+    connectButton->setFixedSize(100, 20);
+    connectButton->setText(QStringLiteral("Connect"));
+    connect(connectButton, &QPushButton::clicked, this, &MainWindow::slot_pbConnectBoard_click);
+
+    portCombo->setFixedSize(150, 20);
+    portCombo->setEditable(true);
+    portCombo->setInsertPolicy(QComboBox::NoInsert);
+    portCombo->setToolTip(QStringLiteral("Board port: a serial device path or \"mockup\""));
+
+    rescanButton->setIcon(QIcon(QStringLiteral(":/buttons/refresh")));
+    rescanButton->setFixedSize(20, 20);
+    rescanButton->setToolTip(QStringLiteral("Look for boards again"));
+    connect(rescanButton, &QPushButton::clicked, this, &MainWindow::slot_Rescan);
+
+    speedCombo->setFixedSize(100, 20);
+    speedCombo->addItem(QStringLiteral("Normal"), 115200);
+    connect(speedCombo, &QComboBox::currentIndexChanged, this, &MainWindow::slot_ChangeConenctionSpeed);
+
+    statusLabel->setFixedWidth(250);
+
+    connectionLamp = makeLamp();
+    rxLamp = makeLamp();
+    txLamp = makeLamp();
+
+    connect(logCheck, &QCheckBox::toggled, this, &MainWindow::slot_cbLogComm_toggled);
+
+    const QList<QWidget *> statusWidgets = {
+        connectButton, portCombo, rescanButton, speedCombo, statusLabel, connectionCaption, connectionLamp,
+        new QLabel(QStringLiteral(" rx "), this), rxLamp, new QLabel(QStringLiteral(" tx "), this), txLamp,
+        restoreButton, logCheck,
+    };
+    for (QWidget *w : statusWidgets)
+        statusBar()->addWidget(w, 0);
+    // "Restore last" needs the window-state file, which arrives with workspaces.
+    restoreButton->setEnabled(false);
+
+    connect(&lampTimer, &QTimer::timeout, this, &MainWindow::slot_supress_led);
+    lampTimer.start(100);
+
+    setConnectedState(0);
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+QString MainWindow::titleText()
+{
+    return QStringLiteral("Velmora DemoBoard <<< %1 >> %2")
+        .arg(QStringLiteral("HQL3318"), BuildInfo::date() + QLatin1Char(',') + BuildInfo::time());
+}
+
+MySwitch *MainWindow::makeLamp()
+{
+    auto *lamp = new MySwitch(this);
+    lamp->setFixedSize(20, 20);
+    lamp->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    lamp->setReadOnly(true);
+    lamp->addState(QStringLiteral("1"), QStringLiteral(":/leds/img_led_gray"), 0);
+    lamp->addState(QStringLiteral("2"), QStringLiteral(":/leds/img_led_green"), 1);
+    lamp->addState(QStringLiteral("3"), QStringLiteral(":/leds/img_led_red"), 2);
+    return lamp;
+}
+
+void MainWindow::addApplet(int menuChoice, Applet *applet, bool asSubWindow)
+{
+    if (!applet)
+        return;
+    if (asSubWindow) {
+        mdiArea->addSubWindow(applet->createContainer(Applet::ContainerMdi));
+    } else {
+        auto *dock = static_cast<QDockWidget *>(applet->createContainer(Applet::ContainerDock, this));
+        addDockWidget(Qt::RightDockWidgetArea, dock);
+    }
+    QMenu *menu = menuChoice == ServiceMenu ? serviceMenu : windowsMenu;
+    menu->addAction(applet->windowAction());
+}
+
+void MainWindow::setConnectedState(int state)
+{
+    const bool connected = state != 0;
+    connectButton->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    connectButton->setChecked(connected);
+    windowsMenu->setEnabled(connected);
+    portCombo->setEnabled(!connected);
+    connectionLamp->setCurrentState(connected ? 1 : 0);
+    rescanButton->setEnabled(!connected);
+    updateFirmwareAction->setEnabled(connected);
+}
+
+void MainWindow::setPortList(const QStringList &ports)
+{
+    portCombo->clear();
+    portCombo->addItems(ports);
+}
+
+void MainWindow::addStatusWidget(QWidget *widget)
+{
+    statusBar()->addWidget(widget, 0);
+}
+
+QWidget *MainWindow::activeApplet() const
+{
+    QMdiSubWindow *sub = mdiArea->activeSubWindow();
+    return sub ? sub->widget() : nullptr;
+}
+
+QString MainWindow::selectedPort() const
+{
+    return portCombo->currentText();
+}
+
+unsigned MainWindow::selectedBaudRate() const
+{
+    return speedCombo->currentData().toUInt();
+}
+
+void MainWindow::setStatusText(const QString &text)
+{
+    statusLabel->setText(text);
+}
+
+void MainWindow::slot_ActivityRx_LED()
+{
+    rxLamp->setCurrentState(1);
+}
+
+void MainWindow::slot_ActivityTx_LED()
+{
+    txLamp->setCurrentState(1);
+}
+
+void MainWindow::slot_Connection_LED(bool on)
+{
+    connectionLamp->setCurrentState(on ? 1 : 0);
+}
+
+void MainWindow::slot_supress_led()
+{
+    // Alternate between the two lamps so each stays lit for up to two ticks.
+    MySwitch *lamp = (m_lampTick++ % 2) ? rxLamp : txLamp;
+    if (lamp->stateValue() != 0)
+        lamp->setCurrentState(0);
+}
+
+void MainWindow::slot_pbConnectBoard_click()
+{
+    bool ok = false;
+    if (connectButton->isChecked()) {
+        ok = m_app->connectToBoard(portCombo->currentText());
+    } else {
+        m_app->disconnectFromBoard();
+    }
+    setConnectedState(ok ? 1 : 0);
+}
+
+void MainWindow::slot_Rescan()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    portCombo->clear();
+    m_app->refreshPortList();
+    QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::slot_ChangeConenctionSpeed()
+{
+    m_app->setBaudRate(selectedBaudRate());
+}
+
+void MainWindow::slot_cbLogComm_toggled(bool on)
+{
+    m_app->setCommunicationLogging(on);
+}
+
+void MainWindow::slot_AboutApp()
+{
+    m_app->showAbout();
+}
+
+void MainWindow::slot_UpdateFirmware()
+{
+    m_app->openFirmwareWindow();
+}
+
+void MainWindow::slot_CloseAll()
+{
+    for (Applet *applet : m_app->applets())
+        applet->hideWindow();
+}
+
+void MainWindow::slot_CloseAllButActive()
+{
+    QWidget *active = activeApplet();
+    for (Applet *applet : m_app->applets()) {
+        if (applet != active)
+            applet->hideWindow();
+    }
+}
+
+void MainWindow::handleWindowShortcut(int key)
+{
+    if (m_app->isBoardConnected()) {
+        Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
+        if (!applet)
+            return;
+        applet->showWindow();
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
+            mdiArea->setActiveSubWindow(sub);
+        return;
+    }
+    QMessageBox::information(nullptr, QString(), QStringLiteral("Connect board before window open."),
+                             QMessageBox::Ok);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyRelease) {
+        m_lastShortcutEvent = nullptr;
+    } else if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->modifiers() & Qt::ControlModifier) && key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9 &&
+            key != m_lastShortcutEvent) {
+            m_lastShortcutEvent = key;
+            handleWindowShortcut(key->key());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_app->disconnectFromBoard();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    contextMenu.popup(event->globalPos());
+}

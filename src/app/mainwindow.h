@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QMenu>
+#include <QStringList>
+#include <QTimer>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QPushButton;
+class Applet;
+class MainApp;
+class MdiArea;
+
+namespace CustomControls {
+class MySwitch;
+}
+
+// The MDI main window: menus, the status bar with the connection controls
+// and activity lamps, the Ctrl+digit window shortcuts and close handling.
+// It forwards what the user asks for to MainApp and does little else.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(MainApp *app);
+    ~MainWindow() override;
+
+    enum MenuChoice { ServiceMenu = 0, WindowsMenu = 1 };
+
+    void addApplet(int menuChoice, Applet *applet, bool asSubWindow);
+    void setConnectedState(int state);
+    void setPortList(const QStringList &ports);
+    void addStatusWidget(QWidget *widget);
+    QWidget *activeApplet() const;
+    QString selectedPort() const;
+    unsigned selectedBaudRate() const;
+    void setStatusText(const QString &text);
+
+    static QString titleText();
+
+    MdiArea *mdiArea;
+    QTimer lampTimer;
+    QTimer keepAwakeTimer;
+    QMenu *configMenu;
+    QMenu *windowsMenu;
+    QMenu *serviceMenu;
+    QMenu contextMenu;
+    QAction *updateSoftwareAction;
+    QAction *updateFirmwareAction;
+    QAction *keepAwakeAction;
+    QAction *logWindowAction;
+    QList<QAction *> configActions;
+    QPushButton *connectButton;
+    QComboBox *portCombo;
+    QPushButton *rescanButton;
+    QComboBox *speedCombo;
+    QLabel *statusLabel;
+    QLabel *connectionCaption;
+    CustomControls::MySwitch *connectionLamp;
+    CustomControls::MySwitch *rxLamp;
+    CustomControls::MySwitch *txLamp;
+    QCheckBox *logCheck;
+    QPushButton *restoreButton;
+
+public slots:
+    void slot_ActivityRx_LED();
+    void slot_ActivityTx_LED();
+    void slot_Connection_LED(bool on);
+    void slot_supress_led();
+    void slot_pbConnectBoard_click();
+    void slot_Rescan();
+    void slot_ChangeConenctionSpeed();
+    void slot_cbLogComm_toggled(bool on);
+    void slot_LogOn(bool) {}
+    void slot_LoadProjectData() {}
+    void slot_AboutApp();
+    void slot_UpdateFirmware();
+    void slot_CloseAll();
+    void slot_CloseAllButActive();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    CustomControls::MySwitch *makeLamp();
+    void handleWindowShortcut(int key);
+
+    MainApp *m_app;
+    int m_lampTick = 0;
+    // The application-wide filter sees one key press once per widget it
+    // propagates through; the shortcut acts on its first sight only.
+    const QKeyEvent *m_lastShortcutEvent = nullptr;
+};

@@ -1,0 +1,265 @@
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "app/mdiarea.h"
+#include "controls/myswitch.h"
+#include "messageboxanswerer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+QStringList actionTexts(const QList<QAction *> &actions)
+{
+    QStringList texts;
+    for (QAction *a : actions)
+        texts.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+class KeyCounter : public QObject
+{
+public:
+    explicit KeyCounter(int key) : m_key(key) {}
+    int presses = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == m_key)
+            ++presses;
+        return false;
+    }
+
+private:
+    int m_key;
+};
+
+} // namespace
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void title();
+    void menus();
+    void statusBarOrder();
+    void connectedState_data();
+    void connectedState();
+    void lampTicks();
+    void lampTimer();
+    void shortcutWithoutBoard_data();
+    void shortcutWithoutBoard();
+    void chipNameLayout_data();
+    void chipNameLayout();
+    void closeQuits();
+
+private:
+    MainWindow *window = nullptr;
+};
+
+void tst_MainWindow::initTestCase()
+{
+    MainApp *app = MainApp::instance();
+    app->setAppletFactory([] { return QList<Applet *>(); });
+    QVERIFY(app->initialise());
+    app->startMainWindow();
+    window = app->mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void tst_MainWindow::cleanupTestCase()
+{
+    MainApp::instance()->shutdown();
+    MainApp::destroyInstance();
+}
+
+void tst_MainWindow::title()
+{
+    const QRegularExpression form(
+        "^Velmora DemoBoard <<< HQL3318 >> (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{2} \\d{4},"
+        "\\d{2}:\\d{2}:\\d{2}$");
+    QVERIFY2(form.match(window->windowTitle()).hasMatch(), qPrintable(window->windowTitle()));
+}
+
+void tst_MainWindow::menus()
+{
+    QCOMPARE(actionTexts(window->menuBar()->actions()), (QStringList{"&Service", "&Windows", "&Config"}));
+    QCOMPARE(actionTexts(window->serviceMenu->actions()),
+             (QStringList{"About", "Update Firmware", "Update Software", "Keep awake", "-", "Log window"}));
+    QCOMPARE(actionTexts(window->configMenu->actions()), (QStringList{"&Save config", "&Load config", "-"}));
+    QCOMPARE(window->logWindowAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    QVERIFY(window->keepAwakeAction->isCheckable());
+    QCOMPARE(actionTexts(window->contextMenu.actions()), (QStringList{"Close All", "Close All But Active"}));
+    QVERIFY(!window->configMenu->actions().at(0)->icon().isNull());
+    QVERIFY(!window->rescanButton->icon().isNull());
+}
+
+void tst_MainWindow::statusBarOrder()
+{
+    QList<QWidget *> widgets;
+    for (QWidget *w : window->statusBar()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (w->isVisible() && (w->inherits("QLabel") || w->inherits("QAbstractButton") || w->inherits("QComboBox")))
+            widgets.append(w);
+    }
+    std::sort(widgets.begin(), widgets.end(), [](QWidget *a, QWidget *b) { return a->x() < b->x(); });
+    const QList<QWidget *> expected = {
+        window->connectButton, window->portCombo, window->rescanButton, window->speedCombo, window->statusLabel,
+        window->connectionCaption, window->connectionLamp, nullptr, window->rxLamp, nullptr, window->txLamp,
+        window->restoreButton, window->logCheck};
+    QCOMPARE(widgets.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        if (expected.at(i))
+            QCOMPARE(widgets.at(i), expected.at(i));
+    }
+    QCOMPARE(qobject_cast<QLabel *>(widgets.at(7))->text(), QString(" rx "));
+    QCOMPARE(qobject_cast<QLabel *>(widgets.at(9))->text(), QString(" tx "));
+
+    QCOMPARE(window->connectButton->size(), QSize(100, 20));
+    QCOMPARE(window->portCombo->size(), QSize(150, 20));
+    QCOMPARE(window->rescanButton->size(), QSize(20, 20));
+    QCOMPARE(window->statusLabel->width(), 250);
+    QCOMPARE(window->txLamp->size(), QSize(20, 20));
+    QVERIFY(window->txLamp->isReadOnly());
+    QCOMPARE(window->speedCombo->count(), 1);
+    QCOMPARE(window->speedCombo->itemText(0), QString("Normal"));
+    QCOMPARE(window->selectedBaudRate(), 115200u);
+    QCOMPARE(window->logCheck->text(), QString("Log"));
+    QVERIFY(!window->logCheck->isChecked());
+}
+
+void tst_MainWindow::connectedState_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::newRow("connected") << 1;
+    QTest::newRow("disconnected") << 0;
+}
+
+void tst_MainWindow::connectedState()
+{
+    QFETCH(int, state);
+    const bool on = state == 1;
+    window->setConnectedState(state);
+    QCOMPARE(window->connectButton->text(), on ? QString("Disconnect") : QString("Connect"));
+    QCOMPARE(window->connectButton->isChecked(), on);
+    QCOMPARE(window->windowsMenu->isEnabled(), on);
+    QCOMPARE(window->portCombo->isEnabled(), !on);
+    QCOMPARE(window->connectionLamp->stateValue(), state);
+    QCOMPARE(window->rescanButton->isEnabled(), !on);
+    QCOMPARE(window->updateFirmwareAction->isEnabled(), on);
+}
+
+void tst_MainWindow::lampTicks()
+{
+    window->lampTimer.stop();
+    window->slot_ActivityRx_LED();
+    window->slot_ActivityTx_LED();
+    QCOMPARE(window->rxLamp->stateValue(), 1);
+    QCOMPARE(window->txLamp->stateValue(), 1);
+    // Ticks alternate between the lamps; which one goes first depends on the
+    // ticks already taken, so take two and look at both.
+    window->slot_supress_led();
+    QCOMPARE(window->rxLamp->stateValue() + window->txLamp->stateValue(), 1);
+    window->slot_supress_led();
+    QCOMPARE(window->rxLamp->stateValue(), 0);
+    QCOMPARE(window->txLamp->stateValue(), 0);
+    window->lampTimer.start(100);
+}
+
+void tst_MainWindow::lampTimer()
+{
+    QVERIFY(window->lampTimer.isActive());
+    QCOMPARE(window->lampTimer.interval(), 100);
+    window->slot_ActivityRx_LED();
+    QTest::qWait(50);
+    window->slot_ActivityRx_LED();
+    QCOMPARE(window->rxLamp->stateValue(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(window->rxLamp->stateValue(), 0, 2000);
+    QCOMPARE(window->txLamp->stateValue(), 0);
+}
+
+void tst_MainWindow::shortcutWithoutBoard_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("boxes");
+
+    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << int(Qt::ControlModifier) << 1;
+    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << int(Qt::ControlModifier) << 1;
+    QTest::newRow("Ctrl+Shift+9") << int(Qt::Key_9) << int(Qt::ControlModifier | Qt::ShiftModifier) << 1;
+    QTest::newRow("plain 3") << int(Qt::Key_3) << int(Qt::NoModifier) << 0;
+    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 0;
+}
+
+void tst_MainWindow::shortcutWithoutBoard()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, boxes);
+
+    // The key goes to a widget in a window's layout, so it propagates and the
+    // application-wide filter sees it more than once.
+    QWidget top;
+    auto *edit = new QLineEdit(&top);
+    top.show();
+    KeyCounter counter(key);
+    edit->installEventFilter(&counter);
+
+    MessageBoxAnswerer answerer;
+    QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(answerer.count(), boxes);
+    if (boxes) {
+        QCOMPARE(answerer.boxes().at(0).title, QString());
+        QCOMPARE(answerer.boxes().at(0).text, QString("Connect board before window open."));
+    }
+    QCOMPARE(counter.presses, 1);
+}
+
+void tst_MainWindow::chipNameLayout_data()
+{
+    QTest::addColumn<QSize>("viewport");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<QPoint>("baseline");
+
+    QTest::newRow("600x400") << QSize(600, 400) << 88 << QPoint(150, 244);
+    QTest::newRow("1000x700") << QSize(1000, 700) << 146 << QPoint(250, 423);
+    QTest::newRow("odd sizes") << QSize(801, 555) << 117 << QPoint(200, 335);
+    QTest::newRow("tiny") << QSize(10, 10) << 1 << QPoint(2, 5);
+    QTest::newRow("empty") << QSize(0, 0) << 0 << QPoint(0, 0);
+}
+
+void tst_MainWindow::chipNameLayout()
+{
+    QFETCH(QSize, viewport);
+    QFETCH(int, pixelSize);
+    QFETCH(QPoint, baseline);
+
+    const MdiArea::ChipNameLayout layout = MdiArea::chipNameLayout(viewport);
+    QCOMPARE(layout.pixelSize, pixelSize);
+    QCOMPARE(layout.baseline, baseline);
+}
+
+void tst_MainWindow::closeQuits()
+{
+    QWidget other;
+    other.show();
+    QTimer::singleShot(0, window, [this] { window->close(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!window->isVisible());
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"
