@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -62,6 +63,8 @@ private slots:
     void lampTimer();
     void shortcutWithoutBoard_data();
     void shortcutWithoutBoard();
+    void connectWithoutLink();
+    void contextMenuOnBackground();
     void chipNameLayout_data();
     void chipNameLayout();
     void closeQuits();
@@ -225,6 +228,26 @@ void tst_MainWindow::shortcutWithoutBoard()
         QCOMPARE(answerer.boxes().at(0).text, QString("Connect board before window open."));
     }
     QCOMPARE(counter.presses, 1);
+}
+
+void tst_MainWindow::connectWithoutLink()
+{
+    window->setConnectedState(0);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!window->connectButton->isChecked());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QVERIFY(window->portCombo->isEnabled());
+}
+
+// A right click on the empty MDI background reaches the main window.
+void tst_MainWindow::contextMenuOnBackground()
+{
+    QWidget *viewport = window->mdiArea->viewport();
+    const QPoint pos(40, 40);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+    QApplication::sendEvent(viewport, &event);
+    QTRY_VERIFY(window->contextMenu.isVisible());
+    window->contextMenu.hide();
 }
 
 void tst_MainWindow::chipNameLayout_data()
