@@ -23,6 +23,10 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Save a picture of the main window to <file> and quit."),
                                         QStringLiteral("file"));
     parser.addOption(screenshot);
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Offer the serial device <path> (for example a pseudo-terminal) as a board port; repeatable."),
+                                  QStringLiteral("path"));
+    parser.addOption(port);
     parser.process(application);
 
     QFont font = QApplication::font();
@@ -41,6 +45,7 @@ int main(int argc, char *argv[])
     }
 
     MainApp *app = MainApp::instance();
+    app->setExtraPorts(parser.values(port));
     if (!app->initialise())
         return 0;
     app->startMainWindow();

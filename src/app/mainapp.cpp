@@ -5,14 +5,22 @@
 #include "app/mainwindow.h"
 #include "app/settings.h"
 #include "applet/applet.h"
+#include "applets/registermap.h"
+#include "link/controlboard.h"
+#include "tools/logs.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QAction>
+#include <QDockWidget>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTextEdit>
+
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcApp, "hql.app")
 
@@ -34,8 +42,8 @@ void MainApp::destroyInstance()
 }
 
 MainApp::MainApp()
-    : m_progressDialog(new DialogProgressBar), m_settingsPath(Settings::defaultFilePath()),
-      m_appletFactory(&MainApp::createDeviceApplets)
+    : m_progressDialog(new DialogProgressBar), m_registers(std::make_unique<RegisterMap>()),
+      m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets)
 {
 }
 
@@ -43,6 +51,9 @@ MainApp::~MainApp()
 {
     delete m_progressDialog;
     qDeleteAll(appletList);
+    delete m_board;
+    Applet::setLogWindow(nullptr);
+    // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
 }
 
@@ -76,9 +87,17 @@ bool MainApp::initialise()
         m_mainWindow->move(200, qMax(y, screen->availableGeometry().top()));
     }
 
-    // The log window is created here, before the device applets.
+    // The log window comes first: every applet reports to it from its own
+    // initialisation on. It lives in a dock of the main window, hidden.
+    m_logs = new Logs;
+    m_logs->createContainer(Applet::ContainerDock, m_mainWindow);
+    m_mainWindow->addDockWidget(Qt::BottomDockWidgetArea, qobject_cast<QDockWidget *>(m_logs->container()));
+    MainWindow *window = m_mainWindow;
+    m_logs->setStatusHost([window](QWidget *widget) { window->addStatusWidget(widget); });
+    Applet::setLogWindow(m_logs);
 
     appletList = m_appletFactory();
+    m_logs->initialize();
     progress->setProgress(20, 100);
 
     bool ok = true;
@@ -105,7 +124,23 @@ bool MainApp::initialise()
         progress->setProgress(progress->progress() + i, 100);
     }
 
-    // The board link is created and wired here.
+    connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
+
+    m_board = new ControlBoard;
+    m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
+    m_board->setScriptPathProvider([] {
+        return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Script path"), QString(),
+                                            QStringLiteral("Files (*.py)"));
+    });
+    connect(m_board, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
+    connect(m_board, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
+    connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);
+    connect(m_board, &ControlBoard::signal_connected, this, &MainApp::slot_connected);
+    connect(m_board, &ControlBoard::signal_notice, this, &MainApp::slot_notice);
+    connect(m_board, &ControlBoard::signal_log, m_logs, &Logs::slot_addLog);
+    m_logs->setBoard(m_board);
+    m_mainWindow->logWindowAction->setEnabled(true);
+    connect(m_mainWindow->logWindowAction, &QAction::triggered, this, &MainApp::showLogWindow);
 
     return ok;
 }
@@ -137,36 +172,59 @@ void MainApp::shutdown()
     disconnectFromBoard();
     qDeleteAll(appletList);
     appletList.clear();
+    // A second shutdown (or a late request) finds nothing to touch.
+    if (m_logs)
+        m_logs->setBoard(nullptr);
+    delete m_board;
+    m_board = nullptr;
 }
 
 bool MainApp::connectToBoard(const QString &port)
 {
-    Q_UNUSED(port)
-    // Without a board link nothing can be connected.
-    return false;
+    if (!m_board)
+        return false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ok = m_board->connectBoard(port);
+    // The chosen speed is recorded even when the connect failed.
+    m_board->setBaudRate(int(m_mainWindow->selectedBaudRate()));
+    QApplication::restoreOverrideCursor();
+    return ok;
 }
 
 void MainApp::disconnectFromBoard()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The window-state file is written here while still connected.
     disableApplets();
+    if (m_board)
+        m_board->disconnectBoard(ControlBoard::ByUser);
     QApplication::restoreOverrideCursor();
 }
 
 void MainApp::refreshPortList()
 {
-    if (m_mainWindow)
-        m_mainWindow->setPortList(QStringList());
+    if (!m_board || !m_mainWindow)
+        return;
+    QStringList candidates = m_board->listPorts();
+    // Ports named by the user go before "mockup", which stays last.
+    for (const QString &port : std::as_const(m_extraPorts)) {
+        if (!candidates.contains(port))
+            candidates.insert(candidates.size() - 1, port);
+    }
+    QStringList found;
+    m_board->findBoards(candidates, found);
+    m_mainWindow->setPortList(found);
 }
 
 bool MainApp::isBoardConnected() const
 {
-    return false;
+    return m_board && m_board->isConnected();
 }
 
 void MainApp::setBaudRate(unsigned baudRate)
 {
-    Q_UNUSED(baudRate)
+    if (m_board)
+        m_board->setBaudRate(int(baudRate));
 }
 
 Applet *MainApp::findApplet(const QVariant &key, int mode) const
@@ -184,16 +242,17 @@ Applet *MainApp::findApplet(const QVariant &key, int mode) const
 
 void MainApp::enableApplets()
 {
+    // Each applet configures its part of the board as it comes online.
     for (Applet *applet : appletList) {
         if (applet)
-            applet->windowAction()->setEnabled(true);
+            applet->activate();
     }
 }
 
 void MainApp::disableApplets()
 {
     for (Applet *applet : appletList) {
-        if (!applet || applet->objectName() == QLatin1String("Logs") || !applet->windowAction()->isEnabled())
+        if (!applet || applet->objectName() == QLatin1String("Logs") || !applet->isEnabled())
             continue;
         applet->windowAction()->setEnabled(false);
         applet->deactivate();
@@ -205,7 +264,8 @@ void MainApp::disableApplets()
 
 void MainApp::setCommunicationLogging(bool on)
 {
-    Q_UNUSED(on)
+    if (m_board)
+        m_board->setLogging(on);
 }
 
 void MainApp::openFirmwareWindow() {}
@@ -240,9 +300,24 @@ void MainApp::slot_connected()
     if (m_mainWindow->selectedPort() == QLatin1String("mockup"))
         m_mainWindow->setStatusText(
             QStringLiteral("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
-    // A real board's identity and firmware version are shown once the link reports them.
+    else if (m_board)
+        m_mainWindow->setStatusText(
+            QStringLiteral("   %1 : %2 ").arg(m_board->firmwareIdentity()).arg(m_board->firmwareVersion()));
     m_mainWindow->setConnectedState(1);
     enableApplets();
+}
+
+void MainApp::showLogWindow()
+{
+    if (!m_logs)
+        return;
+    m_logs->showWindow();
+    m_logs->container()->raise();
+}
+
+void MainApp::slot_notice(const QString &text)
+{
+    QMessageBox::information(nullptr, QString(), text, QMessageBox::Ok);
 }
 
 void MainApp::slot_disconnected()

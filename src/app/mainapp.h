@@ -3,14 +3,18 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
 #include <memory>
 
 class Applet;
+class ControlBoard;
 class DialogProgressBar;
+class Logs;
 class MainWindow;
+class RegisterMap;
 class Settings;
 
 // The one application object: owns the main window and the registry of
@@ -52,7 +56,16 @@ public:
     void setSettingValue(const QString &key, const QVariant &value);
     Settings &settings() const;
 
+    // Ports offered besides the ones found (given with --port); they are
+    // checked for a board like the others.
+    void setExtraPorts(const QStringList &ports) { m_extraPorts = ports; }
+
+    ControlBoard *board() const { return m_board; }
+    // Every register and variable of the chip and the board.
+    RegisterMap *registers() const { return m_registers.get(); }
     MainWindow *mainWindow() const { return m_mainWindow; }
+    Logs *logsApplet() const { return m_logs; }
+    void showLogWindow();
     DialogProgressBar *progressDialog() const { return m_progressDialog; }
     const QList<Applet *> &applets() const { return appletList; }
 
@@ -64,6 +77,7 @@ signals:
 public slots:
     void slot_connected();
     void slot_disconnected();
+    void slot_notice(const QString &text);
 
 private:
     MainApp();
@@ -72,9 +86,13 @@ private:
     static QList<Applet *> createDeviceApplets();
 
     QList<Applet *> appletList;
+    ControlBoard *m_board = nullptr;
     MainWindow *m_mainWindow = nullptr;
+    Logs *m_logs = nullptr;
+    QStringList m_extraPorts;
     DialogProgressBar *m_progressDialog = nullptr;
     mutable std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<RegisterMap> m_registers;
     QString m_settingsPath;
     AppletFactory m_appletFactory;
 };

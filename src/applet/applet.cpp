@@ -1,15 +1,35 @@
 #include "applet/applet.h"
 
+#include "controls/universalcontrol.h"
+#include "model/register.h"
+#include "model/variable.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QRegularExpression>
+
+Q_LOGGING_CATEGORY(lcApplet, "hql.applet")
+
+using CustomControls::UniversalControl;
+
+namespace {
+
+QPointer<QObject> s_logWindow;
+
+} // namespace
 
 Applet::Applet(QWidget *parent) : QWidget(parent) {}
 
 Applet::~Applet()
 {
+    qDeleteAll(parameters);
     // The sub-window has no parent and shows this applet: take the applet out
     // before the container goes, so neither deletes the other twice.
     if (subWindow) {
@@ -18,14 +38,93 @@ Applet::~Applet()
     }
 }
 
-bool Applet::set(const QString &, const QVariant &, int)
+void Applet::setLogWindow(QObject *logWindow)
 {
-    return false;
+    s_logWindow = logWindow;
 }
 
-QVariant Applet::get(const QString &, int)
+QString Applet::parameterNameOf(const QString &path)
 {
-    return QVariant();
+    QString copy = path;
+    for (QChar &c : copy) {
+        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
+            c == QLatin1Char('.'))
+            c = QLatin1Char(' ');
+    }
+    const QStringList pieces = copy.split(QLatin1Char(' '));
+    if (pieces.size() >= 1 && pieces.size() <= 3)
+        return pieces.at(0);
+    if (pieces.size() == 4)
+        return pieces.at(1);
+    return QString();
+}
+
+QStringList Applet::functionNames() const
+{
+    // The map keeps its keys sorted.
+    return functions.keys();
+}
+
+bool Applet::addRegister(Register *reg, int expectedSize)
+{
+    if (!reg || reg->name().isEmpty())
+        return false;
+    if (expectedSize > 0 && expectedSize != reg->size())
+        qCDebug(lcApplet, "Register size control fail : %s .size %d != %d", qPrintable(reg->name()), reg->size(),
+                expectedSize);
+    return addRegister(reg->name(), reg);
+}
+
+bool Applet::addRegister(const QString &name, Register *reg)
+{
+    if (parameters.contains(name)) {
+        qCDebug(lcApplet, "Applet %s already contains %s", qPrintable(objectName()), qPrintable(name));
+        return false;
+    }
+    if (!reg)
+        return false;
+    auto *entry = new ParameterEntry;
+    entry->kind = ParameterEntry::KindRegister;
+    entry->reg = reg;
+    parameters.insert(name, entry);
+    reg->connectTo(this, SLOT(slot_updateSet(QString)), SLOT(slot_updateGet(QString)));
+    return true;
+}
+
+bool Applet::addVariable(Variable *var)
+{
+    if (!var || var->name().isEmpty())
+        return false;
+    return addVariable(var->name(), var);
+}
+
+bool Applet::addVariable(const QString &name, Variable *var)
+{
+    if (parameters.contains(name)) {
+        qCDebug(lcApplet, "Applet %s already contains %s", qPrintable(objectName()), qPrintable(name));
+        return false;
+    }
+    if (!var)
+        return false;
+    auto *entry = new ParameterEntry;
+    entry->kind = ParameterEntry::KindVariable;
+    entry->var = var;
+    parameters.insert(name, entry);
+    connect(var, &Variable::signal_updateSet, this, &Applet::slot_updateSet);
+    connect(var, &Variable::signal_updateGet, this, &Applet::slot_updateGet);
+    return true;
+}
+
+bool Applet::requestTransfer(int op, const QString &name)
+{
+    // A transfer reads and writes its own parameter, which announces itself
+    // again: the nested request for the same name stops here.
+    if (busy.contains(name))
+        return true;
+    busy.append(name);
+    const bool ok = transfer(op, name);
+    busy.removeOne(name);
+    return ok;
 }
 
 bool Applet::transfer(int, const QString &)
@@ -33,11 +132,259 @@ bool Applet::transfer(int, const QString &)
     return true;
 }
 
+bool Applet::writeParameters(const QString &list)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QStringList names;
+    if (list.isEmpty() || list == QLatin1String("all") || list == QLatin1String("*"))
+        names = parameterNames();
+    else
+        names = list.split(QLatin1Char(';'));
+    bool ok = true;
+    for (const QString &name : names) {
+        if (name == QLatin1String("*") || name == QLatin1String("all")) {
+            ok = writeParameters(name) && ok;
+            continue;
+        }
+        const ParameterEntry *entry = parameters.value(name);
+        if (entry && ((entry->reg && entry->reg->isReadOnly()) || (entry->var && entry->var->isReadOnly())))
+            continue;
+        if (!requestTransfer(WriteToBoard, name)) {
+            ok = false;
+            QApplication::restoreOverrideCursor();
+            QMessageBox::warning(nullptr, QString(),
+                                 QStringLiteral("%1 Parameter %2 fail to write").arg(objectName(), name),
+                                 QMessageBox::Ok);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
+    }
+    QApplication::restoreOverrideCursor();
+    return ok;
+}
+
+bool Applet::set(const QString &path, const QVariant &value, int origin)
+{
+    if (path.isEmpty() || value.isNull())
+        return false;
+    const QString name = parameterNameOf(path);
+    ParameterEntry *entry = parameters.value(name);
+    if (!entry)
+        return false;
+    bool result = false;
+    if (entry->reg) {
+        result = entry->reg->set(path, value.toUInt());
+    } else if (entry->var->type() == Variable::String) {
+        result = entry->var->setText(value.toByteArray(), origin);
+    } else {
+        // A value that is no number is refused, not written as 0: a typo
+        // in a script must not stop a generator.
+        bool converted = false;
+        const double d = value.toDouble(&converted);
+        result = converted && entry->var->setValue(d, origin);
+    }
+    slot_updateControls(name);
+    return result;
+}
+
+QVariant Applet::get(const QString &path, int)
+{
+    if (path.isEmpty())
+        return QVariant();
+    const QString name = parameterNameOf(path);
+    ParameterEntry *entry = parameters.value(name);
+    if (!entry)
+        return QVariant();
+    requestTransfer(ReadFromBoard, name);
+    QVariant result;
+    if (entry->reg) {
+        result = QVariant(uint(entry->reg->get(path)));
+    } else if (entry->var->type() == Variable::String) {
+        QByteArray text = entry->var->text();
+        const int nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+        result = QVariant(QString::fromLatin1(text));
+    } else {
+        result = QVariant(entry->var->value());
+    }
+    slot_updateControls(name);
+    return result;
+}
+
+QVariant Applet::runFunction(const QList<Function> &table, const QString &requested, const QVariant &argument,
+                             FunctionMatch match, bool document)
+{
+    if (document) {
+        for (const Function &f : table) {
+            if (!functions.contains(f.name))
+                functions.insert(f.name, f.description);
+        }
+    }
+    if (requested.isEmpty())
+        return false;
+    QRegularExpression pattern;
+    if (match == MatchWildcard)
+        pattern.setPattern(QRegularExpression::wildcardToRegularExpression(requested));
+    for (const Function &f : table) {
+        const bool hit = match == MatchWildcard ? pattern.match(f.name).hasMatch() : f.name == requested;
+        if (hit)
+            return bool(f.body(argument));
+    }
+    return false;
+}
+
+void Applet::bindControls()
+{
+    // Breadth first, eleven levels deep: every form of the system is shallower.
+    QObjectList gathered = children();
+    int from = 0;
+    for (int pass = 0; pass < 10; ++pass) {
+        const int to = gathered.size();
+        for (int i = from; i < to; ++i)
+            gathered += gathered.at(i)->children();
+        from = to;
+    }
+    controls.clear();
+    for (QObject *object : std::as_const(gathered)) {
+        if (!QString::fromLatin1(object->metaObject()->className()).contains(QLatin1String("CustomControls")))
+            continue;
+        if (auto *control = qobject_cast<UniversalControl *>(object))
+            controls.append(control);
+    }
+    for (UniversalControl *control : std::as_const(controls)) {
+        if (!control->isConnected())
+            bindControl(control);
+    }
+}
+
+void Applet::bindControl(UniversalControl *control)
+{
+    const QString name = control->name(1);
+    if (control->kind() == UniversalControl::KindPushButton) {
+        control->connectTrigger(SLOT(slot_ControlTriggered()), this);
+        return;
+    }
+    control->prepare();
+    ParameterEntry *entry = parameters.value(name);
+    if (!entry)
+        return;
+    entry->controls.append(control);
+
+    QString description;
+    if (entry->reg) {
+        QString fieldName;
+        entry->reg->fieldInfo(control->name(2), fieldName, description);
+        if (control->text().isEmpty())
+            control->setText(fieldName);
+        if (entry->reg->isReadOnly()) {
+            control->setWritable(false);
+        } else {
+            Register *view = entry->reg->select(fieldName);
+            const RegisterBit *first = view ? view->bitAt(0) : nullptr;
+            control->setWritable(!first || first->attribute(QStringLiteral("readonly")).toInt() == 0);
+        }
+    } else {
+        description = entry->var->description();
+        if (entry->var->isReadOnly())
+            control->setWritable(false);
+        control->setRange(entry->var->min(), entry->var->max());
+    }
+    control->setToolTip(QStringLiteral("%1 <font color=#0000ff><br>%2</font><br>").arg(description, control->name(2)));
+    control->connectTrigger(SLOT(slot_ControlTriggered()), this);
+}
+
+void Applet::slot_ControlTriggered()
+{
+    auto *control = qobject_cast<UniversalControl *>(sender());
+    if (!control)
+        return;
+    if (control->kind() == UniversalControl::KindPushButton) {
+        run(control->name(1), QVariant(control->name(0)));
+        return;
+    }
+    const QString name = control->name(1);
+    ParameterEntry *entry = parameters.value(name);
+    if (!entry)
+        return;
+    if (entry->reg)
+        entry->reg->set(control->name(2), uint(qint64(control->value())));
+    else if (entry->var->type() == Variable::String)
+        entry->var->setText(control->byteValue(), ORIGIN_USER);
+    else
+        entry->var->setValue(control->value(), ORIGIN_USER);
+    slot_updateControls(name);
+}
+
+void Applet::slot_updateSet(const QString &name)
+{
+    if (!online)
+        return;
+    slot_updateControls(name);
+    requestTransfer(WriteToBoard, name);
+    emit signal_RegisterChanged();
+}
+
+void Applet::slot_updateGet(const QString &name)
+{
+    if (!online)
+        return;
+    requestTransfer(ReadFromBoard, name);
+    slot_updateControls(name);
+}
+
+void Applet::updateControlsOf(const QString &name)
+{
+    const ParameterEntry *entry = parameters.value(name);
+    if (!entry)
+        return;
+    for (UniversalControl *control : entry->controls) {
+        if (entry->reg)
+            control->setValue(double(entry->reg->get(control->name(2))));
+        else if (entry->var->type() == Variable::String)
+            control->setByteValue(entry->var->text());
+        else
+            control->setValue(entry->var->value());
+    }
+}
+
+void Applet::slot_updateControls(const QString &names)
+{
+    if (names.isEmpty() || names.contains(QLatin1Char('*'))) {
+        slot_updateAllControls();
+        return;
+    }
+    const QStringList list = names.split(QLatin1Char(';'));
+    for (const QString &name : list)
+        updateControlsOf(name);
+}
+
+void Applet::slot_updateControls(Register *reg)
+{
+    if (reg)
+        updateControlsOf(reg->name());
+}
+
+void Applet::slot_updateControls(Variable *var)
+{
+    if (var)
+        updateControlsOf(var->name());
+}
+
+void Applet::slot_updateAllControls()
+{
+    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+        updateControlsOf(it.key());
+}
+
 bool Applet::initialize()
 {
     const bool ok = init();
     windowAction()->setEnabled(false);
+    bindControls();
+    if (s_logWindow)
+        connect(this, SIGNAL(signal_log(int,QString)), s_logWindow, SLOT(slot_addLog(int,QString)));
     QMetaObject::connectSlotsByName(this);
+    slot_updateAllControls();
     online = false;
     return ok;
 }
@@ -66,6 +413,7 @@ QWidget *Applet::createContainer(int mode, QWidget *dockParent)
     if (mode == ContainerDock) {
         if (!dock) {
             dock = new QDockWidget(windowTitle(), dockParent);
+            dock->setObjectName(objectName() + QLatin1String("Dock"));
             dock->setWidget(this);
             dock->hide();
         }
@@ -103,7 +451,12 @@ QAction *Applet::windowAction()
     if (m_containerMode == ContainerDock && dock) {
         action = dock->toggleViewAction();
         action->setIcon(windowIcon());
-        connect(dock, &QDockWidget::visibilityChanged, this, &Applet::slot_SetInactiveWindow);
+        // Only a dock that went away unchecks its action; one that appears
+        // keeps the check the dock itself just gave it.
+        connect(dock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+            if (!visible)
+                slot_SetInactiveWindow();
+        });
     } else {
         const QString title = windowTitle() == objectName()
                                   ? objectName()

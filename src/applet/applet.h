@@ -1,22 +1,48 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QWidget>
+
+#include <functional>
 
 class QAction;
 class QDockWidget;
 class QMdiSubWindow;
+class Register;
+class Variable;
 
-// Base of every device window: its container (an MDI sub-window or a dock
-// widget), its menu action, its shortcut key and its connection state.
+namespace CustomControls {
+class UniversalControl;
+}
+
+// One registered parameter of an applet and the controls bound to it.
+struct ParameterEntry
+{
+    enum Kind { KindRegister = 0, KindVariable = 1 };
+    int kind = KindRegister;
+    Register *reg = nullptr;
+    Variable *var = nullptr;
+    QList<CustomControls::UniversalControl *> controls;
+};
+
+// Base of every device window: its parameters (registers and variables)
+// with the controls bound to them by name, the path from a changed value to
+// the board through the transfer hook, access by path for scripting, its
+// named functions, and its container (an MDI sub-window or a dock widget)
+// with its menu action.
 class Applet : public QWidget
 {
     Q_OBJECT
 
 public:
     enum ContainerMode { ContainerMdi = 0, ContainerDock = 1 };
+    enum TransferOp { WriteToBoard = 0, ReadFromBoard = 1 };
 
     explicit Applet(QWidget *parent = nullptr);
     ~Applet() override;
@@ -30,6 +56,20 @@ public:
     virtual QByteArray saveState() { return QByteArray(); }
     virtual bool loadState(const QByteArray &) { return false; }
     virtual bool init() { return true; }
+
+    bool addRegister(Register *reg, int expectedSize = -1);
+    bool addRegister(const QString &name, Register *reg);
+    bool addVariable(Variable *var);
+    bool addVariable(const QString &name, Variable *var);
+    QStringList parameterNames() const { return parameters.keys(); }
+    QStringList functionNames() const;
+    const QMap<QString, QString> &functionDescriptions() const { return functions; }
+    const ParameterEntry *parameter(const QString &name) const { return parameters.value(name); }
+    // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
+    static QString parameterNameOf(const QString &path);
+
+    bool requestTransfer(int op, const QString &name);
+    bool writeParameters(const QString &list);
 
     bool initialize();
     void activate();
@@ -46,6 +86,13 @@ public:
     void showWindow();
     void hideWindow();
 
+    void bindControls();
+    void bindControl(CustomControls::UniversalControl *control);
+    const QList<CustomControls::UniversalControl *> &boundControls() const { return controls; }
+
+    // The log window every applet reports to once it exists.
+    static void setLogWindow(QObject *logWindow);
+
 signals:
     void signal_HideWindow();
     void signal_RegisterChanged();
@@ -54,18 +101,48 @@ signals:
 public slots:
     void slot_ActionTriggered();
     void slot_SetInactiveWindow();
+    void slot_ControlTriggered();
+    void slot_updateSet(const QString &name);
+    void slot_updateGet(const QString &name);
+    void slot_updateControls(const QString &names);
+    void slot_updateControls(Register *reg);
+    void slot_updateControls(Variable *var);
+    void slot_updateAllControls();
     void slot_adjustSize();
+    virtual void transferVecData(QByteArray &) {}
+    virtual void startVecData() {}
+    virtual void stopVecData() {}
+    virtual void slot_capturedData(const QByteArray &) {}
 
 protected:
+    struct Function
+    {
+        QString name;
+        QString description;
+        std::function<bool(const QVariant &)> body;
+    };
+    enum FunctionMatch { MatchExact, MatchWildcard };
+    // Runs the first function of the table whose name equals the requested
+    // one, or matches it as a case-sensitive wildcard pattern; false when none
+    // does. Documenting applets list every function in the table first.
+    QVariant runFunction(const QList<Function> &table, const QString &requested, const QVariant &argument,
+                         FunctionMatch match, bool document);
+
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
+    void updateControlsOf(const QString &name);
+
+    QStringList busy;
     bool fixedHeight = false;
     bool fixedWidth = false;
     QMdiSubWindow *subWindow = nullptr;
     QDockWidget *dock = nullptr;
     QAction *action = nullptr;
+    QHash<QString, ParameterEntry *> parameters;
     bool online = false;
+    QMap<QString, QString> functions;
+    QList<CustomControls::UniversalControl *> controls;
 
 private:
     int m_shortcutKey = 0;

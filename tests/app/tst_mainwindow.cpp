@@ -63,7 +63,7 @@ private slots:
     void lampTimer();
     void shortcutWithoutBoard_data();
     void shortcutWithoutBoard();
-    void connectWithoutLink();
+    void connectFails();
     void contextMenuOnBackground();
     void chipNameLayout_data();
     void chipNameLayout();
@@ -122,7 +122,13 @@ void tst_MainWindow::statusBarOrder()
         window->connectButton, window->portCombo, window->rescanButton, window->speedCombo, window->statusLabel,
         window->connectionCaption, window->connectionLamp, nullptr, window->rxLamp, nullptr, window->txLamp,
         window->restoreButton, window->logCheck};
-    QCOMPARE(widgets.size(), expected.size());
+    // Then the log window's beep switch and counters.
+    QCOMPARE(widgets.size(), expected.size() + 2);
+    auto *beep = qobject_cast<QPushButton *>(widgets.at(13));
+    QVERIFY(beep && beep->isCheckable() && beep->isChecked());
+    QCOMPARE(beep->size(), QSize(23, 23));
+    auto *counters = qobject_cast<QLabel *>(widgets.at(14));
+    QVERIFY(counters && counters->text().startsWith("Err:"));
     for (int i = 0; i < expected.size(); ++i) {
         if (expected.at(i))
             QCOMPARE(widgets.at(i), expected.at(i));
@@ -230,9 +236,11 @@ void tst_MainWindow::shortcutWithoutBoard()
     QCOMPARE(counter.presses, 1);
 }
 
-void tst_MainWindow::connectWithoutLink()
+void tst_MainWindow::connectFails()
 {
     window->setConnectedState(0);
+    // A typed port where no board answers.
+    window->portCombo->setEditText("/dev/no-such-port");
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(!window->connectButton->isChecked());
     QCOMPARE(window->connectButton->text(), QString("Connect"));

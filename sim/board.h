@@ -1,0 +1,44 @@
+#pragma once
+
+#include "chipmodel.h"
+#include "noise.h"
+#include "parametertable.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Options;
+
+// The firmware's command interpreter: one command line in, at most one
+// reply line out. Knows nothing of bytes, time or the terminal.
+class Board
+{
+public:
+    explicit Board(const Options &options);
+
+    // The reply without its line end; nothing for lines that get no reply
+    // (the speed change).
+    std::optional<std::string> execute(const std::string &line);
+    // A firmware restart: every value back to its default.
+    void reset();
+
+private:
+    std::string setWord(const std::string &word, bool &speedChange);
+    std::string getWord(const std::string &name);
+    std::string setSpiData(const std::string &value);
+    std::string getSpiData();
+    std::string reading(const ParameterTable::Entry &entry);
+    bool failing(const std::string &name) const;
+
+    const Options &m_options;
+    ParameterTable m_table;
+    ChipModel m_chip;
+    Noise m_noise;
+    // The chip's answers to frames not yet read back, oldest first.
+    std::deque<std::uint16_t> m_answers;
+    std::uint16_t m_lastAnswer = 0;
+    std::string m_baudRate;
+};

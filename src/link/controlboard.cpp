@@ -1,0 +1,601 @@
+#include "link/controlboard.h"
+
+#include "link/linklog.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTime>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcLink, "hql.link")
+
+namespace {
+
+constexpr char ENQ = 0x05;
+constexpr char ACK = 0x06;
+constexpr char CAN = 0x18;
+
+int levelOf(int kind)
+{
+    switch (kind) {
+    case ControlBoard::RX: return 108;
+    case ControlBoard::TX: return 109;
+    case ControlBoard::INF: return 104;
+    default: return -1000;
+    }
+}
+
+} // namespace
+
+// Keeps the worker away from the port while the calling thread uses it.
+class ControlBoard::WorkerPause
+{
+public:
+    explicit WorkerPause(ControlBoard *link) : m_link(link) { m_link->pauseWorker(); }
+    ~WorkerPause() { m_link->resumeWorker(); }
+    WorkerPause(const WorkerPause &) = delete;
+    WorkerPause &operator=(const WorkerPause &) = delete;
+
+private:
+    ControlBoard *m_link;
+};
+
+ControlBoard::ControlBoard(QObject *parent) : QThread(parent)
+{
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_clock.start();
+    start(QThread::HighPriority);
+}
+
+ControlBoard::~ControlBoard()
+{
+    m_quit = true;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_pauseChanged.wakeAll();
+    }
+    wakeWorker();
+    if (!wait(3000)) {
+        qCWarning(lcLink) << "link worker did not stop; terminating it";
+        terminate();
+        wait();
+    }
+    m_port.close();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void ControlBoard::wakeWorker()
+{
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void ControlBoard::pauseWorker()
+{
+    if (onWorkerThread())
+        return;
+    QMutexLocker lock(&m_mutex);
+    if (m_pauseDepth++ > 0)
+        return;
+    m_paused = true;
+    wakeWorker();
+    while (!m_workerParked && isRunning() && !m_quit)
+        m_pauseChanged.wait(&m_mutex, QDeadlineTimer(200));
+}
+
+void ControlBoard::resumeWorker()
+{
+    if (onWorkerThread())
+        return;
+    QMutexLocker lock(&m_mutex);
+    if (--m_pauseDepth > 0)
+        return;
+    m_paused = false;
+    m_pauseChanged.wakeAll();
+    wakeWorker();
+}
+
+void ControlBoard::clearQueues()
+{
+    QMutexLocker lock(&m_mutex);
+    m_rxQueue.clear();
+}
+
+void ControlBoard::touch()
+{
+    m_lastActivityMs = m_clock.elapsed();
+}
+
+int ControlBoard::pullFromPort(bool *hungUp)
+{
+    int total = 0;
+    QByteArray chunk;
+    for (;;) {
+        const int available = m_port.bytesAvailable();
+        if (available <= 0) {
+            // Readable with nothing to read: a read tells a hang-up (EIO)
+            // from a spurious wake-up.
+            if (total == 0) {
+                const int n = m_port.read(chunk, 1);
+                if (n < 0)
+                    *hungUp = true;
+                else if (n > 0)
+                    total = m_rxQueue.write(chunk);
+            }
+            break;
+        }
+        if (m_port.read(chunk, qMin(available, int(SerialPort::ReadChunk))) <= 0)
+            break;
+        m_rxQueue.write(chunk);
+        total += int(chunk.size());
+    }
+    return total;
+}
+
+void ControlBoard::run()
+{
+    touch();
+    while (!m_quit) {
+        bool callerReading;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_paused) {
+                m_workerParked = true;
+                m_pauseChanged.wakeAll();
+                while (m_paused && !m_quit)
+                    m_pauseChanged.wait(&m_mutex);
+                m_workerParked = false;
+                touch();
+                continue;
+            }
+            callerReading = m_callerReading;
+        }
+
+        // While a caller waits for its reply it reads the port itself; the
+        // worker then only waits to be woken.
+        const bool watching = m_connected && m_mode == Serial;
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
+        int timeout = -1;
+        if (watching && !callerReading) {
+            fds[1].fd = m_port.fd();
+            timeout = int(qMax<qint64>(0, SilenceMs - (m_clock.elapsed() - m_lastActivityMs))) + 1;
+        }
+        int r;
+        do {
+            r = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
+        } while (r < 0 && errno == EINTR);
+
+        if (fds[0].revents & POLLIN) {
+            quint64 count;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+        }
+        if (!watching || callerReading) {
+            touch();
+            continue;
+        }
+        if (fds[1].fd >= 0 && fds[1].revents) {
+            bool hungUp = false;
+            int arrived = 0;
+            {
+                QMutexLocker lock(&m_mutex);
+                if (!m_callerReading)
+                    arrived = pullFromPort(&hungUp);
+            }
+            if (arrived > 0) {
+                emit signal_rx();
+                touch();
+            } else if (hungUp || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                disconnectInternal(DueToErrors);
+                continue;
+            }
+        }
+        if (m_clock.elapsed() - m_lastActivityMs > SilenceMs) {
+            touch();
+            if (!m_connected || !pingPort())
+                disconnectInternal(DueToErrors);
+        }
+    }
+}
+
+bool ControlBoard::connectBoard(const QString &name)
+{
+    if (m_connected) {
+        if (name == m_portName)
+            return true;
+        disconnectBoard(ByUser);
+    }
+
+    if (name == QLatin1String("mockup")) {
+        m_mode = MockUp;
+        m_mockUp.seed(100);
+        m_portName = name;
+        emit signal_notice(QStringLiteral("Software is in Mock-up mode. \n Communication is simulated!"));
+        m_connected = true;
+    } else if (name == QLatin1String("script") || name.startsWith(QLatin1String("script:"))) {
+        m_mode = Script;
+        QString path = name.mid(7);
+        if (name == QLatin1String("script"))
+            path = m_askScriptPath ? m_askScriptPath() : QString();
+        if (path.isEmpty() || !QFile::exists(path))
+            return false;
+        m_scriptPath = path;
+        m_portName = name;
+        m_connected = true;
+    } else {
+        m_mode = Serial;
+        if (name.isEmpty())
+            return false;
+        {
+            WorkerPause pause(this);
+            if (!m_port.open(name, LinkBaudRate))
+                return false;
+            if (!pingPort()) {
+                m_port.close();
+                clearQueues();
+                return false;
+            }
+            m_portName = name;
+            m_baudRate = LinkBaudRate;
+            clearQueues();
+            m_connected = true;
+        }
+        queryVersion();
+    }
+
+    log(INF, "Connected to " + name.toLatin1());
+    emit signal_connected();
+    return true;
+}
+
+void ControlBoard::disconnectBoard(int reason)
+{
+    WorkerPause pause(this);
+    disconnectInternal(reason);
+}
+
+void ControlBoard::disconnectInternal(int reason)
+{
+    if (reason == DueToErrors)
+        log(RX_ERR, "Disconnect due to errors");
+    else
+        log(INF, "Disconnect by user");
+    QMutexLocker portLock(&m_portMutex);
+    if (m_mode == Serial && m_port.isOpen()) {
+        // The board goes back to the link's speed while it still listens at the old one.
+        m_port.write("set baudrate=" + QByteArray::number(LinkBaudRate) + '\n');
+        m_port.drain();
+        m_baudRate = LinkBaudRate;
+        m_port.setRts(false);
+        QMutexLocker lock(&m_mutex);
+        m_port.close();
+    }
+    m_connected = false;
+    portLock.unlock();
+    {
+        QMutexLocker lock(&m_mutex);
+        m_rxQueue.clear();
+    }
+    emit signal_disconnected();
+}
+
+bool ControlBoard::setBaudRate(int rate)
+{
+    m_baudRate = rate;
+    if (!m_connected || m_mode != Serial)
+        return true;
+    WorkerPause pause(this);
+    m_port.write("set baudrate=" + QByteArray::number(rate) + '\n');
+    m_port.drain();
+    m_port.close();
+    // A failed reopen is found by the presence check.
+    m_port.open(m_portName, rate);
+    return true;
+}
+
+bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout)
+{
+    if (!m_connected)
+        return false;
+    const int nul = command.indexOf('\0');
+    log(TX, nul >= 0 ? command.left(nul) : command);
+
+    if (m_mode == Script) {
+        QByteArray text = command;
+        text.replace('\n', QByteArray());
+        const QByteArray answer = m_script.run(m_pythonPath, m_scriptPath, text);
+        log(RX, answer);
+        if (reply)
+            *reply = answer;
+        return true;
+    }
+    if (m_mode == MockUp) {
+        const QByteArray answer = m_mockUp.reply(command);
+        log(RX, answer);
+        if (reply)
+            *reply = answer;
+        return true;
+    }
+
+    if (command.isEmpty()) {
+        log(RX_ERR, QByteArray());
+        return false;
+    }
+    QByteArray out = command;
+    int lines = int(out.count('\n'));
+    if (!out.endsWith('\n')) {
+        out += '\n';
+        ++lines;
+    }
+    // A command the board's queue cannot hold is refused whole rather
+    // than sent cut short.
+    if (out.size() > QueueSize) {
+        log(RX_ERR, "command longer than " + QByteArray::number(QueueSize) + " bytes");
+        return false;
+    }
+
+    // The caller writes its command and reads the reply itself: a hand-over
+    // through the worker would add a thread wake-up to every round trip.
+    {
+        QMutexLocker lock(&m_mutex);
+        m_rxQueue.clear();
+        m_callerReading = true;
+    }
+    wakeWorker();
+    {
+        QMutexLocker portLock(&m_portMutex);
+        m_port.write(out);
+    }
+    emit signal_tx();
+
+    const int limit = timeout < 0 ? int(m_defaultTimeoutMs) : timeout;
+    QByteArray current;
+    int received = 0;
+    int good = 0;
+    bool hungUp = false;
+    if (limit > 0) {
+        log(RX, "TIMEOUT:" + QByteArray::number(limit));
+        // The limit is on silence between reply lines, not on the whole exchange.
+        QElapsedTimer silence;
+        silence.start();
+        while (received < lines) {
+            bool found = false;
+            QByteArray line;
+            {
+                QMutexLocker lock(&m_mutex);
+                line = m_rxQueue.readLine(found);
+            }
+            if (found) {
+                current = line;
+                silence.restart();
+                log(RX, line);
+                if (!line.contains("err"))
+                    ++good;
+                ++received;
+                continue;
+            }
+            const qint64 left = limit - silence.elapsed();
+            if (left <= 0 || !m_connected)
+                break;
+            pollfd p {m_port.fd(), POLLIN, 0};
+            if (::poll(&p, 1, int(left)) <= 0)
+                continue;
+            int arrived = 0;
+            {
+                QMutexLocker lock(&m_mutex);
+                arrived = pullFromPort(&hungUp);
+            }
+            if (arrived > 0) {
+                emit signal_rx();
+                touch();
+            } else if (hungUp || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                hungUp = true;
+                break;
+            }
+        }
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_callerReading = false;
+    }
+    touch();
+    wakeWorker();
+    if (hungUp && m_connected)
+        disconnectBoard(DueToErrors);
+
+    if (limit == 0) {
+        if (reply)
+            reply->clear();
+        return true;
+    }
+    if (received < lines || good < received) {
+        log(RX_ERR, current);
+        return false;
+    }
+    if (reply)
+        *reply = current;
+    return true;
+}
+
+bool ControlBoard::setParameter(const QString &name, const QByteArray &value)
+{
+    const int nul = value.indexOf('\0');
+    const QByteArray v = nul >= 0 ? value.left(nul) : value;
+    return transact("set " + name.toLatin1() + '=' + v + '\n');
+}
+
+bool ControlBoard::getParameter(const QString &name, QByteArray *value)
+{
+    QByteArray answer;
+    if (!transact("get " + name.toLatin1(), &answer))
+        return false;
+    answer.replace('\n', QByteArray());
+    QByteArray v;
+    if (!parseValue(answer, name, &v))
+        return false;
+    if (value && !v.isEmpty())
+        *value = v;
+    return true;
+}
+
+bool ControlBoard::parseValue(const QByteArray &reply, const QString &name, QByteArray *value)
+{
+    if (!value || reply.isEmpty())
+        return false;
+    const QByteArray key = name.toLatin1();
+    const QList<QByteArray> words = reply.split(' ');
+    for (const QByteArray &word : words) {
+        const int eq = word.indexOf('=');
+        if (eq >= 0 && word.left(eq) == key) {
+            *value = word.mid(eq + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ControlBoard::queryVersion()
+{
+    QByteArray ver;
+    QByteArray idn;
+    const bool verOk = transact("get VER", &ver);
+    const bool idnOk = transact("*IDN?", &idn);
+    m_firmwareIdentity = QString::fromLatin1(QByteArray(idn).replace('\n', QByteArray()));
+    static const QRegularExpression pattern(
+        QStringLiteral("\\w+=([\\w\\d]+) (\\w+) (\\w+) (\\d+) (\\d+):(\\d+):(\\d+) (\\d+)"));
+    const QRegularExpressionMatch m = pattern.match(QString::fromLatin1(ver));
+    if (m.hasMatch()) {
+        bool ok = false;
+        const int version = m.captured(1).toInt(&ok, 16);
+        if (ok)
+            m_firmwareVersion = version;
+        const QString date = QStringLiteral("%1 %2 %3 %4:%5:%6 %7")
+                                 .arg(m.captured(2), m.captured(3), m.captured(4), m.captured(5), m.captured(6),
+                                      m.captured(7), m.captured(8));
+        m_firmwareBuildDate = QLocale::c().toDateTime(date, QStringLiteral("ddd MMM dd hh:mm:ss yyyy"));
+    }
+    return verOk && idnOk;
+}
+
+bool ControlBoard::ping()
+{
+    if (m_mode != Serial)
+        return true;
+    WorkerPause pause(this);
+    return pingPort();
+}
+
+bool ControlBoard::pingPort()
+{
+    if (m_mode != Serial)
+        return true;
+    if (!m_port.isOpen() || m_port.bytesAvailable() > 0)
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (m_port.write(QByteArray(1, ENQ)) != 1)
+            return false;
+        for (int i = 0; i < 10; ++i) {
+            m_port.waitForReadyRead(10);
+            QByteArray byte;
+            if (m_port.read(byte, 1) < 0)
+                return false;
+            if (byte.size() == 1 && byte.at(0) == ACK)
+                return true;
+        }
+    }
+    return false;
+}
+
+void ControlBoard::resetBoard()
+{
+    log(INF, "Board reset");
+    if (m_mode != Serial || !m_port.isOpen())
+        return;
+    WorkerPause pause(this);
+    m_port.write(QByteArray(6, CAN));
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        m_port.write(QByteArray(1, ENQ));
+        m_port.waitForReadyRead(10);
+        QByteArray byte;
+        m_port.read(byte, 1);
+        if (byte.size() == 1 && byte.at(0) == ACK)
+            break;
+        // Without an answer the port would return at once; pace the retries.
+        if (byte.isEmpty())
+            QThread::msleep(10);
+    } while (clock.elapsed() < 10000);
+    QByteArray rest;
+    while (m_port.readAvailable(rest) > 0) {
+    }
+    clearQueues();
+}
+
+QStringList ControlBoard::listPorts() const
+{
+    QStringList ports;
+    SerialPort::listPorts(ports);
+    ports.append(QStringLiteral("mockup"));
+    return ports;
+}
+
+void ControlBoard::findBoards(const QStringList &candidates, QStringList &found)
+{
+    if (m_connected)
+        return;
+    found.clear();
+    WorkerPause pause(this);
+    for (const QString &name : candidates) {
+        if (name == QLatin1String("script") || name == QLatin1String("mockup") ||
+            name.startsWith(QLatin1String("script:"))) {
+            found.append(name);
+            continue;
+        }
+        if (!m_port.open(name, LinkBaudRate))
+            continue;
+        m_mode = Serial;
+        if (pingPort())
+            found.append(name);
+        m_port.close();
+    }
+}
+
+void ControlBoard::setLogging(bool on)
+{
+    m_logging = on;
+}
+
+void ControlBoard::log(int kind, const QByteArray &text)
+{
+    QString line;
+    {
+        QMutexLocker lock(&m_logMutex);
+        if (!m_logClock.isValid())
+            m_logClock.start();
+        if (!m_logging)
+            return;
+        qint64 elapsed = m_logClock.elapsed();
+        QString unit = QStringLiteral("ms");
+        if (elapsed > 1000) {
+            elapsed /= 1000;
+            unit = QStringLiteral("s");
+        }
+        const QString now = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        QString body = QString::fromLatin1(text);
+        if (kind == RX || kind == TX)
+            body.replace(QLatin1Char('\n'), QStringLiteral("&lt;cr&gt; "));
+        switch (kind) {
+        case RX: line = QStringLiteral("RX(+%1%2):%3").arg(elapsed).arg(unit, body); break;
+        case TX: line = QStringLiteral("TX(%1):%2").arg(now, body); break;
+        case INF: line = QStringLiteral("INF(%1):%2").arg(now, body); break;
+        default: line = QStringLiteral("RX_ERR(+%1%2):%3").arg(elapsed).arg(unit, body); break;
+        }
+        m_logClock.restart();
+    }
+    emit signal_log(levelOf(kind), line);
+}

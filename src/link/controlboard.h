@@ -1,0 +1,136 @@
+#pragma once
+
+#include "link/bytering.h"
+#include "link/mockupresponder.h"
+#include "link/scriptrunner.h"
+#include "link/serialport.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <functional>
+
+// The one link to the board. A worker thread blocks on the serial port,
+// takes what the board sends between transactions and watches its presence;
+// callers on the GUI thread use the blocking transact, which writes its
+// command and reads the reply lines itself. Besides a real board it can talk to a
+// built-in mock-up or hand each command to a script.
+class ControlBoard : public QThread
+{
+    Q_OBJECT
+
+public:
+    enum LinkMode { Serial = 0, Script = 1, MockUp = 2 };
+    enum LogKind { RX = 0, TX = 1, INF = 2, RX_ERR = 3 };
+    enum DisconnectReason { ByUser = 0, DueToErrors = 1 };
+
+    static constexpr int QueueSize = 5000;
+    static constexpr int LinkBaudRate = 115200;
+    static constexpr int SilenceMs = 2000;
+
+    explicit ControlBoard(QObject *parent = nullptr);
+    ~ControlBoard() override;
+
+    bool connectBoard(const QString &name);
+    void disconnectBoard(int reason);
+    bool setBaudRate(int rate);
+    bool transact(const QByteArray &command, QByteArray *reply = nullptr, int timeout = -1);
+    bool setParameter(const QString &name, const QByteArray &value);
+    bool getParameter(const QString &name, QByteArray *value = nullptr);
+    static bool parseValue(const QByteArray &reply, const QString &name, QByteArray *value);
+    bool queryVersion();
+    bool ping();
+    void resetBoard();
+    QStringList listPorts() const;
+    void findBoards(const QStringList &candidates, QStringList &found);
+    void setLogging(bool on);
+    bool isLogging() const { return m_logging; }
+    void setDefaultTimeout(int ms) { m_defaultTimeoutMs = ms; }
+    int defaultTimeout() const { return m_defaultTimeoutMs; }
+
+    bool isConnected() const { return m_connected; }
+    int mode() const { return m_mode; }
+    QString portName() const { return m_portName; }
+    int baudRate() const { return m_baudRate; }
+    int firmwareVersion() const { return m_firmwareVersion; }
+    QDateTime firmwareBuildDate() const { return m_firmwareBuildDate; }
+    QString firmwareIdentity() const { return m_firmwareIdentity; }
+
+    // The link asks its owner for what needs a person: the script to run
+    // ("script" without a path) and the notice that the mock-up is in use.
+    void setScriptPathProvider(std::function<QString()> provider) { m_askScriptPath = std::move(provider); }
+    void setPythonPath(const QString &path) { m_pythonPath = path; }
+
+    // Formats one log line; public so that its formats can be checked.
+    void log(int kind, const QByteArray &text);
+
+signals:
+    void signal_log(int level, const QString &text);
+    void signal_tx();
+    void signal_rx();
+    void signal_disconnected();
+    void signal_connected();
+    void signal_notice(const QString &text);
+
+protected:
+    void run() override;
+
+private:
+    class WorkerPause;
+
+    void wakeWorker();
+    void pauseWorker();
+    void resumeWorker();
+    bool onWorkerThread() const { return QThread::currentThread() == this; }
+    void clearQueues();
+    bool pingPort();
+    // Moves what the port holds into the reply queue; m_mutex held.
+    int pullFromPort(bool *hungUp);
+    void touch();
+    void disconnectInternal(int reason);
+
+    SerialPort m_port;
+    std::atomic<int> m_mode {Serial};
+    std::atomic<bool> m_connected {false};
+    std::atomic<bool> m_quit {false};
+    QString m_portName;
+    QString m_scriptPath;
+    QString m_pythonPath = QStringLiteral("python3");
+    int m_baudRate = LinkBaudRate;
+    std::atomic<int> m_defaultTimeoutMs {500};
+    std::atomic<bool> m_logging {false};
+    int m_firmwareVersion = 0;
+    QDateTime m_firmwareBuildDate;
+    QString m_firmwareIdentity;
+
+    // Guards the reply queue, the hand-over of the port between worker and
+    // caller, and the pause handshake. The worker blocks in poll() on the
+    // port and on m_wakeFd; a caller waiting for its reply polls the port.
+    mutable QMutex m_mutex;
+    QWaitCondition m_pauseChanged;
+    ByteRing m_rxQueue {QueueSize};
+    bool m_paused = false;
+    bool m_callerReading = false;
+    bool m_workerParked = false;
+    int m_pauseDepth = 0;
+    int m_wakeFd = -1;
+
+    // The worker may close the port (board lost) while a caller writes.
+    QMutex m_portMutex;
+    QMutex m_logMutex;
+    // Time of the last sign of life from the board, for the presence check.
+    QElapsedTimer m_clock;
+    std::atomic<qint64> m_lastActivityMs {0};
+    QElapsedTimer m_logClock;
+
+    MockUpResponder m_mockUp;
+    ScriptRunner m_script;
+    std::function<QString()> m_askScriptPath;
+};

@@ -1,0 +1,271 @@
+#include "tools/logs.h"
+
+#include "controls/htmllistbox.h"
+#include "link/controlboard.h"
+#include "tools/beeper.h"
+#include "tools/toolslog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QColor>
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+using CustomControls::HtmlListBox;
+
+Logs::Logs(QWidget *parent)
+    : Applet(parent), list(new HtmlListBox(this)), commandLine(new QLineEdit(this)),
+      clearButton(new QPushButton(QStringLiteral("Clear"), this)),
+      saveLogCheck(new QCheckBox(
+          QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QLatin1String(".log"), this)),
+      messageBoxCheck(new QCheckBox(QStringLiteral("MessageBox"), this)),
+      translaterCheck(new QCheckBox(QStringLiteral("Translater"), this)), beepButton(new QPushButton),
+      counterLabel(new QLabel), listMenu(new QMenu(this))
+{
+    setObjectName(QStringLiteral("Logs"));
+    setWindowTitle(QStringLiteral("Logs"));
+    setWindowIcon(QIcon(QStringLiteral(":/buttons/log")));
+    resize(535, 367);
+
+    messageBoxCheck->setChecked(true);
+    translaterCheck->setChecked(false);
+
+    beepButton->setIcon(QIcon(QStringLiteral(":/buttons/horn")));
+    beepButton->setCheckable(true);
+    beepButton->setChecked(true);
+    beepButton->setFixedSize(23, 23);
+    counterLabel->setFixedWidth(120);
+
+    auto *layout = new QGridLayout(this);
+    layout->addWidget(saveLogCheck, 0, 0, 1, 3);
+    layout->addWidget(list, 1, 0, 1, 3);
+    layout->addWidget(commandLine, 2, 0, 1, 3);
+    layout->addWidget(clearButton, 3, 0);
+    layout->addWidget(translaterCheck, 3, 1);
+    layout->addWidget(messageBoxCheck, 3, 2);
+
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    QAction *copy = listMenu->addAction(QStringLiteral("Copy"));
+    QAction *copyAll = listMenu->addAction(QStringLiteral("Copy All"));
+
+    connect(commandLine, &QLineEdit::returnPressed, this, &Logs::slot_ControllerSend);
+    connect(clearButton, &QPushButton::clicked, this, &Logs::slot_pbClear_clicked);
+    connect(saveLogCheck, &QCheckBox::toggled, this, &Logs::slot_cbSaveLog_toggled);
+    connect(list, &QWidget::customContextMenuRequested, this, &Logs::slot_LogContextMenu);
+    connect(copy, &QAction::triggered, this, &Logs::slot_ActionCopy);
+    connect(copyAll, &QAction::triggered, this, &Logs::slot_ActionCopyAll);
+
+    refreshCounters();
+}
+
+Logs::~Logs()
+{
+    // Still ours when no status bar took them.
+    if (beepButton && !beepButton->parent())
+        delete beepButton;
+    if (counterLabel && !counterLabel->parent())
+        delete counterLabel;
+}
+
+void Logs::setBoard(ControlBoard *board)
+{
+    m_board = board;
+}
+
+void Logs::setStatusHost(std::function<void(QWidget *)> addWidget)
+{
+    m_addStatusWidget = std::move(addWidget);
+}
+
+void Logs::setTranslation(const QStringList &keys, const QStringList &values)
+{
+    for (int i = 0; i < keys.size(); ++i) {
+        if (!keys.at(i).trimmed().isEmpty())
+            dictionary.insert(keys.at(i), values.value(i));
+    }
+}
+
+bool Logs::init()
+{
+    if (m_addStatusWidget) {
+        if (beepButton)
+            m_addStatusWidget(beepButton);
+        if (counterLabel)
+            m_addStatusWidget(counterLabel);
+    }
+    list->clear();
+    errorCount = 0;
+    infoCount = 0;
+    warningCount = 0;
+    refreshCounters();
+    return true;
+}
+
+QVariant Logs::run(const QString &function, const QVariant &argument)
+{
+    if (function.compare(QLatin1String("log"), Qt::CaseInsensitive) != 0 || argument.isNull())
+        return false;
+    slot_addLog(0, argument.toString());
+    return true;
+}
+
+QString Logs::colourOf(int level)
+{
+    if (level < 0)
+        return QStringLiteral("red");
+    if (level == 0)
+        return QStringLiteral("black");
+    if (level <= 100)
+        return QStringLiteral("magenta");
+    // Past the last predefined colour there is no colour to name: the
+    // toolkit would read beyond its table.
+    if (level > LastColourLevel)
+        return QColor(Qt::black).name();
+    return QColor(Qt::GlobalColor(level - 100)).name();
+}
+
+void Logs::slot_addLog(int level, const QString &text)
+{
+    QString prefix;
+    const QString colour = colourOf(level);
+    bool showBox = false;
+    if (level < 0) {
+        if (beepButton && beepButton->isChecked())
+            Beeper::play(QLatin1String(Beeper::ErrorSequence));
+        prefix = QStringLiteral("C(%1) [%2]")
+                     .arg(QString::number(level), QDateTime::currentDateTime().toString(Qt::TextDate));
+        showBox = messageBoxCheck->isChecked();
+        ++errorCount;
+    } else if (level == 0) {
+        ++infoCount;
+    } else if (level <= 100) {
+        ++warningCount;
+    }
+
+    const bool logging = m_board && m_board->isLogging();
+    if (logging || level < 0) {
+        QString shown = text;
+        if (translaterCheck->isChecked()) {
+            for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it)
+                shown.replace(it.key(), it.value(), Qt::CaseSensitive);
+        }
+        const QString line = prefix + QStringLiteral("<font color=\"%1\"> %2</font> <br>").arg(colour, shown);
+        if (logFile && logFile->isOpen()) {
+            logFile->write(
+                QStringLiteral("C(%1) %2 ::: %3 \n").arg(QString::number(level), QString(), text).toLatin1());
+            logFile->flush();
+        }
+        list->addItem(line);
+        list->setCurrentRow(list->count() - 1);
+    }
+    refreshCounters();
+
+    // The box comes last: errors that arrive while it is open are listed
+    // and written after this one, not before it.
+    if (showBox) {
+        if (m_openErrorBoxes >= MaxOpenErrorBoxes) {
+            qCWarning(lcTools, "too many error boxes open; listed only: %s", qPrintable(text));
+            return;
+        }
+        ++m_openErrorBoxes;
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
+        --m_openErrorBoxes;
+    }
+}
+
+void Logs::refreshCounters()
+{
+    if (!counterLabel)
+        return;
+    const QString counters =
+        QStringLiteral("Err:<font color=red>%1</font> Warn:<font color=magenta>%2</font> "
+                       "Inf:<font color=black>%3</font>")
+            .arg(QString::number(errorCount), QString::number(warningCount), QString::number(infoCount));
+    counterLabel->setText(counters);
+    counterLabel->setToolTip(counters);
+}
+
+void Logs::slot_ResetStatus()
+{
+    errorCount = 0;
+    infoCount = 0;
+    warningCount = 0;
+    refreshCounters();
+}
+
+void Logs::slot_pbClear_clicked()
+{
+    list->clear();
+}
+
+void Logs::slot_cbSaveLog_toggled(bool on)
+{
+    if (!logFile)
+        logFile = new QFile(saveLogCheck->text(), this);
+    if (!on) {
+        logFile->close();
+        return;
+    }
+    if (logFile->isOpen())
+        return;
+    const QIODevice::OpenMode mode = logFile->exists() ? QIODevice::Append : QIODevice::WriteOnly;
+    if (!logFile->open(mode))
+        qCDebug(lcTools, "log file %s: %s", qPrintable(logFile->fileName()),
+                qPrintable(logFile->errorString()));
+}
+
+void Logs::slot_LogContextMenu(const QPoint &pos)
+{
+    // A scroll area reports the point in its viewport's coordinates.
+    listMenu->popup(list->viewport()->mapToGlobal(pos));
+}
+
+QString Logs::copyText(const QString &html)
+{
+    const int start = html.indexOf(QLatin1Char('>'));
+    const int end = html.indexOf(QLatin1String("</"));
+    if (start < 0 || end <= start)
+        return QString();
+    QString text = html.mid(start + 1, end - start - 1);
+    text.replace(QLatin1String("&lt;cr&gt;"), QLatin1String("<cr>"));
+    return text;
+}
+
+void Logs::slot_ActionCopy()
+{
+    const int row = list->currentRow();
+    if (row < 0)
+        return;
+    QApplication::clipboard()->setText(copyText(list->itemText(row)));
+}
+
+void Logs::slot_ActionCopyAll()
+{
+    QString all;
+    for (int row = 0; row < list->count(); ++row)
+        all += copyText(list->itemText(row)) + QLatin1Char('\n');
+    QApplication::clipboard()->setText(all);
+}
+
+void Logs::slot_ControllerSend()
+{
+    if (!m_board)
+        return;
+    const QString text = commandLine->text();
+    QByteArray payload;
+    if (text.contains(QLatin1String("<cr>")))
+        payload = QString(text).replace(QLatin1String("<cr>"), QLatin1String("\n")).toLatin1();
+    else
+        payload = text.toLatin1() + '\n';
+    m_board->transact(payload, nullptr, -1);
+}

@@ -1,0 +1,185 @@
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "app/mdiarea.h"
+#include "controls/myswitch.h"
+#include "link/controlboard.h"
+#include "messageboxanswerer.h"
+#include "simboard.h"
+#include "testapplet.h"
+#include "tools/logs.h"
+#include "controls/htmllistbox.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+// The main window's connection controls against a simulated board.
+class tst_Connection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void connectAndLoseBoard();
+    void mockUpBanner();
+    void trafficInLogWindow();
+    void windowShortcutsWhileConnected_data();
+    void windowShortcutsWhileConnected();
+
+private:
+    void startApp(const QStringList &ports);
+    bool choosePort(const QString &port);
+
+    SimBoard *sim = nullptr;
+    MainApp *app = nullptr;
+    MainWindow *window = nullptr;
+};
+
+void tst_Connection::init()
+{
+    sim = new SimBoard;
+    QVERIFY2(sim->isRunning(), qPrintable(sim->errorString()));
+    startApp({sim->path()});
+}
+
+void tst_Connection::cleanup()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    delete sim;
+}
+
+void tst_Connection::startApp(const QStringList &ports)
+{
+    app = MainApp::instance();
+    app->setAppletFactory([] { return makeDeviceApplets(); });
+    app->setExtraPorts(ports);
+    QVERIFY(app->initialise());
+    app->startMainWindow();
+    window = app->mainWindow();
+}
+
+bool tst_Connection::choosePort(const QString &port)
+{
+    const int index = window->portCombo->findText(port);
+    window->portCombo->setCurrentIndex(index);
+    return index >= 0;
+}
+
+void tst_Connection::connectAndLoseBoard()
+{
+    // The simulated board is found; "mockup" stays last.
+    QCOMPARE(window->portCombo->itemText(window->portCombo->count() - 1), QString("mockup"));
+    QVERIFY(choosePort(sim->path()));
+
+    QSignalSpy tx(window->txLamp, &CustomControls::MySwitch::signal_StateChanged);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Disconnect"));
+    QVERIFY(window->connectButton->isChecked());
+    QVERIFY(!window->portCombo->isEnabled());
+    QVERIFY(!window->rescanButton->isEnabled());
+    QVERIFY(window->windowsMenu->isEnabled());
+    QCOMPARE(window->connectionLamp->stateValue(), 1);
+    QCOMPARE(window->statusLabel->text(),
+             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+    QVERIFY(!app->board()->firmwareIdentity().isEmpty());
+    for (Applet *applet : app->applets())
+        QVERIFY(applet->windowAction()->isEnabled());
+
+    // Traffic lights the tx lamp.
+    QVERIFY(app->board()->transact("get DIO22"));
+    QTRY_VERIFY(!tx.isEmpty());
+    QCOMPARE(tx.first().at(0).toInt(), 1);
+
+    // The board goes away: the link drops it and the window follows.
+    app->applets().at(1)->showWindow();
+    sim->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!app->isBoardConnected(), 5000);
+    QTRY_COMPARE(window->connectButton->text(), QString("Connect"));
+    QVERIFY(!window->connectButton->isChecked());
+    QVERIFY(window->portCombo->isEnabled());
+    QCOMPARE(window->connectionLamp->stateValue(), 0);
+    QVERIFY(!app->applets().at(1)->container()->isVisible());
+}
+
+void tst_Connection::mockUpBanner()
+{
+    QVERIFY(choosePort("mockup"));
+    MessageBoxAnswerer answerer;
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QCOMPARE(answerer.texts(), QStringList{"Software is in Mock-up mode. \n Communication is simulated!"});
+    QCOMPARE(window->statusLabel->text(),
+             QString("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
+
+    // Disconnecting by the button hides the device windows.
+    app->applets().at(3)->showWindow();
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QVERIFY(!app->applets().at(3)->container()->isVisible());
+    QVERIFY(!app->applets().at(3)->windowAction()->isEnabled());
+}
+
+void tst_Connection::trafficInLogWindow()
+{
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    Logs *logs = app->logsApplet();
+    const int before = logs->list->count();
+    window->logCheck->setChecked(true);
+    QVERIFY(app->board()->transact("get DIO22"));
+    QStringList lines;
+    for (int i = before; i < logs->list->count(); ++i)
+        lines.append(logs->list->itemText(i));
+    QVERIFY2(lines.size() >= 3, qPrintable(lines.join(" | ")));
+    QVERIFY(lines.first().contains("TX("));
+    QVERIFY(lines.first().contains("get DIO22"));
+    QVERIFY(lines.last().contains("DIO22=0"));
+
+    // "Log window" (Ctrl+L) brings the dock up.
+    QVERIFY(!logs->container()->isVisible());
+    window->logWindowAction->trigger();
+    QVERIFY(logs->container()->isVisible());
+}
+
+void tst_Connection::windowShortcutsWhileConnected_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("applet");
+
+    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << 3;
+    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << 0;
+    QTest::newRow("Ctrl+6") << int(Qt::Key_6) << 6;
+    QTest::newRow("Ctrl+7") << int(Qt::Key_7) << -1;
+    QTest::newRow("Ctrl+9") << int(Qt::Key_9) << -1;
+}
+
+void tst_Connection::windowShortcutsWhileConnected()
+{
+    QFETCH(int, key);
+    QFETCH(int, applet);
+
+    QVERIFY(choosePort(sim->path()));
+    QVERIFY(app->connectToBoard(sim->path()));
+    MessageBoxAnswerer answerer;
+    QTest::keyClick(window->mdiArea, Qt::Key(key), Qt::ControlModifier);
+    QCOMPARE(answerer.count(), 0);
+    for (int i = 0; i < app->applets().size(); ++i) {
+        Applet *a = app->applets().at(i);
+        QCOMPARE(a->container()->isVisible(), i == applet);
+        QCOMPARE(a->windowAction()->isChecked(), i == applet);
+    }
+    if (applet >= 0)
+        QCOMPARE(window->activeApplet(), app->applets().at(applet));
+}
+
+QTEST_MAIN(tst_Connection)
+#include "tst_connection.moc"

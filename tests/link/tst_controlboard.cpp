@@ -1,0 +1,395 @@
+#include "link/controlboard.h"
+#include "simboard.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList logTexts(const QSignalSpy &spy)
+{
+    QStringList lines;
+    for (const QList<QVariant> &args : spy)
+        lines.append(args.at(1).toString());
+    return lines;
+}
+
+// A link connected to a fresh simulated board started with the options.
+struct Connected
+{
+    explicit Connected(const QStringList &options = {}) : sim(options)
+    {
+        if (sim.isRunning())
+            ok = link.connectBoard(sim.path());
+    }
+    SimBoard sim;
+    ControlBoard link;
+    bool ok = false;
+};
+
+} // namespace
+
+class tst_ControlBoard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectQueriesVersion();
+    void transactions_data();
+    void transactions();
+    void timeoutRestartsOnEveryLine();
+    void errorReplyFails();
+    void timeoutZero();
+    void disconnectedTransact();
+    void logFormats();
+    void logElapsedInSeconds();
+    void parseValue_data();
+    void parseValue();
+    void services();
+    void speedChangeAndDisconnect();
+    void notOurBoard();
+    void silentBoardIsDropped();
+    void hangUpDuringTransaction();
+    void garbageAndFlood();
+    void mockUp();
+    void scriptMode();
+};
+
+void tst_ControlBoard::connectQueriesVersion()
+{
+    SimBoard sim;
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    ControlBoard link;
+    QSignalSpy connected(&link, &ControlBoard::signal_connected);
+    QVERIFY(link.connectBoard(sim.path()));
+    QCOMPARE(connected.count(), 1);
+    QVERIFY(link.isConnected());
+    QCOMPARE(link.mode(), int(ControlBoard::Serial));
+    QCOMPARE(link.firmwareVersion(), 0x0104);
+    QVERIFY(link.firmwareBuildDate().isValid());
+    QVERIFY(!link.firmwareIdentity().isEmpty());
+    QVERIFY(!link.firmwareIdentity().contains('\n'));
+    const QStringList lines = sim.transcript();
+    QCOMPARE(lines.value(0), QString("<ENQ>"));
+    QVERIFY(lines.contains("get VER"));
+    QVERIFY(lines.contains("*IDN?"));
+}
+
+void tst_ControlBoard::transactions_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("sent");
+
+    QTest::newRow("no line end") << QByteArray("get DIO22") << true << QByteArray("DIO22=0\n")
+                                 << QStringList{"get DIO22"};
+    QTest::newRow("two lines") << QByteArray("set DIO22=1\nget DIO22\n") << true << QByteArray("DIO22=1\n")
+                               << QStringList{"set DIO22=1", "get DIO22"};
+    QTest::newRow("several names") << QByteArray("set PWM0FREQ=1000 PWM0DUTY=20") << true
+                                   << QByteArray("PWM0FREQ:ok PWM0DUTY:ok\n")
+                                   << QStringList{"set PWM0FREQ=1000 PWM0DUTY=20"};
+    QTest::newRow("unknown name") << QByteArray("get NOSUCH") << false << QByteArray() << QStringList{"get NOSUCH"};
+    QTest::newRow("second line fails") << QByteArray("get DIO22\nget NOSUCH\n") << false << QByteArray()
+                                       << QStringList{"get DIO22", "get NOSUCH"};
+    QTest::newRow("empty") << QByteArray() << false << QByteArray() << QStringList{};
+    // Refused whole, never sent cut short.
+    QTest::newRow("too long") << QByteArray("set X=") + QByteArray(6000, '1') << false << QByteArray()
+                              << QStringList{};
+}
+
+void tst_ControlBoard::transactions()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, sent);
+
+    Connected c;
+    QVERIFY(c.ok);
+    const int before = c.sim.transcript().size();
+    QByteArray answer("untouched");
+    QCOMPARE(c.link.transact(command, &answer), ok);
+    if (ok)
+        QCOMPARE(answer, reply);
+    else
+        QCOMPARE(answer, QByteArray("untouched"));
+    QTRY_COMPARE(c.sim.transcript().mid(before), sent);
+}
+
+void tst_ControlBoard::timeoutRestartsOnEveryLine()
+{
+    Connected c({"--delay", "400"});
+    QVERIFY(c.ok);
+    QByteArray answer;
+    QVERIFY(c.link.transact("get DIO21\nget DIO22\nget DIO25\n", &answer, 500));
+    QCOMPARE(answer, QByteArray("DIO25=0\n"));
+    // One line alone may not take longer than the limit.
+    QVERIFY(!c.link.transact("get DIO21", &answer, 200));
+}
+
+void tst_ControlBoard::errorReplyFails()
+{
+    Connected c({"--error", "SPI0CS0DATA"});
+    QVERIFY(c.ok);
+    c.link.setLogging(true);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QVERIFY(!c.link.setParameter("SPI0CS0DATA", "021234"));
+    const QStringList lines = logTexts(log);
+    QVERIFY2(lines.last().startsWith("RX_ERR(+"), qPrintable(lines.join(" | ")));
+    QVERIFY(lines.last().endsWith("SPI0CS0DATA:err\n"));
+    QCOMPARE(log.last().at(0).toInt(), -1000);
+}
+
+void tst_ControlBoard::timeoutZero()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    QByteArray answer("x");
+    QVERIFY(c.link.transact("set DIO22=1", &answer, 0));
+    QVERIFY(answer.isEmpty());
+    QTRY_VERIFY(c.sim.transcript().contains("set DIO22=1"));
+}
+
+void tst_ControlBoard::disconnectedTransact()
+{
+    ControlBoard link;
+    link.setLogging(true);
+    QSignalSpy log(&link, &ControlBoard::signal_log);
+    QByteArray answer("x");
+    QVERIFY(!link.transact("get VER", &answer));
+    QVERIFY(!link.getParameter("VER", &answer));
+    QCOMPARE(answer, QByteArray("x"));
+    QCOMPARE(log.count(), 0);
+}
+
+void tst_ControlBoard::logFormats()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QVERIFY(c.link.transact("get VER"));
+    QCOMPARE(log.count(), 0);
+
+    c.link.setLogging(true);
+    QVERIFY(c.link.transact("get DIO22"));
+    c.link.log(ControlBoard::INF, "Connected to x");
+    QStringList lines = logTexts(log);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(QRegularExpression("^TX\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):get DIO22$").match(lines.at(0)).hasMatch(),
+             qPrintable(lines.at(0)));
+    QVERIFY2(QRegularExpression("^RX\\(\\+\\d+ms\\):TIMEOUT:500$").match(lines.at(1)).hasMatch(),
+             qPrintable(lines.at(1)));
+    QVERIFY2(QRegularExpression("^RX\\(\\+\\d+ms\\):DIO22=0&lt;cr&gt; $").match(lines.at(2)).hasMatch(),
+             qPrintable(lines.at(2)));
+    QVERIFY(QRegularExpression("^INF\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):Connected to x$").match(lines.at(3)).hasMatch());
+    QCOMPARE(log.at(0).at(0).toInt(), 109);
+    QCOMPARE(log.at(1).at(0).toInt(), 108);
+    QCOMPARE(log.at(3).at(0).toInt(), 104);
+
+    // The TX line shows the command as given, before its line end is added.
+    log.clear();
+    QVERIFY(c.link.transact("get DIO21\nget DIO22\n"));
+    QVERIFY(logTexts(log).at(0).endsWith("):get DIO21&lt;cr&gt; get DIO22&lt;cr&gt; "));
+}
+
+void tst_ControlBoard::logElapsedInSeconds()
+{
+    ControlBoard link;
+    link.setLogging(true);
+    QSignalSpy log(&link, &ControlBoard::signal_log);
+    link.log(ControlBoard::RX, "first");
+    QTest::qWait(1100);
+    link.log(ControlBoard::RX, "second");
+    link.log(ControlBoard::RX_ERR, QByteArray());
+    QCOMPARE(logTexts(log).at(1), QString("RX(+1s):second"));
+    QVERIFY(logTexts(log).at(2).startsWith("RX_ERR(+"));
+    QVERIFY(logTexts(log).at(2).endsWith("ms):"));
+}
+
+void tst_ControlBoard::parseValue_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QByteArray>("value");
+
+    QTest::newRow("second word") << QByteArray("AINREF=812 AIN5=410") << "AIN5" << true << QByteArray("410");
+    QTest::newRow("spi frame") << QByteArray("SPI0CS0DATA=02ABCD") << "SPI0CS0DATA" << true
+                               << QByteArray("02ABCD");
+    QTest::newRow("whole names only") << QByteArray("AIN5=410") << "AIN" << false << QByteArray("keep");
+    QTest::newRow("other name") << QByteArray("AIN6=410") << "AIN5" << false << QByteArray("keep");
+    QTest::newRow("empty value") << QByteArray("AIN5=") << "AIN5" << true << QByteArray();
+    QTest::newRow("first equals only") << QByteArray("X=a=b") << "X" << true << QByteArray("a=b");
+    QTest::newRow("runs of spaces") << QByteArray("ok   A=1  B=2") << "B" << true << QByteArray("2");
+    QTest::newRow("case matters") << QByteArray("ain5=1") << "AIN5" << false << QByteArray("keep");
+    QTest::newRow("empty reply") << QByteArray() << "A" << false << QByteArray("keep");
+    QTest::newRow("name without value") << QByteArray("AIN5 AIN5=3") << "AIN5" << true << QByteArray("3");
+}
+
+void tst_ControlBoard::parseValue()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, name);
+    QFETCH(bool, found);
+    QFETCH(QByteArray, value);
+
+    QByteArray v("keep");
+    QCOMPARE(ControlBoard::parseValue(reply, name, &v), found);
+    QCOMPARE(v, value);
+}
+
+void tst_ControlBoard::services()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    const int before = c.sim.transcript().size();
+    QVERIFY(c.link.setParameter("SPI0CS0DATA", QByteArray("021234\0ignored", 14)));
+    QByteArray value("old");
+    QVERIFY(c.link.getParameter("AIN5", &value));
+    QVERIFY(value.toInt() > 0);
+    QVERIFY(!value.contains('\n'));
+    value = "old";
+    QVERIFY(!c.link.getParameter("NOSUCH", &value));
+    QCOMPARE(value, QByteArray("old"));
+    QTRY_COMPARE(c.sim.transcript().mid(before),
+                 (QStringList{"set SPI0CS0DATA=021234", "get AIN5", "get NOSUCH"}));
+}
+
+void tst_ControlBoard::speedChangeAndDisconnect()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    QVERIFY(c.link.setBaudRate(57600));
+    QCOMPARE(c.link.baudRate(), 57600);
+    QVERIFY(c.link.transact("get VER"));
+    QSignalSpy disconnected(&c.link, &ControlBoard::signal_disconnected);
+    c.link.setLogging(true);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    c.link.disconnectBoard(ControlBoard::ByUser);
+    QCOMPARE(disconnected.count(), 1);
+    QVERIFY(!c.link.isConnected());
+    QVERIFY(logTexts(log).last().endsWith("):Disconnect by user"));
+    QTRY_COMPARE(c.sim.transcript().mid(c.sim.transcript().indexOf("set baudrate=57600")),
+                 (QStringList{"set baudrate=57600", "get VER", "set baudrate=115200"}));
+    // The port is free again.
+    QVERIFY(c.link.connectBoard(c.sim.path()));
+}
+
+void tst_ControlBoard::notOurBoard()
+{
+    SimBoard stranger({"--enq-reply", "21"});
+    SimBoard board;
+    QVERIFY(stranger.isRunning() && board.isRunning());
+    ControlBoard link;
+    QVERIFY(!link.connectBoard(stranger.path()));
+    QVERIFY(!link.isConnected());
+    QStringList found;
+    link.findBoards({stranger.path(), board.path(), "/dev/nonexistent", "mockup", "script"}, found);
+    QCOMPARE(found, (QStringList{board.path(), "mockup", "script"}));
+    QVERIFY(link.listPorts().endsWith("mockup"));
+}
+
+void tst_ControlBoard::silentBoardIsDropped()
+{
+    // Silent once the version query is done.
+    Connected c({"--silent-after", "2"});
+    QVERIFY(c.ok);
+    c.link.setLogging(true);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy disconnected(&c.link, &ControlBoard::signal_disconnected);
+    QVERIFY(disconnected.wait(5000));
+    QVERIFY(!c.link.isConnected());
+    QTRY_VERIFY(!log.isEmpty());
+    QVERIFY(logTexts(log).last().endsWith("):Disconnect due to errors"));
+    QCOMPARE(log.last().at(0).toInt(), -1000);
+}
+
+void tst_ControlBoard::hangUpDuringTransaction()
+{
+    // The board hangs up right after the version query.
+    Connected c({"--hangup-after", "2"});
+    QVERIFY(c.ok);
+    QSignalSpy disconnected(&c.link, &ControlBoard::signal_disconnected);
+    QVERIFY(!c.link.transact("get DIO22", nullptr, 3000));
+    QTRY_COMPARE(disconnected.count(), 1);
+    QVERIFY(!c.link.isConnected());
+    QVERIFY(!c.link.transact("get DIO22"));
+}
+
+void tst_ControlBoard::garbageAndFlood()
+{
+    Connected c({"--garbage-after", "3", "--big-reply", "8000"});
+    QVERIFY(c.ok);
+    c.link.transact("get DIO22");
+    // Whatever the garbage did to that exchange, the next ones work.
+    QTest::qWait(100);
+    QVERIFY(c.link.transact("get DIO21"));
+    // A line longer than the queue loses its end: a time-out, not a hang.
+    QVERIFY(!c.link.transact("get BIG", nullptr, 300));
+    QTest::qWait(100);
+    QByteArray answer;
+    QVERIFY(c.link.transact("get VER", &answer));
+    QVERIFY(answer.startsWith("VER="));
+    QVERIFY(c.link.isConnected());
+}
+
+void tst_ControlBoard::mockUp()
+{
+    ControlBoard link;
+    QSignalSpy notice(&link, &ControlBoard::signal_notice);
+    QVERIFY(link.connectBoard("mockup"));
+    QCOMPARE(notice.count(), 1);
+    QCOMPARE(notice.at(0).at(0).toString(), QString("Software is in Mock-up mode. \n Communication is simulated!"));
+    QCOMPARE(link.mode(), int(ControlBoard::MockUp));
+
+    QByteArray first;
+    QVERIFY(link.transact("get DIO22 AIN5 X", &first));
+    const QRegularExpressionMatch m = QRegularExpression("^DIO22=0 AIN5=(\\d+) X=(\\d+)$").match(first);
+    QVERIFY2(m.hasMatch(), first.constData());
+    QVERIFY(m.captured(1).toInt() <= 1022);
+    QVERIFY(m.captured(2).toInt() <= 32767);
+    QByteArray set;
+    QVERIFY(link.transact("set A=1 B", &set));
+    QCOMPARE(set, QByteArray("A:ok B:ok "));
+
+    link.disconnectBoard(ControlBoard::ByUser);
+    QVERIFY(link.connectBoard("mockup"));
+    QByteArray again;
+    QVERIFY(link.transact("get DIO22 AIN5 X", &again));
+    QCOMPARE(again, first);
+}
+
+void tst_ControlBoard::scriptMode()
+{
+    const QString python = QStandardPaths::findExecutable("python3");
+    if (python.isEmpty())
+        QSKIP("python3 is not installed");
+    QTemporaryDir dir;
+    const QString script = dir.filePath("board script.py");
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("import sys\nprint('echo:' + sys.argv[1])\nprint('second line')\n");
+    file.close();
+
+    ControlBoard link;
+    link.setPythonPath(python);
+    QVERIFY(!link.connectBoard("script:" + dir.filePath("missing.py")));
+    link.setScriptPathProvider([] { return QString(); });
+    QVERIFY(!link.connectBoard("script"));
+    link.setScriptPathProvider([&] { return script; });
+    QVERIFY(link.connectBoard("script"));
+    QCOMPARE(link.mode(), int(ControlBoard::Script));
+    QByteArray answer;
+    QVERIFY(link.transact("get VER\n", &answer));
+    QCOMPARE(answer, QByteArray("echo:get VERsecond line"));
+    // Quotes and shell characters reach the script untouched.
+    QVERIFY(link.transact("set X='$(rm -rf /)' \"q\"", &answer));
+    QCOMPARE(answer, QByteArray("echo:set X='$(rm -rf /)' \"q\"second line"));
+}
+
+QTEST_GUILESS_MAIN(tst_ControlBoard)
+#include "tst_controlboard.moc"
