@@ -1,0 +1,534 @@
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray identity = "Velmora VelmoraMCU HQL3318 DemoBoard,SIM,1.0";
+const char enq = 0x05;
+const char ack = 0x06;
+const QByteArray sixCan(6, 0x18);
+
+// The simulator as a child process and our own raw end of its terminal.
+class SimBoard
+{
+public:
+    ~SimBoard()
+    {
+        closePort();
+        if (process.state() != QProcess::NotRunning) {
+            process.closeWriteChannel();
+            if (!process.waitForFinished(2000))
+                process.kill();
+            process.waitForFinished(1000);
+        }
+    }
+
+    bool start(const QStringList &args)
+    {
+        process.start(SIM_PATH, QStringList{"--exit-on-stdin-eof"} + args);
+        if (!process.waitForStarted(2000))
+            return false;
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(2000))
+                return false;
+        }
+        path = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return openPort();
+    }
+
+    bool openPort()
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        termios tio{};
+        tcgetattr(fd, &tio);
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        return tcsetattr(fd, TCSANOW, &tio) == 0;
+    }
+
+    void closePort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        rx.clear();
+    }
+
+    bool write(const QByteArray &bytes)
+    {
+        const char *p = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            p += n;
+            left -= n;
+        }
+        return true;
+    }
+
+    // Waits up to timeoutMs for more bytes; false on silence or hang-up.
+    bool fill(int timeoutMs)
+    {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0)
+            return false;
+        char buffer[65536];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            hungUp = true;
+            return false;
+        }
+        rx.append(buffer, n);
+        return true;
+    }
+
+    std::optional<QByteArray> readLine(int timeoutMs = 2000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!rx.contains('\n')) {
+            if (deadline.hasExpired() || !fill(int(deadline.remainingTime())))
+                return std::nullopt;
+        }
+        const qsizetype end = rx.indexOf('\n');
+        const QByteArray line = rx.left(end);
+        rx.remove(0, end + 1);
+        return line;
+    }
+
+    QByteArray readBytes(int count, int timeoutMs = 2000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (rx.size() < count && !deadline.hasExpired() && fill(int(deadline.remainingTime()))) {
+        }
+        const QByteArray bytes = rx.left(count);
+        rx.remove(0, bytes.size());
+        return bytes;
+    }
+
+    bool quietFor(int ms) { return rx.isEmpty() && !fill(ms); }
+
+    QProcess process;
+    QString path;
+    int fd = -1;
+    QByteArray rx;
+    bool hungUp = false;
+};
+
+} // namespace
+
+class tst_Sim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replies_data();
+    void replies();
+    void controlBytes_data();
+    void controlBytes();
+    void versionFormat_data();
+    void versionFormat();
+    void restart();
+    void delay();
+    void silentAfter();
+    void hangupAfter();
+    void garbageAfter();
+    void binaryInput();
+    void transcript();
+    void portReopened();
+    void stops_data();
+    void stops();
+    void commandLine_data();
+    void commandLine();
+};
+
+// Each row runs on a fresh board; an *IDN? after the expected replies
+// proves that no reply line was missing or extra.
+void tst_Sim::replies_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("replies"); // exact, or a pattern after '~'
+
+    QTest::newRow("set then get") << QStringList() << QByteArray("set PWM0DUTY=75\nget PWM0DUTY\n")
+                                  << QStringList{"PWM0DUTY:ok", "PWM0DUTY=75"};
+    QTest::newRow("several words")
+        << QStringList() << QByteArray("set PWM1FREQ=1000 PWM1DUTY=30 PWM1CONF PWM1START\nget PWM1FREQ PWM1DUTY\n")
+        << QStringList{"PWM1FREQ:ok PWM1DUTY:ok PWM1CONF:ok PWM1START:ok", "PWM1FREQ=1000 PWM1DUTY=30"};
+    QTest::newRow("defaults")
+        << QStringList()
+        << QByteArray("get SPI0CS0SPEED SPI0CS0CPOL SPI0CS0NCPHA q913rem PWM0FREQ PWM1DUTY DIO0 DIO21 DIO22 "
+                      "DIO25 DIO31 WDen WDtime baudrate\n")
+        << QStringList{"SPI0CS0SPEED=1000000 SPI0CS0CPOL=0 SPI0CS0NCPHA=0 q913rem=0 PWM0FREQ=20000 PWM1DUTY=50 "
+                       "DIO0=0 DIO21=0 DIO22=0 DIO25=0 DIO31=0 WDen=0 WDtime=20 baudrate=115200"};
+    QTest::newRow("unknown names") << QStringList() << QByteArray("set FOO=1 DIO25=1\nget DIO25 FOO DIO32 dio1\n")
+                                   << QStringList{"FOO:err DIO25:ok", "DIO25=1 FOO:err DIO32:err dio1:err"};
+    QTest::newRow("bad values")
+        << QStringList()
+        << QByteArray("set PWM0DUTY=101 PWM0FREQ=0 PWM0FREQ=1000001 DIO3=x DIO3=-1 WDen=2 DIO4= PWM0FREQ=1000000\n"
+                      "get PWM0DUTY PWM0FREQ DIO3\n")
+        << QStringList{"PWM0DUTY:err PWM0FREQ:err PWM0FREQ:err DIO3:err DIO3:err WDen:err DIO4:err PWM0FREQ:ok",
+                       "PWM0DUTY=50 PWM0FREQ=1000000 DIO3=0"};
+    QTest::newRow("commands and readings misused")
+        << QStringList() << QByteArray("set PWM0START=1 DIO3 AIN5=1 VER=1\nget PWM0CONF SPI0CS0CONF\n")
+        << QStringList{"PWM0START:err DIO3:err AIN5:err VER:err", "PWM0CONF:err SPI0CS0CONF:err"};
+    QTest::newRow("readings") << QStringList() << QByteArray("get Isen1 Isen2 AIN5 AINREF\n")
+                              << QStringList{"~^Isen1=\\d Isen2=\\d AIN5=4[01]\\d AINREF=81\\d$"};
+    QTest::newRow("identity and version") << QStringList() << QByteArray("*IDN?\nget VER\n")
+                                          << QStringList{identity, "VER=0104 Thu Dec 10 05:17:31 2026"};
+    QTest::newRow("line ends") << QStringList() << QByteArray("\r\n\nget DIO1\r\nget DIO2\rget DIO3\n\n")
+                               << QStringList{"DIO1=0", "DIO2=0", "DIO3=0"};
+    QTest::newRow("not a command") << QStringList() << QByteArray("hello\nset\nget\nSET DIO1=1\n")
+                                   << QStringList{"err", "err", "err", "err"};
+    QTest::newRow("flash loader absent") << QStringList() << QByteArray("set flash=0000\n")
+                                         << QStringList{"flash:err"};
+    QTest::newRow("spi frames")
+        << QStringList()
+        << QByteArray("get SPI0CS0DATA\nset SPI0CS0DATA=021234 SPI0CS0DATA=02abcd\n"
+                      "get SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA\n")
+        << QStringList{"SPI0CS0DATA=020000", "SPI0CS0DATA:ok SPI0CS0DATA:ok",
+                       "SPI0CS0DATA=021000 SPI0CS0DATA=021000 SPI0CS0DATA=021000"};
+    QTest::newRow("spi malformed")
+        << QStringList()
+        << QByteArray("set SPI0CS0DATA=031234 SPI0CS0DATA=0212 SPI0CS0DATA=0212345 SPI0CS0DATA=02GHIJ "
+                      "SPI0CS0DATA\n")
+        << QStringList{"SPI0CS0DATA:err SPI0CS0DATA:err SPI0CS0DATA:err SPI0CS0DATA:err SPI0CS0DATA:err"};
+    QTest::newRow("speed change unanswered")
+        << QStringList() << QByteArray("set baudrate=9600\nget baudrate\nset baudrate=12345\nget baudrate\n")
+        << QStringList{"baudrate=9600", "baudrate=invalid"};
+    QTest::newRow("binary name echoed printable") << QStringList() << QByteArray("get \x01\x7f\xff\n")
+                                                  << QStringList{"???:err"};
+    QTest::newRow("line at the bound") << QStringList() << QByteArray("get " + QByteArray(65532, 'A') + "\n")
+                                       << QStringList{QString(64, 'A') + ":err"};
+    QTest::newRow("line over the bound")
+        << QStringList() << QByteArray("get " + QByteArray(65533, 'A') + "\nget " + QByteArray(200000, 'B') + "\n")
+        << QStringList{"err", "err"};
+    QTest::newRow("injected errors")
+        << QStringList{"--error", "PWM0DUTY", "--error", "VER", "--error", "*IDN?"}
+        << QByteArray("set PWM0DUTY=5 PWM1DUTY=5\nget PWM0DUTY PWM1DUTY VER\n*IDN?\n")
+        << QStringList{"PWM0DUTY:err PWM1DUTY:ok", "PWM0DUTY:err PWM1DUTY=5 VER:err", "*IDN?:err"};
+    QTest::newRow("big reply") << QStringList{"--big-reply", "6000"} << QByteArray("get BIG\n")
+                               << QStringList{"~^BIG=x{5996}$"};
+    QTest::newRow("no big reply by default") << QStringList() << QByteArray("get BIG\n")
+                                             << QStringList{"BIG:err"};
+}
+
+void tst_Sim::replies()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, replies);
+
+    SimBoard sim;
+    QVERIFY(sim.start(args));
+    QVERIFY(sim.write(input));
+    for (const QString &expected : replies) {
+        const std::optional<QByteArray> line = sim.readLine();
+        QVERIFY2(line, qPrintable("no reply, expected " + expected));
+        if (expected.startsWith('~'))
+            QVERIFY2(QRegularExpression(expected.mid(1)).match(QString::fromLatin1(*line)).hasMatch(),
+                     line->left(200).constData());
+        else
+            QCOMPARE(QString::fromLatin1(*line), expected);
+    }
+    if (!args.contains("*IDN?")) {
+        QVERIFY(sim.write("*IDN?\n"));
+        QCOMPARE(sim.readLine().value_or("<none>"), identity);
+    }
+}
+
+// Exact bytes out for bytes in, and silence after them.
+void tst_Sim::controlBytes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+
+    QTest::newRow("ENQ") << QStringList() << QByteArray(1, enq) << QByteArray(1, ack);
+    QTest::newRow("ENQ inside a line") << QStringList() << QByteArray("get DI\x05O1\n")
+                                       << QByteArray("\x06" "DIO1=0\n");
+    QTest::newRow("CAN inside a line") << QStringList() << QByteArray("get DI\x18O1\n") << QByteArray("DIO1=0\n");
+    QTest::newRow("broken CAN run") << QStringList() << QByteArray("\x18\x18\x18\x18\x18\n\x18\x05")
+                                    << QByteArray(1, ack);
+    QTest::newRow("other device") << QStringList{"--enq-reply", "0x15"} << QByteArray(1, enq)
+                                  << QByteArray(1, 0x15);
+    QTest::newRow("silent from the start") << QStringList{"--silent-after", "0"}
+                                           << QByteArray("\x05get DIO1\n\x05") << QByteArray();
+}
+
+void tst_Sim::controlBytes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+
+    SimBoard sim;
+    QVERIFY(sim.start(args));
+    QVERIFY(sim.write(input));
+    QCOMPARE(sim.readBytes(output.size()), output);
+    QVERIFY(sim.quietFor(150));
+}
+
+void tst_Sim::versionFormat_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QDateTime>("built");
+
+    QTest::newRow("default") << QStringList() << 0x0104 << QDateTime(QDate(2026, 12, 10), QTime(5, 17, 31));
+    QTest::newRow("given") << QStringList{"--version", "0A1F", "--build-date", "Mon Feb 03 23:59:00 2025"}
+                           << 0x0A1F << QDateTime(QDate(2025, 2, 3), QTime(23, 59, 0));
+}
+
+// The application reads the version with this pattern and date format.
+void tst_Sim::versionFormat()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, version);
+    QFETCH(QDateTime, built);
+
+    SimBoard sim;
+    QVERIFY(sim.start(args));
+    QVERIFY(sim.write("get VER\n"));
+    const QString line = QString::fromLatin1(sim.readLine().value_or(""));
+    const QRegularExpressionMatch m =
+        QRegularExpression("\\w+=([\\w\\d]+) (\\w+) (\\w+) (\\d+) (\\d+):(\\d+):(\\d+) (\\d+)").match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    QCOMPARE(m.captured(1).toInt(nullptr, 16), version);
+    const QString date = QString("%1 %2 %3 %4:%5:%6 %7")
+                             .arg(m.captured(2), m.captured(3), m.captured(4), m.captured(5), m.captured(6),
+                                  m.captured(7), m.captured(8));
+    QCOMPARE(QDateTime::fromString(date, "ddd MMM dd hh:mm:ss yyyy"), built);
+}
+
+void tst_Sim::restart()
+{
+    SimBoard sim;
+    QVERIFY(sim.start({"--restart-ms", "400"}));
+    QVERIFY(sim.write("set DIO22=1 PWM0DUTY=10\nset SPI0CS0DATA=021234\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO22:ok PWM0DUTY:ok");
+    QCOMPARE(sim.readLine().value_or(""), "SPI0CS0DATA:ok");
+
+    QElapsedTimer since;
+    since.start();
+    QVERIFY(sim.write(sixCan + "get DIO22\n\x05"));
+    QVERIFY(sim.write("get DIO22\n\x05"));
+    QVERIFY(sim.quietFor(200));
+    QVERIFY2(since.elapsed() < 380, "too slow to see the restart window");
+
+    QTest::qWait(int(420 - since.elapsed()));
+    QVERIFY(sim.write(QByteArray(1, enq)));
+    QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
+    QVERIFY(sim.write("get DIO22 PWM0DUTY SPI0CS0DATA\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO22=0 PWM0DUTY=50 SPI0CS0DATA=020000");
+}
+
+void tst_Sim::delay()
+{
+    SimBoard sim;
+    QVERIFY(sim.start({"--delay", "150"}));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(sim.write("get DIO1\nget DIO2\nget DIO3\n\x05"));
+    QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
+    QVERIFY2(clock.elapsed() < 100, "ENQ must not wait for the delay");
+
+    qint64 previous = 0;
+    for (const char *expected : {"DIO1=0", "DIO2=0", "DIO3=0"}) {
+        QCOMPARE(sim.readLine().value_or(""), expected);
+        const qint64 at = clock.elapsed();
+        QVERIFY2(at - previous >= 140, qPrintable(QString("reply after %1 ms").arg(at - previous)));
+        previous = at;
+    }
+    QVERIFY2(previous < 900, "replies must not wait much longer than asked");
+}
+
+void tst_Sim::silentAfter()
+{
+    SimBoard sim;
+    QVERIFY(sim.start({"--silent-after", "2"}));
+    QVERIFY(sim.write("\x05get DIO1\nget DIO2\n"));
+    QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
+    QCOMPARE(sim.readLine().value_or(""), "DIO1=0");
+    QCOMPARE(sim.readLine().value_or(""), "DIO2=0");
+    QVERIFY(sim.write("\x05get DIO3\n*IDN?\n\x05"));
+    QVERIFY(sim.quietFor(250));
+    QCOMPARE(sim.process.state(), QProcess::Running);
+}
+
+void tst_Sim::hangupAfter()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("board");
+    SimBoard sim;
+    QVERIFY(sim.start({"--hangup-after", "1", "--link", link}));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), sim.path);
+    QVERIFY(sim.write("get DIO1\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO1=0");
+    QVERIFY(sim.write("get DIO2\n"));
+    QVERIFY(!sim.readLine(2000));
+    QVERIFY(sim.hungUp);
+    QVERIFY(sim.process.waitForFinished(2000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+}
+
+void tst_Sim::garbageAfter()
+{
+    SimBoard sim;
+    QVERIFY(sim.start({"--garbage-after", "1"}));
+    QVERIFY(sim.write("get DIO1\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO1=0");
+    QVERIFY(sim.write("*IDN?\n"));
+    QByteArray junk;
+    std::optional<QByteArray> line;
+    while ((line = sim.readLine()) && *line != identity)
+        junk += *line + '\n';
+    QVERIFY2(line, "no identity after the junk");
+    QVERIFY(junk.contains('\0'));
+    QVERIFY(junk.contains('\xff'));
+    QVERIFY(junk.contains('\r'));
+    for (char c : {'\x05', '\x06', '\x15', '\x18'})
+        QVERIFY(!junk.contains(c));
+}
+
+// Every byte value, many times over, in lines of every length: the board
+// answers each line with an error and is still there afterwards.
+void tst_Sim::binaryInput()
+{
+    QByteArray noise;
+    quint32 x = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1103515245u + 12345u;
+        const char c = char(x >> 24);
+        if (c != 0x05 && c != 0x18)
+            noise += c;
+    }
+    SimBoard sim;
+    QVERIFY(sim.start({}));
+    QVERIFY(sim.write(noise + "\n*IDN?\n"));
+    std::optional<QByteArray> line;
+    int errors = 0;
+    while ((line = sim.readLine()) && *line != identity) {
+        QVERIFY2(line->contains("err"), line->left(100).toHex().constData());
+        ++errors;
+    }
+    QVERIFY2(line, "no identity after the noise");
+    QVERIFY(errors > 100);
+}
+
+void tst_Sim::transcript()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("transcript.txt");
+    SimBoard sim;
+    QVERIFY(sim.start({"--transcript", file, "--restart-ms", "50"}));
+    QVERIFY(sim.write("get DIO1\r\n\x05set \x01x=1\n" + sixCan + "lost while restarting\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO1=0");
+    QCOMPARE(sim.readLine().value_or(""), "\x06?x:err");
+    QTest::qWait(100);
+    QVERIFY(sim.write("get DIO2\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO2=0");
+
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> expected{"get DIO1", "<ENQ>", "set \\x01x=1", "<CAN>", "<CAN>", "<CAN>",
+                                     "<CAN>",    "<CAN>", "<CAN>",        "get DIO2", ""};
+    QCOMPARE(f.readAll().split('\n'), expected);
+}
+
+// The application closes and reopens the port to change speed; the board
+// must neither notice nor stop answering.
+void tst_Sim::portReopened()
+{
+    SimBoard sim;
+    QVERIFY(sim.start({}));
+    QVERIFY(sim.write("set baudrate=921600\n"));
+    sim.closePort();
+    QVERIFY(sim.openPort());
+    QVERIFY(sim.write("get baudrate\n"));
+    QCOMPARE(sim.readLine().value_or(""), "baudrate=921600");
+    sim.closePort();
+    QVERIFY(sim.openPort());
+    QVERIFY(sim.write(QByteArray(1, enq)));
+    QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
+}
+
+void tst_Sim::stops_data()
+{
+    QTest::addColumn<int>("how"); // a signal, or 0 for the end of stdin
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("end of stdin") << 0;
+}
+
+void tst_Sim::stops()
+{
+    QFETCH(int, how);
+    QTemporaryDir dir;
+    const QString link = dir.filePath("board");
+    SimBoard sim;
+    QVERIFY(sim.start({"--link", link}));
+    QVERIFY(QFileInfo(link).isSymLink());
+    if (how == 0)
+        sim.process.closeWriteChannel();
+    else
+        ::kill(pid_t(sim.process.processId()), how);
+    QVERIFY(sim.process.waitForFinished(2000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void tst_Sim::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2;
+    QTest::newRow("missing value") << QStringList{"--delay"} << 2;
+    QTest::newRow("not a number") << QStringList{"--silent-after", "x"} << 2;
+    QTest::newRow("byte out of range") << QStringList{"--enq-reply=256"} << 2;
+}
+
+void tst_Sim::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+
+    QProcess p;
+    p.start(SIM_PATH, args);
+    QVERIFY(p.waitForFinished(2000));
+    QCOMPARE(p.exitCode(), exitCode);
+    if (exitCode == 0) {
+        const QByteArray help = p.readAllStandardOutput();
+        for (const char *option :
+             {"--link", "--exit-on-stdin-eof", "--transcript", "--idn", "--version", "--build-date", "--error",
+              "--delay", "--restart-ms", "--silent-after", "--garbage-after", "--hangup-after", "--enq-reply",
+              "--big-reply", "--seed", "--help"})
+            QVERIFY2(help.contains(option), option);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Sim)
+#include "tst_sim.moc"
