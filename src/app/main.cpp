@@ -27,6 +27,10 @@ int main(int argc, char *argv[])
                                   QStringLiteral("Offer the serial device <path> (for example a pseudo-terminal) as a board port; repeatable."),
                                   QStringLiteral("path"));
     parser.addOption(port);
+    const QCommandLineOption pipe(QStringLiteral("pipe"),
+                                  QStringLiteral("Serve the scripting socket under <name> instead of HQL3318."),
+                                  QStringLiteral("name"));
+    parser.addOption(pipe);
     parser.process(application);
 
     QFont font = QApplication::font();
@@ -46,6 +50,8 @@ int main(int argc, char *argv[])
 
     MainApp *app = MainApp::instance();
     app->setExtraPorts(parser.values(port));
+    if (parser.isSet(pipe))
+        app->setServerName(parser.value(pipe), false);
     if (!app->initialise())
         return 0;
     app->startMainWindow();

@@ -2,6 +2,7 @@
 
 #include "app/buildinfo.h"
 #include "app/dialogprogressbar.h"
+#include "app/localserver.h"
 #include "app/mainwindow.h"
 #include "app/settings.h"
 #include "applet/applet.h"
@@ -77,7 +78,17 @@ bool MainApp::initialise()
     progress->setStepText(QStringLiteral("Initializing ..."));
     progress->setProgress(10, 100);
 
-    // The local server starts here; a failure to start ends the program.
+    // Without the scripting socket the program does not start.
+    if (!m_server) {
+        m_server = new LocalServer(this, this);
+        if (!m_server->start(m_serverName, m_askOnConflict)) {
+            qCWarning(lcApp) << "the scripting socket could not start:" << m_server->errorText();
+            delete m_server;
+            m_server = nullptr;
+            return false;
+        }
+        connect(this, &MainApp::signal_shutDown, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
 
     m_mainWindow = new MainWindow(this);
     // Integer division as given; the window is kept below the screen's top
@@ -125,6 +136,7 @@ bool MainApp::initialise()
     }
 
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
+    connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
     m_board = new ControlBoard;
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
@@ -165,6 +177,85 @@ void MainApp::startMainWindow()
         size = size.boundedTo(screen->availableGeometry().size());
     m_mainWindow->resize(size);
     m_mainWindow->show();
+}
+
+namespace {
+
+constexpr int OriginScripting = int(0xFF004321u);
+
+} // namespace
+
+bool MainApp::set(const QString &name, QVariant &value)
+{
+    const QStringList parts = name.split(QLatin1Char('.'));
+    if (parts.size() != 2)
+        return true;
+    Applet *applet = findApplet(parts.at(0), ByObjectName);
+    if (applet && isBoardConnected())
+        return applet->set(parts.at(1), value, OriginScripting);
+    emit signal_log(-1, QStringLiteral("Error SET:%1").arg(name));
+    return false;
+}
+
+bool MainApp::get(const QString &name, QVariant *result)
+{
+    const QStringList parts = name.split(QLatin1Char('.'));
+    if (parts.size() != 2) {
+        if (name.toLower() == QLatin1String("version") && result)
+            *result = true;
+        return true;
+    }
+    Applet *applet = findApplet(parts.at(0), ByObjectName);
+    if (applet && isBoardConnected()) {
+        const QVariant value = applet->get(parts.at(1), OriginScripting);
+        if (result)
+            *result = value;
+        return !value.isNull();
+    }
+    emit signal_log(-1, QStringLiteral("Error GET %1").arg(name));
+    return false;
+}
+
+bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
+{
+    const QStringList parts = name.split(QLatin1Char('.'));
+    if (parts.size() != 2) {
+        const QString command = name.toLower();
+        if (command == QLatin1String("shutdown")) {
+            shutdown();
+            m_shutDown = true;
+            emit signal_shutDown();
+        } else if (command == QLatin1String("close")) {
+            disconnectFromBoard();
+        } else if (command == QLatin1String("open")) {
+            connectToBoard(value.toString());
+        } else if (command == QLatin1String("set_timeout")) {
+            if (m_board)
+                m_board->setDefaultTimeout(value.toInt());
+        } else if (command == QLatin1String("write")) {
+            if (m_board && m_board->isConnected()) {
+                QByteArray reply;
+                m_board->transact(value.toByteArray(), &reply);
+                if (result)
+                    *result = reply;
+            }
+            return true;
+        } else {
+            return true;
+        }
+        if (result)
+            *result = true;
+        return true;
+    }
+    Applet *applet = findApplet(parts.at(0), ByObjectName);
+    if (applet && isBoardConnected()) {
+        const QVariant r = applet->run(parts.at(1), value);
+        if (result)
+            *result = r;
+        return true;
+    }
+    emit signal_log(-1, QStringLiteral("Error RUN:%1").arg(name));
+    return false;
 }
 
 void MainApp::shutdown()
@@ -266,6 +357,14 @@ void MainApp::setCommunicationLogging(bool on)
 {
     if (m_board)
         m_board->setLogging(on);
+    if (m_server)
+        m_server->setLoggingOn(on);
+}
+
+void MainApp::setServerName(const QString &name, bool askOnConflict)
+{
+    m_serverName = name;
+    m_askOnConflict = askOnConflict;
 }
 
 void MainApp::openFirmwareWindow() {}

@@ -12,6 +12,7 @@
 class Applet;
 class ControlBoard;
 class DialogProgressBar;
+class LocalServer;
 class Logs;
 class MainWindow;
 class RegisterMap;
@@ -52,9 +53,21 @@ public:
     void openFirmwareWindow();
     void showAbout();
 
+    // The scripting facade: "Applet.member" targets a device applet's set,
+    // get or run; any other name is a global one ("open", "write", ...).
+    Q_INVOKABLE bool set(const QString &name, QVariant &value);
+    Q_INVOKABLE bool get(const QString &name, QVariant *result);
+    Q_INVOKABLE bool run(const QString &name, QVariant &value, QVariant *result);
+    bool isShutDown() const { return m_shutDown; }
+
     QVariant settingValue(const QString &key) const;
     void setSettingValue(const QString &key, const QVariant &value);
     Settings &settings() const;
+
+    // The scripting socket's name; a name given by the user is served
+    // without the conflict dialog.
+    void setServerName(const QString &name, bool askOnConflict);
+    LocalServer *server() const { return m_server; }
 
     // Ports offered besides the ones found (given with --port); they are
     // checked for a board like the others.
@@ -73,6 +86,8 @@ public:
 
 signals:
     void signal_log(int level, const QString &text);
+    // After a scripted shutdown: the applets and the link are gone.
+    void signal_shutDown();
 
 public slots:
     void slot_connected();
@@ -90,6 +105,10 @@ private:
     MainWindow *m_mainWindow = nullptr;
     Logs *m_logs = nullptr;
     QStringList m_extraPorts;
+    bool m_shutDown = false;
+    LocalServer *m_server = nullptr;
+    QString m_serverName = QStringLiteral("HQL3318");
+    bool m_askOnConflict = true;
     DialogProgressBar *m_progressDialog = nullptr;
     mutable std::unique_ptr<Settings> m_settings;
     std::unique_ptr<RegisterMap> m_registers;

@@ -1,4 +1,5 @@
 #include "app/mainapp.h"
+#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "controls/myswitch.h"
@@ -57,7 +58,7 @@ void tst_Connection::cleanup()
 
 void tst_Connection::startApp(const QStringList &ports)
 {
-    app = MainApp::instance();
+    app = testMainApp();
     app->setAppletFactory([] { return makeDeviceApplets(); });
     app->setExtraPorts(ports);
     QVERIFY(app->initialise());

@@ -1,5 +1,6 @@
 #include "app/dialogprogressbar.h"
 #include "app/mainapp.h"
+#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "messageboxanswerer.h"
@@ -37,7 +38,7 @@ private:
 
 MainApp *tst_MainApp::start(const QString &failing, TestApplet::Outcome outcome)
 {
-    MainApp *app = MainApp::instance();
+    MainApp *app = testMainApp();
     app->setAppletFactory([=] { return makeDeviceApplets(failing, outcome); });
     return app;
 }

@@ -1,4 +1,5 @@
 #include "app/mainapp.h"
+#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "controls/myswitch.h"
@@ -75,7 +76,7 @@ private:
 
 void tst_MainWindow::initTestCase()
 {
-    MainApp *app = MainApp::instance();
+    MainApp *app = testMainApp();
     app->setAppletFactory([] { return QList<Applet *>(); });
     QVERIFY(app->initialise());
     app->startMainWindow();

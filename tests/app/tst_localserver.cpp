@@ -1,0 +1,255 @@
+#include "app/localserver.h"
+#include "app/mainapp.h"
+#include "testserver.h"
+#include "link/controlboard.h"
+#include "messageboxanswerer.h"
+#include "testapplet.h"
+#include "model/register.h"
+#include "model/variable.h"
+
+#include <QEventLoop>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+// One request on its own connection; the reply ends when the server closes.
+QByteArray ask(const QString &path, const QByteArray &request, bool close = false)
+{
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(2000))
+        return "<no server>";
+    socket.write(request);
+    socket.flush();
+    if (close)
+        socket.disconnectFromServer();
+    QByteArray reply;
+    QEventLoop loop;
+    QObject::connect(&socket, &QLocalSocket::readyRead, [&] { reply += socket.readAll(); });
+    QObject::connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    if (socket.state() == QLocalSocket::ConnectedState)
+        loop.exec();
+    return reply + socket.readAll();
+}
+
+// An applet with one register field and one variable to script.
+class ScriptedApplet : public TestApplet
+{
+public:
+    ScriptedApplet() : TestApplet("Basic", "Basic"), reg("EN=0#;MODE[2:0]#;", "CR9"), var("@variable=Speed @value=50 @min=0 @max=100") {}
+    bool init() override
+    {
+        addRegister(&reg);
+        addVariable(&var);
+        return true;
+    }
+    QVariant run(const QString &function, const QVariant &argument) override
+    {
+        if (function == "echo")
+            return argument;
+        return function == "ok";
+    }
+    Register reg;
+    Variable var;
+};
+
+} // namespace
+
+class tst_LocalServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void typedValues_data();
+    void typedValues();
+    void requests_data();
+    void requests();
+    void disconnectedErrors();
+    void badClientsDisturbNobody();
+    void privateSocket();
+    void secondServerLeavesLiveSocket();
+
+private:
+    MainApp *app = nullptr;
+    ScriptedApplet *applet = nullptr;
+    QString path;
+    MessageBoxAnswerer answerer;
+};
+
+void tst_LocalServer::initTestCase()
+{
+    app = testMainApp();
+    app->setAppletFactory([this] {
+        applet = new ScriptedApplet;
+        return QList<Applet *>{applet};
+    });
+    QVERIFY(app->initialise());
+    app->startMainWindow();
+    path = app->server()->serverPath();
+    QVERIFY(QFile::exists(path));
+}
+
+void tst_LocalServer::cleanupTestCase()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    QVERIFY(!QFile::exists(path));
+}
+
+void tst_LocalServer::typedValues_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QByteArray>("encoded");
+
+    QTest::newRow("integer") << QByteArray("i50") << QVariant(50) << QByteArray("i50");
+    QTest::newRow("bad integer") << QByteArray("ix") << QVariant(0) << QByteArray("i0");
+    QTest::newRow("real") << QByteArray("f2.5") << QVariant(2.5) << QByteArray("f2.5");
+    QTest::newRow("text") << QByteArray("shello world") << QVariant(QString("hello world"))
+                          << QByteArray("shello world");
+    QTest::newRow("bytes") << QByteArray("x0A0b") << QVariant(QByteArray("\x0a\x0b")) << QByteArray("x0a0b");
+    QTest::newRow("bytes with junk") << QByteArray("x0A-0b") << QVariant(QByteArray("\x0a\x0b"))
+                                     << QByteArray("x0a0b");
+    QTest::newRow("upper case letter") << QByteArray("I50") << QVariant() << QByteArray();
+    QTest::newRow("empty") << QByteArray() << QVariant() << QByteArray();
+}
+
+void tst_LocalServer::typedValues()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(QVariant, value);
+    QFETCH(QByteArray, encoded);
+
+    const QVariant decoded = LocalServer::decode(field);
+    QCOMPARE(decoded, value);
+    QCOMPARE(LocalServer::encode(decoded), encoded);
+    QCOMPARE(LocalServer::encode(true), QByteArray("i1"));
+    QCOMPARE(LocalServer::encode(false), QByteArray("i0"));
+    QCOMPARE(LocalServer::encode(QVariantList{1, 2}), QByteArray());
+}
+
+void tst_LocalServer::requests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("version") << QByteArray("get\tversion\n") << QByteArray("i1");
+    QTest::newRow("VERSION") << QByteArray("get\tVERSION\n") << QByteArray("i1");
+    QTest::newRow("set field") << QByteArray("set\tBasic.CR9[3:1]\ti5\n") << QByteArray("ok\n");
+    QTest::newRow("get field") << QByteArray("set\tBasic.CR9[3:1]\ti6\r\nget\tBasic.CR9[3:1]\n") << QByteArray("ok\ni6");
+    QTest::newRow("variable out of range") << QByteArray("set\tBasic.Speed\tf150\n") << QByteArray("err\n");
+    QTest::newRow("variable") << QByteArray("set\tBasic.Speed\tf75\nget\tBasic.Speed\n") << QByteArray("ok\nf75");
+    QTest::newRow("run three fields") << QByteArray("run\tBasic.echo\tsabc\n") << QByteArray("sabc");
+    QTest::newRow("run two fields") << QByteArray("run\tBasic.ok\n") << QByteArray("i1");
+    QTest::newRow("run list") << QByteArray("run\tBasic.echo\ti1\ti2\n") << QByteArray();
+    QTest::newRow("run unknown") << QByteArray("run\tBasic.nothing\n") << QByteArray("i0");
+    QTest::newRow("set two fields") << QByteArray("set\tBasic.Speed\n") << QByteArray("err\n");
+    QTest::newRow("get three fields") << QByteArray("get\tBasic.Speed\ti1\n") << QByteArray("err\n");
+    QTest::newRow("run alone") << QByteArray("run\n") << QByteArray("err\n");
+    QTest::newRow("unknown word") << QByteArray("SET\tBasic.Speed\ti1\n") << QByteArray("err\n");
+    QTest::newRow("wrong case applet") << QByteArray("set\tbasic.Speed\ti1\n") << QByteArray("err\n");
+    QTest::newRow("global set") << QByteArray("set\tBoard\ti1\nset\ta.b.c\ti1\n") << QByteArray("ok\nok\n");
+    QTest::newRow("repeated line") << QByteArray("run\tBasic.ok\nrun\tBasic.ok\n") << QByteArray("i1");
+    QTest::newRow("A B A") << QByteArray("get\tversion\nrun\tBasic.ok\nget\tversion\n") << QByteArray("i1i1i1");
+    QTest::newRow("blank lines") << QByteArray("\n  \n\nget\tversion\n") << QByteArray("i1");
+    QTest::newRow("no line end") << QByteArray("get\tversion") << QByteArray("i1");
+    QTest::newRow("write") << QByteArray("run\tWRITE\tsget DIO22 AIN5\n") << QByteArray("x") + QByteArray("DIO22=0").toHex();
+    QTest::newRow("set_timeout") << QByteArray("run\tset_timeout\ti700\n") << QByteArray("i1");
+}
+
+void tst_LocalServer::requests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+
+    if (!app->isBoardConnected())
+        QVERIFY(app->connectToBoard("mockup"));
+    const QByteArray got = ask(path, request);
+    if (QByteArray(QTest::currentDataTag()) == "write")
+        QVERIFY2(got.startsWith(reply), got.constData());
+    else
+        QCOMPARE(got, reply);
+    if (QByteArray(QTest::currentDataTag()) == "set_timeout")
+        QCOMPARE(app->board()->defaultTimeout(), 700);
+}
+
+void tst_LocalServer::disconnectedErrors()
+{
+    app->disconnectFromBoard();
+    app->setCommunicationLogging(true);
+    QSignalSpy log(app, &MainApp::signal_log);
+    QCOMPARE(ask(path, "get\tBasic.Speed\nset\tBasic.Speed\ti1\nrun\tBasic.ok\n"), QByteArray("err\nerr\nerr\n"));
+    QCOMPARE(log.count(), 3);
+    QCOMPARE(log.at(0).at(0).toInt(), -1);
+    QCOMPARE(log.at(0).at(1).toString(), QString("Error GET Basic.Speed"));
+    QCOMPARE(log.at(1).at(1).toString(), QString("Error SET:Basic.Speed"));
+    QCOMPARE(log.at(2).at(1).toString(), QString("Error RUN:Basic.ok"));
+    // "write" while disconnected does nothing and still succeeds.
+    QCOMPARE(ask(path, "run\twrite\tsget VER\n"), QByteArray());
+    // "open" connects through the facade.
+    QCOMPARE(ask(path, "run\topen\tsmockup\n"), QByteArray("i1"));
+    QVERIFY(app->isBoardConnected());
+    app->setCommunicationLogging(false);
+}
+
+void tst_LocalServer::badClientsDisturbNobody()
+{
+    // A silent client, a half line and an early hang-up, then a good request.
+    QLocalSocket silent;
+    silent.connectToServer(path);
+    QVERIFY(silent.waitForConnected(1000));
+    QLocalSocket half;
+    half.connectToServer(path);
+    QVERIFY(half.waitForConnected(1000));
+    half.write("get\tver");
+    half.flush();
+    QCOMPARE(ask(path, "get\tversion\n", true), QByteArray());
+    QCOMPARE(ask(path, "get\tversion\n"), QByteArray("i1"));
+    // An oversized request is refused whole.
+    QCOMPARE(ask(path, QByteArray(LocalServer::MaxRequestBytes + 10, 'a')), QByteArray("err\n"));
+    QCOMPARE(ask(path, "get\tversion\n"), QByteArray("i1"));
+}
+
+void tst_LocalServer::privateSocket()
+{
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QVERIFY(S_ISSOCK(st.st_mode));
+    // Nobody but the owner may connect.
+    QCOMPARE(st.st_mode & 0077, 0u);
+}
+
+void tst_LocalServer::secondServerLeavesLiveSocket()
+{
+    LocalServer second(app);
+    QVERIFY(!second.start(path, false));
+    QCOMPARE(ask(path, "get\tversion\n"), QByteArray("i1"));
+
+    // A socket file nobody answers on is taken over.
+    const QString stale = path + "-stale";
+    {
+        QLocalServer dead;
+        QVERIFY(dead.listen(stale));
+        // Leave the file behind as a crashed run would.
+        dead.setSocketOptions(QLocalServer::NoOptions);
+    }
+    QFile::remove(stale);
+    QFile file(stale);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    LocalServer third(app);
+    QVERIFY(third.start(stale, false));
+    QCOMPARE(ask(stale, "get\tversion\n"), QByteArray("i1"));
+}
+
+QTEST_MAIN(tst_LocalServer)
+#include "tst_localserver.moc"
