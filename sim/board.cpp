@@ -11,6 +11,15 @@ constexpr std::size_t maxAnswers = 1024;
 constexpr std::size_t maxEchoedName = 64;
 const char *const defaultBaudRate = "115200";
 
+// The motor supply; AIN5 in the table reads it through the divider.
+constexpr long supplyMillivolts = 12000;
+// Current of one motor driven at full duty.
+constexpr long fullCurrentMilliamps = 1500;
+const char *const enablePin = "DIO25";
+const char *const failSafePin = "DIO22";
+const char *const generatorNames[] = {"PWM0", "PWM1"};
+const std::string chipRegisterPrefix = "chipCR";
+
 std::vector<std::string> words(const std::string &line)
 {
     std::vector<std::string> out;
@@ -88,6 +97,11 @@ void Board::reset()
     m_answers.clear();
     m_lastAnswer = 0;
     m_baudRate = defaultBaudRate;
+    m_generatorRunning = {};
+    // The restart drops the enable pin, so the chip powers up afresh.
+    m_chip.reset();
+    m_chip.setSupplyMillivolts(supplyMillivolts);
+    updateChip();
 }
 
 std::optional<std::string> Board::execute(const std::string &line)
@@ -136,7 +150,11 @@ std::string Board::setWord(const std::string &word, bool &speedChange)
         return err;
     switch (e->kind) {
     case ParameterTable::Kind::Command:
-        return hasValue ? err : ok;
+        if (hasValue)
+            return err;
+        command(name);
+        updateChip();
+        return ok;
     case ParameterTable::Kind::Reading:
         return err;
     case ParameterTable::Kind::Value: {
@@ -144,6 +162,7 @@ std::string Board::setWord(const std::string &word, bool &speedChange)
         if (!hasValue || !toDecimal(value, n) || n < e->min || n > e->max)
             return err;
         e->value = n;
+        updateChip();
         return ok;
     }
     }
@@ -163,11 +182,13 @@ std::string Board::getWord(const std::string &name)
         return name + "=" + m_baudRate;
     if (name == "BIG" && m_options.bigReply >= 4)
         return "BIG=" + std::string(static_cast<std::size_t>(m_options.bigReply - 4), 'x');
+    if (m_options.chipRegisters && name.compare(0, chipRegisterPrefix.size(), chipRegisterPrefix) == 0)
+        return chipRegister(name);
     ParameterTable::Entry *e = m_table.find(name);
     if (!e || e->kind == ParameterTable::Kind::Command)
         return err;
     if (e->kind == ParameterTable::Kind::Reading)
-        return name + "=" + reading(*e);
+        return name + "=" + reading(name, *e);
     return name + "=" + std::to_string(e->value);
 }
 
@@ -200,13 +221,95 @@ std::string Board::getSpiData()
     return std::string("SPI0CS0DATA=") + text;
 }
 
-std::string Board::reading(const ParameterTable::Entry &entry)
+// chipCR<address> for CR0..CR4, CR12, CR14; chipCR<address>A or B for
+// the halves of CR5..CR8.
+std::string Board::chipRegister(const std::string &name)
 {
-    const long v = std::clamp(entry.value + m_noise.offset(entry.noise), entry.min, entry.max);
+    const std::string err = printable(name) + ":err";
+    std::string rest = name.substr(chipRegisterPrefix.size());
+    char half = 0;
+    if (!rest.empty() && (rest.back() == 'A' || rest.back() == 'B')) {
+        half = rest.back();
+        rest.pop_back();
+    }
+    long address = 0;
+    std::uint16_t value = 0;
+    if (!toDecimal(rest, address) || rest != std::to_string(address) || address > 15 ||
+        !m_chip.controlRegister(static_cast<unsigned>(address), half, value))
+        return err;
+    return name + "=" + std::to_string(value);
+}
+
+std::string Board::reading(const std::string &name, const ParameterTable::Entry &entry)
+{
+    long base = entry.value;
+    int spread = entry.noise;
+    if (name == "Isen1" || name == "Isen2") {
+        base = motorCurrent(name == "Isen1" ? 1 : 2);
+        // No current, no sense voltage: an idle motor reads exactly 0.
+        if (base == 0)
+            return "0";
+        spread = static_cast<int>(std::max(1L, base / 100));
+    }
+    const long v = std::clamp(base + m_noise.offset(spread), entry.min, entry.max);
     return std::to_string(v);
 }
 
-bool Board::failing(const std::string &name) const
+void Board::command(const std::string &name)
 {
-    return m_options.errorNames.count(name) != 0;
+    for (std::size_t g = 0; g < m_generatorRunning.size(); ++g) {
+        const std::string p = generatorNames[g];
+        if (name == p + "START") {
+            m_generatorRunning[g] = true;
+        } else if (name == p + "STOP") {
+            m_generatorRunning[g] = false;
+        } else if (name == p + "CONF") {
+            m_generatorRunning[g] = false;
+            for (const char *value : {"FREQ", "DUTY"}) {
+                ParameterTable::Entry *e = m_table.find(p + value);
+                e->value = e->initial;
+            }
+        }
+    }
+}
+
+// The chip sees the pins and generator outputs after every change.
+void Board::updateChip()
+{
+    m_chip.setEnablePin(m_table.find(enablePin)->value != 0);
+    m_chip.setFailSafePin(m_table.find(failSafePin)->value != 0);
+    for (std::size_t g = 0; g < m_generatorRunning.size(); ++g)
+        m_chip.setPwmInput(static_cast<int>(g), generatorDuty(static_cast<int>(g)) > 0);
+}
+
+long Board::generatorDuty(int generator) const
+{
+    const auto g = static_cast<std::size_t>(generator);
+    if (!m_generatorRunning[g])
+        return 0;
+    return m_table.find(std::string(generatorNames[g]) + "DUTY")->value;
+}
+
+// Motor 1 sits between half-bridges 1 and 3, motor 2 between 2 and 4; it
+// draws current only when one side drives high and the other low.
+long Board::motorCurrent(int motor) const
+{
+    const ChipModel::Drive a = m_chip.drive(motor);
+    const ChipModel::Drive b = m_chip.drive(motor + 2);
+    const ChipModel::Drive *high = nullptr;
+    if (a.gate == ChipModel::Gate::High && b.gate == ChipModel::Gate::Low)
+        high = &a;
+    else if (b.gate == ChipModel::Gate::High && a.gate == ChipModel::Gate::Low)
+        high = &b;
+    if (!high)
+        return 0;
+    const long duty = high->pwm ? generatorDuty(high->generator) : 100;
+    return fullCurrentMilliamps * duty / 100;
+}
+
+bool Board::failing(const std::string &name)
+{
+    if (m_options.errorNames.count(name) != 0)
+        return true;
+    return m_options.errorOnceNames.count(name) != 0 && m_erroredOnce.insert(name).second;
 }

@@ -4,9 +4,11 @@
 #include "noise.h"
 #include "parametertable.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,13 @@ private:
     std::string getWord(const std::string &name);
     std::string setSpiData(const std::string &value);
     std::string getSpiData();
-    std::string reading(const ParameterTable::Entry &entry);
-    bool failing(const std::string &name) const;
+    std::string chipRegister(const std::string &name);
+    std::string reading(const std::string &name, const ParameterTable::Entry &entry);
+    void command(const std::string &name);
+    void updateChip();
+    long motorCurrent(int motor) const;
+    long generatorDuty(int generator) const;
+    bool failing(const std::string &name);
 
     const Options &m_options;
     ParameterTable m_table;
@@ -41,4 +48,8 @@ private:
     std::deque<std::uint16_t> m_answers;
     std::uint16_t m_lastAnswer = 0;
     std::string m_baudRate;
+    // PWM0 and PWM1; frequency and duty live in the table.
+    std::array<bool, 2> m_generatorRunning{};
+    // Names whose one injected error was given (--error-once).
+    std::set<std::string> m_erroredOnce;
 };

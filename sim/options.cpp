@@ -77,6 +77,11 @@ bool Options::parse(int argc, char **argv, std::string &error)
         } else if (name == "--error") {
             ok = next();
             errorNames.insert(value);
+        } else if (name == "--error-once") {
+            ok = next();
+            errorOnceNames.insert(value);
+        } else if (name == "--chip-registers") {
+            chipRegisters = true;
         } else if (name == "--delay") {
             ok = number(0, 600000, delayMs);
         } else if (name == "--restart-ms") {
@@ -123,6 +128,8 @@ std::string Options::usage()
            "                         (default: Thu Dec 10 05:17:31 2026)\n"
            "  --error NAME           answer NAME:err to every set or get of NAME\n"
            "                         (repeatable; *IDN? is a name here too)\n"
+           "  --error-once NAME      answer NAME:err to the first set or get of NAME\n"
+           "                         only (repeatable)\n"
            "  --delay MS             wait MS before each reply line\n"
            "  --restart-ms MS        silence after six CAN bytes (default 300)\n"
            "  --silent-after N       answer nothing after N command lines\n"
@@ -132,5 +139,7 @@ std::string Options::usage()
            "  --enq-reply BYTE       answer ENQ with BYTE instead of ACK (e.g. 0x15)\n"
            "  --big-reply N          get BIG answers one line of N bytes\n"
            "  --seed N               seed of the analog noise (default 1)\n"
+           "  --chip-registers       get chipCR0 .. chipCR14, chipCR5A .. chipCR8B\n"
+           "                         answer the chip's stored control registers\n"
            "  --help                 show this text\n";
 }

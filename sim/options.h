@@ -19,6 +19,7 @@ public:
     // A fixed build date keeps replies the same from run to run.
     std::string buildDate = "Thu Dec 10 05:17:31 2026";
     std::set<std::string> errorNames;
+    std::set<std::string> errorOnceNames;
     long delayMs = 0;
     long restartMs = 300;
     long silentAfter = -1;
@@ -28,4 +29,5 @@ public:
     long bigReply = -1;
     unsigned long seed = 1;
     bool exitOnStdinEof = false;
+    bool chipRegisters = false;
 };

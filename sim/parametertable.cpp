@@ -15,13 +15,15 @@ ParameterTable::ParameterTable()
         add(p + "FREQ", Kind::Value, 1, 1000000, 20000);
         add(p + "DUTY", Kind::Value, 0, 100, 50);
     }
+    // DIO25 enables the chip: on from the start, so the chip is powered.
     for (int i = 0; i < 32; ++i)
-        add("DIO" + std::to_string(i), Kind::Value, 0, 1, 0);
-    // Idle motor currents are a few counts of offset and noise.
-    add("Isen1", Kind::Reading, 0, 1023, 4, 3);
-    add("Isen2", Kind::Reading, 0, 1023, 4, 3);
-    add("AIN5", Kind::Reading, 0, 1023, 410, 2);
-    add("AINREF", Kind::Reading, 0, 1023, 812, 1);
+        add("DIO" + std::to_string(i), Kind::Value, 0, 1, i == 25 ? 1 : 0);
+    // Motor currents in mA, worked out by the board from the chip's outputs.
+    add("Isen1", Kind::Reading, 0, 65535, 0);
+    add("Isen2", Kind::Reading, 0, 65535, 0);
+    // 512 x 3000 x 16 / 2048000 = 12 V of supply.
+    add("AIN5", Kind::Reading, 0, 1023, 512, 2);
+    add("AINREF", Kind::Reading, 0, 65535, 3000);
     add("WDen", Kind::Value, 0, 1, 0);
     add("WDtime", Kind::Value, 1, 65535, 20);
 }
@@ -33,6 +35,12 @@ void ParameterTable::reset()
 }
 
 ParameterTable::Entry *ParameterTable::find(const std::string &name)
+{
+    const auto it = m_entries.find(name);
+    return it == m_entries.end() ? nullptr : &it->second;
+}
+
+const ParameterTable::Entry *ParameterTable::find(const std::string &name) const
 {
     const auto it = m_entries.find(name);
     return it == m_entries.end() ? nullptr : &it->second;

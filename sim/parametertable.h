@@ -28,6 +28,7 @@ public:
 
     void reset();
     Entry *find(const std::string &name);
+    const Entry *find(const std::string &name) const;
 
 private:
     void add(const std::string &name, Kind kind, long min, long max, long initial, int noise = 0);
