@@ -10,6 +10,12 @@
 
 int main(int argc, char *argv[])
 {
+    // Headless runs need no display: pick the offscreen platform unless the
+    // user chose one.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--headless") == 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("hql3318"));
     QApplication::setApplicationVersion(QStringLiteral(HQL_VERSION));
@@ -31,6 +37,10 @@ int main(int argc, char *argv[])
                                   QStringLiteral("Serve the scripting socket under <name> instead of HQL3318."),
                                   QStringLiteral("name"));
     parser.addOption(pipe);
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window: message boxes go to standard error, errors to the daily log file."));
+    parser.addOption(headless);
     parser.process(application);
 
     QFont font = QApplication::font();
@@ -52,6 +62,7 @@ int main(int argc, char *argv[])
     app->setExtraPorts(parser.values(port));
     if (parser.isSet(pipe))
         app->setServerName(parser.value(pipe), false);
+    app->setHeadless(parser.isSet(headless));
     if (!app->initialise())
         return 0;
     app->startMainWindow();

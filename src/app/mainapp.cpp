@@ -3,16 +3,22 @@
 #include "app/buildinfo.h"
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
+#include "app/modalboxdiverter.h"
 #include "app/mainwindow.h"
 #include "app/settings.h"
 #include "applet/applet.h"
+#include "applets/chipid.h"
 #include "applets/registermap.h"
+#include "applets/spicontroller.h"
+#include "applets/spiraw.h"
+#include "applets/watchdog.h"
 #include "link/controlboard.h"
 #include "tools/logs.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QAction>
+#include <QCheckBox>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -60,9 +66,9 @@ MainApp::~MainApp()
 
 QList<Applet *> MainApp::createDeviceApplets()
 {
-    // The device applets join here, in this order: Basic, Board,
-    // HBController, SpiController, SpiRaw, WatchDog, ChipID.
-    return {};
+    // In this order: Basic, Board and HBController come first once they
+    // exist, then the chip's windows.
+    return {new SpiController, new SpiRaw, new WatchDog, new ChipID};
 }
 
 void MainApp::setAppletFactory(AppletFactory factory)
@@ -72,8 +78,11 @@ void MainApp::setAppletFactory(AppletFactory factory)
 
 bool MainApp::initialise()
 {
+    if (m_headless && !m_boxDiverter)
+        m_boxDiverter = new ModalBoxDiverter(this);
     DialogProgressBar *progress = m_progressDialog;
-    progress->show();
+    if (!m_headless)
+        progress->show();
     progress->setProgress(0, 100);
     progress->setStepText(QStringLiteral("Initializing ..."));
     progress->setProgress(10, 100);
@@ -176,6 +185,11 @@ void MainApp::startMainWindow()
     if (QScreen *screen = m_mainWindow->screen())
         size = size.boundedTo(screen->availableGeometry().size());
     m_mainWindow->resize(size);
+    if (m_headless) {
+        // Errors reach the daily log file instead of a screen.
+        m_logs->saveLogCheck->setChecked(true);
+        return;
+    }
     m_mainWindow->show();
 }
 

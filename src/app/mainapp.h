@@ -13,6 +13,7 @@ class Applet;
 class ControlBoard;
 class DialogProgressBar;
 class LocalServer;
+class ModalBoxDiverter;
 class Logs;
 class MainWindow;
 class RegisterMap;
@@ -38,6 +39,9 @@ public:
 
     bool initialise();
     void startMainWindow();
+    // No window, no modal box: for bench computers without a screen.
+    void setHeadless(bool on) { m_headless = on; }
+    bool isHeadless() const { return m_headless; }
     void shutdown();
 
     bool connectToBoard(const QString &port);
@@ -106,6 +110,8 @@ private:
     Logs *m_logs = nullptr;
     QStringList m_extraPorts;
     bool m_shutDown = false;
+    bool m_headless = false;
+    ModalBoxDiverter *m_boxDiverter = nullptr;
     LocalServer *m_server = nullptr;
     QString m_serverName = QStringLiteral("HQL3318");
     bool m_askOnConflict = true;

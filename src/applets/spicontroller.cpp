@@ -1,0 +1,272 @@
+#include "applets/spicontroller.h"
+
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "applets/registermap.h"
+#include "applets/spiraw.h"
+#include "link/controlboard.h"
+#include "model/register.h"
+#include "model/variable.h"
+#include "ui_spicontroller.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+Q_LOGGING_CATEGORY(lcSpi, "hql.spi")
+
+namespace {
+
+const QRegularExpression &pairPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("([\\w\\d]+)=([\\w\\d]+)"));
+    return pattern;
+}
+
+// Status registers that exist: answers for 2 and 6 land nowhere.
+bool isStatusAddress(uint address)
+{
+    return address == 0 || address == 1 || address == 3 || address == 4 || address == 5 || address == 7;
+}
+
+} // namespace
+
+SpiController::SpiController(QWidget *parent) : Applet(parent), ui(new Ui::SpiController)
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("SpiController"));
+    setWindowTitle(QStringLiteral("SPI Controller"));
+    setWindowIcon(QIcon(QStringLiteral(":/board/chip.png")));
+    fixedWidth = true;
+    fixedHeight = true;
+}
+
+SpiController::~SpiController()
+{
+    delete ui;
+}
+
+bool SpiController::init()
+{
+    RegisterMap *map = MainApp::instance()->registers();
+    for (const QString &name : RegisterMap::spiControllerOrder())
+        addRegister(map->reg(name));
+    return true;
+}
+
+Applet *SpiController::peer(const QString &name) const
+{
+    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
+}
+
+SpiRaw *SpiController::spiRaw() const
+{
+    return qobject_cast<SpiRaw *>(peer(QStringLiteral("SpiRaw")));
+}
+
+uint SpiController::value(const QString &ref)
+{
+    const ParameterEntry *entry = parameter(parameterNameOf(ref));
+    return entry && entry->reg ? entry->reg->get(ref) : 0;
+}
+
+void SpiController::force(const QString &ref, uint v)
+{
+    set(ref, v, ORIGIN_FORCED);
+}
+
+quint16 SpiController::frameFor(int address, uint data)
+{
+    return quint16(((address & 0xF) << 12) | ((value(QStringLiteral("WD")) & 1) << 11) | (data & 0x7FF));
+}
+
+bool SpiController::transferFrame(quint16 frame, const char *error)
+{
+    SpiRaw *raw = spiRaw();
+    if (raw) {
+        raw->set(QStringLiteral("SpiIn[]"), uint(frame), ORIGIN_FORCED);
+        if (raw->transferFrame()) {
+            decodeAnswer(raw->get(QStringLiteral("SpiOut[]"), ORIGIN_USER).toUInt());
+            return true;
+        }
+    }
+    emit signal_log(-1, QString::fromLatin1(error));
+    return false;
+}
+
+bool SpiController::spiWrite(int address, uint data)
+{
+    return transferFrame(frameFor(address, data), "SpiController:Spi register write error");
+}
+
+bool SpiController::spiRead()
+{
+    return transferFrame(frameFor(13, 0), "SpiController:SPI register read error");
+}
+
+void SpiController::decodeAnswer(uint answer)
+{
+    force(QStringLiteral("ADDR[3:0]"), (answer >> 13) & 0x7);
+    force(QStringLiteral("NM"), (answer >> 12) & 0x1);
+    force(QStringLiteral("DATA[11:0]"), answer & 0xFFF);
+    const uint address = value(QStringLiteral("ADDR[3:0]"));
+    if (isStatusAddress(address))
+        force(QStringLiteral("SR%1[11:0]").arg(address), answer & 0xFFF);
+}
+
+void SpiController::chainAdd(int address, uint data)
+{
+    const quint16 frame = frameFor(address, data);
+    m_pendingChain += QStringLiteral(" SPI0CS0DATA=02") + QStringLiteral("%1").arg(frame, 4, 16, QLatin1Char('0'));
+}
+
+bool SpiController::chainTransfer()
+{
+    ControlBoard *board = MainApp::instance()->board();
+    if (!board || !board->transact(QByteArray("set") + m_pendingChain.toLatin1() + '\n')) {
+        emit signal_log(-1, QStringLiteral("SpiController:Chain spi register write error"));
+        return false;
+    }
+    QByteArray request("get");
+    QRegularExpressionMatchIterator it = pairPattern().globalMatch(m_pendingChain);
+    while (it.hasNext())
+        request += ' ' + it.next().captured(1).toLatin1();
+    QByteArray reply;
+    const bool ok = board->transact(request, &reply, 2000);
+    qCDebug(lcSpi) << '"' + reply + '"';
+    if (!ok) {
+        emit signal_log(-1, QStringLiteral("SpiController:Chain spi register read error"));
+        return false;
+    }
+    m_pendingChain.clear();
+    it = pairPattern().globalMatch(QString::fromLatin1(reply));
+    while (it.hasNext()) {
+        bool converted = false;
+        const uint answer = it.next().captured(2).mid(2).toUInt(&converted, 16);
+        if (converted && answer != 0)
+            decodeAnswer(answer);
+    }
+    return true;
+}
+
+bool SpiController::writeRegister(int address, const QString &name)
+{
+    return spiWrite(address, value(name + QStringLiteral("[]")));
+}
+
+bool SpiController::writeHalf(int address, const QString &name, uint d10)
+{
+    force(name + QStringLiteral("[10]"), d10);
+    return writeRegister(address, name);
+}
+
+bool SpiController::requestRead(int n)
+{
+    force(QStringLiteral("CR0[10]"), 1);
+    force(QStringLiteral("CR0[9:7]"), uint(n));
+    writeRegister(0, QStringLiteral("CR0"));
+    return true;
+}
+
+bool SpiController::readStatus(int n)
+{
+    requestRead(n);
+    return spiRead();
+}
+
+bool SpiController::readAll()
+{
+    for (int n : {0, 1, 3, 4, 5, 7, 0}) {
+        force(QStringLiteral("CR0[9:7]"), uint(n));
+        chainAdd(0, value(QStringLiteral("CR0[]")));
+    }
+    force(QStringLiteral("NM[]"), 0);
+    force(QStringLiteral("SR0[]"), 0);
+    return chainTransfer();
+}
+
+void SpiController::clear(bool all)
+{
+    QStringList zero = {"CR0", "CR1", "CR2", "CR3", "CR4", "CR12", "CR14", "SR1", "SR3", "SR4", "SR5"};
+    if (all) {
+        zero += {"CR5A", "CR6A", "CR7A", "CR8A"};
+        for (const char *half : {"CR5B", "CR6B", "CR7B", "CR8B"})
+            force(QLatin1String(half) + QStringLiteral("[]"), 0x400);
+    }
+    for (const QString &name : std::as_const(zero))
+        force(name + QStringLiteral("[]"), 0);
+}
+
+QVariant SpiController::run(const QString &function, const QVariant &argument)
+{
+    QList<Function> table = {
+        {"WriteCR0", {}, [this](const QVariant &) { return writeRegister(0, "CR0"); }},
+        {"WriteCR1", {},
+         [this](const QVariant &) {
+             const bool ok = writeRegister(1, "CR1");
+             if (Applet *watchDog = peer("WatchDog"))
+                 watchDog->set("WDTimeout", value("CR1[8]"), ORIGIN_FORCED);
+             return ok;
+         }},
+        {"WriteCR2", {},
+         [this](const QVariant &) {
+             force("CR2[10:7]", 0);
+             return writeRegister(2, "CR2");
+         }},
+        {"WriteCR3", {},
+         [this](const QVariant &) {
+             force("CR3[10]", 0);
+             return writeRegister(3, "CR3");
+         }},
+        {"WriteCR4", {}, [this](const QVariant &) { return writeRegister(4, "CR4"); }},
+        {"WriteCR12", {},
+         [this](const QVariant &) {
+             force("CR12[10:8]", 0);
+             return writeRegister(12, "CR12");
+         }},
+        {"WriteCR14", {},
+         [this](const QVariant &) {
+             force("CR14[10:7]", 0);
+             return writeRegister(14, "CR14");
+         }},
+        {"RequestRead", {}, [this](const QVariant &arg) { return requestRead(arg.toInt()); }},
+        {"ReadAll", {}, [this](const QVariant &) { return readAll(); }},
+        {"ClearAll", {},
+         [this](const QVariant &) {
+             clear(true);
+             return true;
+         }},
+        {"Clear", {},
+         [this](const QVariant &) {
+             clear(false);
+             return true;
+         }},
+    };
+    for (int n = 5; n <= 8; ++n) {
+        const QString a = QStringLiteral("CR%1A").arg(n);
+        const QString b = QStringLiteral("CR%1B").arg(n);
+        table.append({QStringLiteral("Write") + a, {}, [=](const QVariant &) { return writeHalf(n, a, 0); }});
+        table.append({QStringLiteral("Write") + b, {}, [=](const QVariant &) { return writeHalf(n, b, 1); }});
+        table.append({QStringLiteral("WriteCR%1").arg(n), {}, [=](const QVariant &) {
+                          writeHalf(n, a, 0);
+                          writeHalf(n, b, 1);
+                          return true;
+                      }});
+    }
+    for (int n : {0, 1, 3, 4, 5, 7})
+        table.append({QStringLiteral("ReadSR%1").arg(n), {}, [=](const QVariant &) { return readStatus(n); }});
+    return runFunction(table, function, argument, MatchExact, false);
+}
+
+void SpiController::on_cbSR0_10_stateChanged(int state)
+{
+    // The chip lost its registers: reset the model and write the user's
+    // configuration again. The mock-up's random status bits say nothing.
+    MainWindow *window = MainApp::instance()->mainWindow();
+    if (state == 0 || (window && window->selectedPort() == QLatin1String("mockup")))
+        return;
+    run(QStringLiteral("Clear"), QVariant());
+    if (Applet *board = peer(QStringLiteral("Board")))
+        board->run(QStringLiteral("setUserConf"), QString());
+    if (Applet *watchDog = peer(QStringLiteral("WatchDog")))
+        watchDog->set(QStringLiteral("WDTimeout"), value(QStringLiteral("CR1[8]")), ORIGIN_FORCED);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "applet/applet.h"
+
+namespace Ui {
+class SpiController;
+}
+
+class SpiRaw;
+
+// The chip driver: owns the HQL3318's register map in the application and
+// speaks its SPI frame format. Every frame travels as a board command
+// through the raw SPI applet; the answer carries a status register, which
+// lands in the map.
+class SpiController : public Applet
+{
+    Q_OBJECT
+
+public:
+    explicit SpiController(QWidget *parent = nullptr);
+    ~SpiController() override;
+
+    bool init() override;
+    QVariant run(const QString &function, const QVariant &argument) override;
+
+    // Frame to the chip: address [15:12], watchdog bit [11], data [10:0].
+    quint16 frameFor(int address, uint data);
+    bool spiWrite(int address, uint data);
+    bool spiRead();
+    void chainAdd(int address, uint data);
+    bool chainTransfer();
+    QString pendingChain() const { return m_pendingChain; }
+    // Answer from the chip: status address [15:13], normal mode [12], data [11:0].
+    void decodeAnswer(uint answer);
+
+private slots:
+    void on_cbSR0_10_stateChanged(int state);
+
+private:
+    bool transferFrame(quint16 frame, const char *error);
+    bool writeRegister(int address, const QString &name);
+    bool writeHalf(int address, const QString &name, uint d10);
+    bool requestRead(int n);
+    bool readStatus(int n);
+    bool readAll();
+    void clear(bool all);
+    uint value(const QString &ref);
+    void force(const QString &ref, uint v);
+    SpiRaw *spiRaw() const;
+    Applet *peer(const QString &name) const;
+
+    Ui::SpiController *ui;
+    QString m_pendingChain;
+};

@@ -1,0 +1,120 @@
+#include "applets/spiraw.h"
+
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "applets/registermap.h"
+#include "link/controlboard.h"
+#include "model/register.h"
+#include "model/variable.h"
+#include "ui_spiraw.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcSpiRaw, "hql.spiraw")
+
+SpiRaw::SpiRaw(QWidget *parent) : Applet(parent), ui(new Ui::SpiRaw)
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("SpiRaw"));
+    setWindowTitle(QStringLiteral("SPI Raw"));
+    setWindowIcon(QIcon(QStringLiteral(":/board/Spirawico.png")));
+    fixedWidth = true;
+    fixedHeight = true;
+}
+
+SpiRaw::~SpiRaw()
+{
+    delete ui;
+}
+
+bool SpiRaw::init()
+{
+    RegisterMap *map = MainApp::instance()->registers();
+    addRegister(map->reg(QStringLiteral("SpiIn")));
+    addRegister(map->reg(QStringLiteral("SpiOut")));
+    addVariable(map->var(QStringLiteral("SPIFreq")));
+    return true;
+}
+
+QVariant SpiRaw::run(const QString &function, const QVariant &argument)
+{
+    const QList<Function> table = {
+        {QStringLiteral("Transfer"), QStringLiteral("SPI Write and Read"),
+         [this](const QVariant &) {
+             transferFrame();
+             return true;
+         }},
+        {QStringLiteral("setSPIFreq"), QStringLiteral("Sets SPI frequency"),
+         [this](const QVariant &) {
+             const ParameterEntry *freq = parameter(QStringLiteral("SPIFreq"));
+             const QByteArray command =
+                 "set SPI0CS0SPEED=" + QByteArray::number(qint64(freq->var->value() * 1000));
+             if (ControlBoard *board = MainApp::instance()->board())
+                 board->transact(command);
+             qCDebug(lcSpiRaw) << '"' + command + '"';
+             return true;
+         }},
+    };
+    return runFunction(table, function, argument, MatchExact, true);
+}
+
+bool SpiRaw::transfer(int op, const QString &name)
+{
+    if (op != WriteToBoard || (name != QLatin1String("SPI0") && name != QLatin1String("*")))
+        return true;
+    qCDebug(lcSpiRaw) << "SPI0 configuration";
+    ControlBoard *board = MainApp::instance()->board();
+    if (!board)
+        return true;
+    for (const char *command : {"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000", "set SPI0CS0CPOL=0",
+                                "set SPI0CS0NCPHA=0", "set q913rem=1"})
+        board->transact(command);
+    return true;
+}
+
+void SpiRaw::onConnected()
+{
+    transfer(WriteToBoard, QStringLiteral("*"));
+}
+
+bool SpiRaw::transferFrame()
+{
+    ControlBoard *board = MainApp::instance()->board();
+    Register *in = parameter(QStringLiteral("SpiIn"))->reg;
+    const uint frame = in->get(QStringLiteral("SpiIn[15:0]"));
+    const QByteArray value = "02" + QByteArray::number(frame >> 8 & 0xFF, 16).rightJustified(2, '0') +
+                             QByteArray::number(frame & 0xFF, 16).rightJustified(2, '0');
+    QByteArray received;
+    bool ok = board && board->setParameter(QStringLiteral("SPI0CS0DATA"), value);
+    qCDebug(lcSpiRaw) << "OUT:" + value;
+    if (ok) {
+        ok = board->getParameter(QStringLiteral("SPI0CS0DATA"), &received);
+        qCDebug(lcSpiRaw) << "IN:" + received;
+    }
+    bool converted = false;
+    const uint answer = received.mid(2).toUInt(&converted, 16);
+    if (!ok) {
+        emit signal_log(-1, QStringLiteral("SPI data transfer failed"));
+        return false;
+    }
+    set(QStringLiteral("SpiOut[]"), converted ? answer : 0u, ORIGIN_FORCED);
+
+    RegisterMap *map = MainApp::instance()->registers();
+    Applet *controller = MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    if (controller)
+        controller->set(QStringLiteral("WD"), map->reg(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u,
+                        ORIGIN_FORCED);
+
+    MainWindow *window = MainApp::instance()->mainWindow();
+    if (window && window->selectedPort() == QLatin1String("mockup")) {
+        // Imitate the chip's header: the status register chosen by the last
+        // CR0 write, falling back to SR0 after one answer unless SRA_MODE.
+        set(QStringLiteral("SpiOut[12]"), 1u, ORIGIN_FORCED);
+        set(QStringLiteral("SpiOut[15:13]"), m_mockStatusAddress, ORIGIN_FORCED);
+        if (in->get(QStringLiteral("SpiIn[15:12]")) == 0)
+            m_mockStatusAddress = in->get(QStringLiteral("SpiIn[9:7]"));
+        else if (map->reg(QStringLiteral("CR0"))->get(QStringLiteral("CR0[10]")) == 0)
+            m_mockStatusAddress = 0;
+    }
+    return true;
+}

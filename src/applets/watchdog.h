@@ -1,0 +1,33 @@
+#pragma once
+
+#include "applet/applet.h"
+
+namespace Ui {
+class WatchDog;
+}
+
+// The board firmware's watchdog service routine, the chip's hardware
+// watchdog time-out (CR1 bit 8) and the safety switch output DIO21.
+class WatchDog : public Applet
+{
+    Q_OBJECT
+
+public:
+    explicit WatchDog(QWidget *parent = nullptr);
+    ~WatchDog() override;
+
+    bool init() override;
+    QVariant run(const QString &function, const QVariant &argument) override;
+    void onConnected() override;
+
+private slots:
+    void on_cbWDdio_toggled(bool checked);
+    void on_cbRoutineEN_0_toggled();
+    void on_cbWDTimeout_clicked(bool checked);
+
+private:
+    void command(const QByteArray &text);
+    Applet *spiController() const;
+
+    Ui::WatchDog *ui;
+};
