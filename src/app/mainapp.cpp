@@ -29,7 +29,7 @@
 
 #include <utility>
 
-Q_LOGGING_CATEGORY(lcApp, "hql.app")
+Q_LOGGING_CATEGORY(lcApp, "hql.app", QtInfoMsg)
 
 namespace {
 MainApp *s_instance = nullptr;
@@ -66,9 +66,9 @@ MainApp::~MainApp()
 
 QList<Applet *> MainApp::createDeviceApplets()
 {
-    // In this order: Basic, Board and HBController come first once they
-    // exist, then the chip's windows.
-    return {new SpiController, new SpiRaw, new WatchDog, new ChipID};
+    // Basic, Board and HBController keep their places (and shortcuts)
+    // until they exist.
+    return {nullptr, nullptr, nullptr, new SpiController, new SpiRaw, new WatchDog, new ChipID};
 }
 
 void MainApp::setAppletFactory(AppletFactory factory)
@@ -140,6 +140,9 @@ bool MainApp::initialise()
             } catch (...) {
                 qCWarning(lcApp) << "initialisation of" << applet->objectName() << "failed with an exception";
             }
+        } else {
+            // An empty place keeps its shortcut for the window that will fill it.
+            ++key;
         }
         progress->setProgress(progress->progress() + i, 100);
     }

@@ -259,15 +259,17 @@ void MainWindow::slot_UpdateFirmware()
 
 void MainWindow::slot_CloseAll()
 {
-    for (Applet *applet : m_app->applets())
-        applet->hideWindow();
+    for (Applet *applet : m_app->applets()) {
+        if (applet)
+            applet->hideWindow();
+    }
 }
 
 void MainWindow::slot_CloseAllButActive()
 {
     QWidget *active = activeApplet();
     for (Applet *applet : m_app->applets()) {
-        if (applet != active)
+        if (applet && applet != active)
             applet->hideWindow();
     }
 }

@@ -15,7 +15,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 
-Q_LOGGING_CATEGORY(lcApplet, "hql.applet")
+Q_LOGGING_CATEGORY(lcApplet, "hql.applet", QtInfoMsg)
 
 using CustomControls::UniversalControl;
 
@@ -170,6 +170,7 @@ bool Applet::set(const QString &path, const QVariant &value, int origin)
     ParameterEntry *entry = parameters.value(name);
     if (!entry)
         return false;
+    const quint64 refreshesBefore = m_refreshes;
     bool result = false;
     if (entry->reg) {
         result = entry->reg->set(path, value.toUInt());
@@ -182,7 +183,9 @@ bool Applet::set(const QString &path, const QVariant &value, int origin)
         const double d = value.toDouble(&converted);
         result = converted && entry->var->setValue(d, origin);
     }
-    slot_updateControls(name);
+    // A change seen online has refreshed the controls already.
+    if (m_refreshes == refreshesBefore)
+        slot_updateControls(name);
     return result;
 }
 
@@ -337,6 +340,7 @@ void Applet::updateControlsOf(const QString &name)
     const ParameterEntry *entry = parameters.value(name);
     if (!entry)
         return;
+    ++m_refreshes;
     for (UniversalControl *control : entry->controls) {
         if (entry->reg)
             control->setValue(double(entry->reg->get(control->name(2))));

@@ -146,5 +146,6 @@ protected:
 
 private:
     int m_shortcutKey = 0;
+    quint64 m_refreshes = 0;
     int m_containerMode = ContainerMdi;
 };

@@ -10,16 +10,37 @@
 #include "ui_spicontroller.h"
 
 #include <QLoggingCategory>
-#include <QRegularExpression>
+#include <cctype>
 
-Q_LOGGING_CATEGORY(lcSpi, "hql.spi")
+Q_LOGGING_CATEGORY(lcSpi, "hql.spi", QtInfoMsg)
 
 namespace {
 
-const QRegularExpression &pairPattern()
+// The NAME=VALUE words of a line, as the pattern ([\w\d]+)=([\w\d]+) finds
+// them: runs of word characters on both sides of an equals sign.
+QList<QPair<QByteArray, QByteArray>> pairsOf(const QByteArray &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("([\\w\\d]+)=([\\w\\d]+)"));
-    return pattern;
+    const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    QList<QPair<QByteArray, QByteArray>> pairs;
+    const int size = int(text.size());
+    int i = 0;
+    while (i < size) {
+        if (!isWord(text.at(i))) {
+            ++i;
+            continue;
+        }
+        const int nameStart = i;
+        while (i < size && isWord(text.at(i)))
+            ++i;
+        if (i + 1 >= size || text.at(i) != '=' || !isWord(text.at(i + 1)))
+            continue;
+        const int nameEnd = i++;
+        const int valueStart = i;
+        while (i < size && isWord(text.at(i)))
+            ++i;
+        pairs.append({text.mid(nameStart, nameEnd - nameStart), text.mid(valueStart, i - valueStart)});
+    }
+    return pairs;
 }
 
 // Status registers that exist: answers for 2 and 6 land nowhere.
@@ -127,9 +148,8 @@ bool SpiController::chainTransfer()
         return false;
     }
     QByteArray request("get");
-    QRegularExpressionMatchIterator it = pairPattern().globalMatch(m_pendingChain);
-    while (it.hasNext())
-        request += ' ' + it.next().captured(1).toLatin1();
+    for (const auto &pair : pairsOf(m_pendingChain.toLatin1()))
+        request += ' ' + pair.first;
     QByteArray reply;
     const bool ok = board->transact(request, &reply, 2000);
     qCDebug(lcSpi) << '"' + reply + '"';
@@ -138,10 +158,9 @@ bool SpiController::chainTransfer()
         return false;
     }
     m_pendingChain.clear();
-    it = pairPattern().globalMatch(QString::fromLatin1(reply));
-    while (it.hasNext()) {
+    for (const auto &pair : pairsOf(reply)) {
         bool converted = false;
-        const uint answer = it.next().captured(2).mid(2).toUInt(&converted, 16);
+        const uint answer = pair.second.mid(2).toUInt(&converted, 16);
         if (converted && answer != 0)
             decodeAnswer(answer);
     }

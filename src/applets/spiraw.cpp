@@ -10,7 +10,7 @@
 
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcSpiRaw, "hql.spiraw")
+Q_LOGGING_CATEGORY(lcSpiRaw, "hql.spiraw", QtInfoMsg)
 
 SpiRaw::SpiRaw(QWidget *parent) : Applet(parent), ui(new Ui::SpiRaw)
 {

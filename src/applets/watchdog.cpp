@@ -8,7 +8,7 @@
 
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcWatchDog, "hql.watchdog")
+Q_LOGGING_CATEGORY(lcWatchDog, "hql.watchdog", QtInfoMsg)
 
 WatchDog::WatchDog(QWidget *parent) : Applet(parent), ui(new Ui::WatchDog)
 {

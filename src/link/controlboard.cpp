@@ -11,7 +11,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcLink, "hql.link")
+Q_LOGGING_CATEGORY(lcLink, "hql.link", QtInfoMsg)
 
 namespace {
 
@@ -113,26 +113,22 @@ void ControlBoard::touch()
 
 int ControlBoard::pullFromPort(bool *hungUp)
 {
+    // One read takes everything that waits (up to a chunk): no need to ask
+    // the driver how much there is first.
     int total = 0;
     QByteArray chunk;
     for (;;) {
-        const int available = m_port.bytesAvailable();
-        if (available <= 0) {
-            // Readable with nothing to read: a read tells a hang-up (EIO)
-            // from a spurious wake-up.
-            if (total == 0) {
-                const int n = m_port.read(chunk, 1);
-                if (n < 0)
-                    *hungUp = true;
-                else if (n > 0)
-                    total = m_rxQueue.write(chunk);
-            }
+        const int n = m_port.read(chunk, SerialPort::ReadChunk);
+        if (n < 0) {
+            *hungUp = true;
             break;
         }
-        if (m_port.read(chunk, qMin(available, int(SerialPort::ReadChunk))) <= 0)
+        if (n == 0)
             break;
         m_rxQueue.write(chunk);
-        total += int(chunk.size());
+        total += n;
+        if (n < SerialPort::ReadChunk)
+            break;
     }
     return total;
 }
@@ -141,7 +137,6 @@ void ControlBoard::run()
 {
     touch();
     while (!m_quit) {
-        bool callerReading;
         {
             QMutexLocker lock(&m_mutex);
             if (m_paused) {
@@ -153,52 +148,40 @@ void ControlBoard::run()
                 touch();
                 continue;
             }
-            callerReading = m_callerReading;
         }
 
-        // While a caller waits for its reply it reads the port itself; the
-        // worker then only waits to be woken.
+        // The port belongs to the callers: a transaction writes its command
+        // and reads its reply itself, so no thread hand-over slows a round
+        // trip. The worker only wakes after a silence to check the board.
         const bool watching = m_connected && m_mode == Serial;
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
-        int timeout = -1;
-        if (watching && !callerReading) {
-            fds[1].fd = m_port.fd();
-            timeout = int(qMax<qint64>(0, SilenceMs - (m_clock.elapsed() - m_lastActivityMs))) + 1;
-        }
+        const int timeout =
+            watching ? int(qMax<qint64>(0, SilenceMs - (m_clock.elapsed() - m_lastActivityMs))) + 1 : -1;
+        pollfd wake {m_wakeFd, POLLIN, 0};
         int r;
         do {
-            r = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
+            r = ::poll(&wake, 1, timeout);
         } while (r < 0 && errno == EINTR);
-
-        if (fds[0].revents & POLLIN) {
+        if (wake.revents & POLLIN) {
             quint64 count;
             [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
         }
-        if (!watching || callerReading) {
-            touch();
+        if (!watching || m_clock.elapsed() - m_lastActivityMs <= SilenceMs)
             continue;
-        }
-        if (fds[1].fd >= 0 && fds[1].revents) {
-            bool hungUp = false;
-            int arrived = 0;
-            {
-                QMutexLocker lock(&m_mutex);
-                if (!m_callerReading)
-                    arrived = pullFromPort(&hungUp);
-            }
-            if (arrived > 0) {
-                emit signal_rx();
-                touch();
-            } else if (hungUp || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                disconnectInternal(DueToErrors);
+
+        bool present = true;
+        {
+            // Callers wait at the start of their transaction while this runs.
+            QMutexLocker lock(&m_mutex);
+            if (m_callerReading)
                 continue;
-            }
-        }
-        if (m_clock.elapsed() - m_lastActivityMs > SilenceMs) {
             touch();
-            if (!m_connected || !pingPort())
-                disconnectInternal(DueToErrors);
+            bool hungUp = false;
+            if (pullFromPort(&hungUp) > 0)
+                m_rxQueue.clear();
+            present = m_connected && !hungUp && pingPort();
         }
+        if (!present)
+            disconnectInternal(DueToErrors);
     }
 }
 
@@ -340,12 +323,15 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
 
     // The caller writes its command and reads the reply itself: a hand-over
     // through the worker would add a thread wake-up to every round trip.
+    bool hungUp = false;
     {
+        // Bytes that came unasked (a late reply to an earlier command) are
+        // not this command's reply.
         QMutexLocker lock(&m_mutex);
+        pullFromPort(&hungUp);
         m_rxQueue.clear();
         m_callerReading = true;
     }
-    wakeWorker();
     {
         QMutexLocker portLock(&m_portMutex);
         m_port.write(out);
@@ -356,8 +342,7 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
     QByteArray current;
     int received = 0;
     int good = 0;
-    bool hungUp = false;
-    if (limit > 0) {
+    if (limit > 0 && !hungUp) {
         log(RX, "TIMEOUT:" + QByteArray::number(limit));
         // The limit is on silence between reply lines, not on the whole exchange.
         QElapsedTimer silence;
@@ -403,7 +388,6 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         m_callerReading = false;
     }
     touch();
-    wakeWorker();
     if (hungUp && m_connected)
         disconnectBoard(DueToErrors);
 

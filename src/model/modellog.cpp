@@ -1,3 +1,3 @@
 #include "model/modellog.h"
 
-Q_LOGGING_CATEGORY(lcModel, "hql.model")
+Q_LOGGING_CATEGORY(lcModel, "hql.model", QtInfoMsg)

@@ -146,9 +146,20 @@ void Register::fromBitString(const QByteArray &text, bool lsbFirst)
     }
 }
 
+const FieldSpec &Register::reference(const QString &ref) const
+{
+    auto it = m_references.constFind(ref);
+    if (it != m_references.constEnd())
+        return *it;
+    // Scripts may name endless distinct references: keep the cache small.
+    if (m_references.size() >= 256)
+        m_references.clear();
+    return *m_references.insert(ref, FieldSpec(ref));
+}
+
 uint Register::get(const QString &ref)
 {
-    const FieldSpec spec(ref);
+    const FieldSpec &spec = reference(ref);
     if (!spec.valid)
         return 0;
     if (spec.symbolic) {
@@ -168,7 +179,7 @@ uint Register::get(const QString &ref)
 
 bool Register::set(const QString &ref, uint v)
 {
-    const FieldSpec spec(ref);
+    const FieldSpec spec = reference(ref);
     if (!spec.valid)
         return false;
     if (spec.symbolic) {
@@ -184,7 +195,7 @@ bool Register::set(const QString &ref, uint v)
 
 bool Register::fieldInfo(const QString &ref, QString &fieldName, QString &fieldDescription)
 {
-    const FieldSpec spec(ref);
+    const FieldSpec spec = reference(ref);
     if (!spec.valid)
         return false;
     if (spec.symbolic) {

@@ -8,7 +8,8 @@
 #include <QStringList>
 #include <QStringView>
 
-struct FieldSpec;
+#include "model/fieldspec.h"
+
 
 // One bit of a register. Neighbouring bits with the same name form a field.
 struct RegisterBit
@@ -112,6 +113,9 @@ private:
     bool writeRange(qint64 lo, qint64 hi, uint v);
     void announceSet();
     QString formatPiece(const QString &templ, int lo, int hi, bool perField) const;
+    // References are parsed once: controls read the same few on every refresh.
+    // The reference stays valid until the next lookup of a new one.
+    const FieldSpec &reference(const QString &ref) const;
 
     QStringList m_declaredNames;
     Register *m_parent = nullptr;
@@ -122,4 +126,5 @@ private:
     QString m_name;
     QList<RegisterBit *> m_bits;
     QHash<QString, QString> m_attributes;
+    mutable QHash<QString, FieldSpec> m_references;
 };

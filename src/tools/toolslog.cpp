@@ -1,3 +1,3 @@
 #include "tools/toolslog.h"
 
-Q_LOGGING_CATEGORY(lcTools, "hql.tools")
+Q_LOGGING_CATEGORY(lcTools, "hql.tools", QtInfoMsg)

@@ -66,6 +66,19 @@ void tst_ChipApplets::configurationOnConnect()
                                                "set SPI0CS0NCPHA=0", "set q913rem=1"}));
     QVERIFY(lines.contains("set WDen=1"));
     QVERIFY(lines.contains("set WDtime=20"));
+
+    // The windows carry their titles and shortcuts.
+    const QList<QPair<QString, QString>> titles = {{"SpiController", "(Ctrl+3) SPI Controller"},
+                                                   {"SpiRaw", "(Ctrl+4) SPI Raw"},
+                                                   {"WatchDog", "(Ctrl+5) WatchDog"},
+                                                   {"ChipID", "(Ctrl+6) Chip ID"}};
+    for (int i = 0; i < titles.size(); ++i) {
+        Applet *applet = b.app->findApplet(titles.at(i).first, MainApp::ByObjectName);
+        QVERIFY(applet);
+        QCOMPARE(applet->windowTitle(), titles.at(i).second);
+        QCOMPARE(applet->shortcutKey(), int(Qt::Key_3) + i);
+        QCOMPARE(b.app->findApplet(int(Qt::Key_3) + i, MainApp::ByShortcutKey), applet);
+    }
 }
 
 void tst_ChipApplets::framesAndWatchdogBit()

@@ -1,0 +1,129 @@
+// "ReadAll" of the SPI controller end to end (one chained write line and one
+// read line through the board link, the answers decoded into the model and
+// shown in the windows) against a minimal client sending the same two lines
+// on a pseudo-terminal of its own.
+#include "app/mainapp.h"
+#include "applet/applet.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Rounds = 500;
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+QString startSim(QProcess &sim)
+{
+    sim.start(QStringLiteral(HQL_SIM_PATH), {QStringLiteral("--exit-on-stdin-eof")});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
+        return QString();
+    return QString::fromLocal8Bit(sim.readLine()).trimmed();
+}
+
+// Writes one line and blocks until its reply line has arrived.
+bool exchange(int fd, const QByteArray &line)
+{
+    if (::write(fd, line.constData(), size_t(line.size())) != line.size())
+        return false;
+    char buffer[512];
+    for (;;) {
+        pollfd p {fd, POLLIN, 0};
+        if (::poll(&p, 1, 2000) <= 0)
+            return false;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        if (std::find(buffer, buffer + n, '\n') != buffer + n)
+            return true;
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QProcess directSim;
+    QProcess appSim;
+    const QString directPath = startSim(directSim);
+    const QString appPath = startSim(appSim);
+    if (directPath.isEmpty() || appPath.isEmpty()) {
+        std::fprintf(stderr, "bench_readall: the simulated board did not start\n");
+        return 1;
+    }
+
+    MainApp *app = MainApp::instance();
+    app->setServerName(QStringLiteral("hql3318-bench-%1").arg(QCoreApplication::applicationPid()), false);
+    app->setHeadless(true);
+    if (!app->initialise()) {
+        std::fprintf(stderr, "bench_readall: the application did not start\n");
+        return 1;
+    }
+    app->startMainWindow();
+    Applet *spi = app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    if (!spi || !app->connectToBoard(appPath)) {
+        std::fprintf(stderr, "bench_readall: cannot connect to %s\n", qPrintable(appPath));
+        return 1;
+    }
+
+    const int fd = ::open(QFile::encodeName(directPath).constData(), O_RDWR | O_NOCTTY);
+    termios tio {};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    QByteArray setLine("set");
+    QByteArray getLine("get");
+    for (int n : {0, 1, 3, 4, 5, 7, 0}) {
+        setLine += " SPI0CS0DATA=02" + QByteArray::number(0x0400 | (n << 7), 16).rightJustified(4, '0');
+        getLine += " SPI0CS0DATA";
+    }
+    setLine += '\n';
+    getLine += '\n';
+
+    std::vector<double> direct;
+    std::vector<double> full;
+    for (int i = 0; i < Rounds; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!exchange(fd, setLine) || !exchange(fd, getLine))
+            break;
+        direct.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        clock.restart();
+        if (!spi->run(QStringLiteral("ReadAll"), QVariant()).toBool())
+            break;
+        full.push_back(double(clock.nsecsElapsed()) / 1000.0);
+    }
+    ::close(fd);
+    app->shutdown();
+    MainApp::destroyInstance();
+    for (QProcess *sim : {&directSim, &appSim}) {
+        sim->closeWriteChannel();
+        sim->waitForFinished(2000);
+    }
+    if (direct.size() < size_t(Rounds) || full.size() < size_t(Rounds)) {
+        std::fprintf(stderr, "bench_readall: exchanges failed (%zu direct, %zu ReadAll)\n", direct.size(),
+                     full.size());
+        return 1;
+    }
+    std::printf("# ReadAll: raw p50 %.1f us p99 %.1f us; application p50 %.1f us p99 %.1f us\n",
+                percentile(direct, 0.5), percentile(direct, 0.99), percentile(full, 0.5), percentile(full, 0.99));
+    std::printf("BENCH readall_p50_ratio %.2f x target <= 1.3\n", percentile(full, 0.5) / percentile(direct, 0.5));
+    return 0;
+}
