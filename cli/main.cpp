@@ -73,5 +73,7 @@ int main(int argc, char *argv[])
     std::fwrite(reply.constData(), 1, size_t(reply.size()), stdout);
     if (!reply.isEmpty() && !reply.endsWith('\n'))
         std::fputc('\n', stdout);
-    return reply.split('\n').contains("err") ? 1 : 0;
+    // Only "ok" and "err" replies end with a line feed, so an "err" line
+    // shows even between typed values.
+    return reply.contains("err\n") ? 1 : 0;
 }

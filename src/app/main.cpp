@@ -78,5 +78,7 @@ int main(int argc, char *argv[])
     }
     const int code = QApplication::exec();
     app->shutdown();
+    // Closes the scripting socket, which removes its file.
+    MainApp::destroyInstance();
     return code;
 }

@@ -1,0 +1,195 @@
+#include "app/localserver.h"
+#include "simboard.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+// The application started headless in a scratch working directory, serving
+// its own socket name.
+class App
+{
+public:
+    App(const QString &pipe, const QStringList &extra = {})
+    {
+        m_process.setWorkingDirectory(m_dir.path());
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(HQL_APP_PATH), QStringList{"--headless", "--pipe", pipe} + extra);
+        m_path = LocalServer::socketPath(pipe);
+    }
+    ~App()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(3000))
+                m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+    bool waitReady() const
+    {
+        return QTest::qWaitFor([this] { return QFile::exists(m_path); }, 10000);
+    }
+    QProcess m_process;
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+struct Reply
+{
+    int status;
+    QByteArray out;
+};
+
+Reply ctl(const QString &pipe, const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess p;
+    p.start(QStringLiteral(HQL_CTL_PATH), QStringList{"--pipe", pipe} + args);
+    p.waitForStarted();
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(30000);
+    return {p.exitCode(), p.readAllStandardOutput()};
+}
+
+QString uniquePipe(const char *what)
+{
+    return QStringLiteral("hql3318-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(what);
+}
+
+} // namespace
+
+class tst_Scripting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void driveTheBoard();
+    void errorsWhileDisconnected();
+    void shutdownEndsTheProcess();
+    void staleSocketAfterKill();
+    void secondInstanceKeepsAway();
+    void pythonExample();
+};
+
+void tst_Scripting::driveTheBoard()
+{
+    SimBoard sim;
+    QVERIFY(sim.isRunning());
+    const QString pipe = uniquePipe("drive");
+    App app(pipe, {"--port", sim.path()});
+    QVERIFY(app.waitReady());
+
+    QCOMPARE(ctl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
+    QCOMPARE(ctl(pipe, {"run", "open", "s" + sim.path()}).out, QByteArray("i1\n"));
+    Reply r = ctl(pipe, {"set", "SpiController.CR5A[9:8]", "i2"});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QByteArray("ok\n"));
+    QCOMPARE(ctl(pipe, {"get", "SpiController.CR5A[9:8]"}).out, QByteArray("i2\n"));
+    QCOMPARE(ctl(pipe, {"run", "SpiController.WriteCR5A"}).out, QByteArray("i1\n"));
+    // Address 5, the watchdog bit as it stands, BLANK1 = 2.
+    QVERIFY(sim.transcript().contains("set SPI0CS0DATA=025200") ||
+            sim.transcript().contains("set SPI0CS0DATA=025a00"));
+    QCOMPARE(ctl(pipe, {"run", "SpiController.ReadAll"}).out, QByteArray("i1\n"));
+    QCOMPARE(ctl(pipe, {"get", "SpiController.SR7[]"}).out, QByteArray("i1617\n"));
+    r = ctl(pipe, {"run", "write", "sget DIO25"});
+    QCOMPARE(r.out, QByteArray("x") + QByteArray("DIO25=1\n").toHex() + '\n');
+    // Several lines from standard input make one request.
+    r = ctl(pipe, {"-"}, "get\tversion\nset\tWatchDog.WDTime\tf1001\n");
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, QByteArray("i1err\n"));
+}
+
+void tst_Scripting::errorsWhileDisconnected()
+{
+    const QString pipe = uniquePipe("errors");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    const Reply r = ctl(pipe, {"get", "SpiController.CR0"});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, QByteArray("err\n"));
+    // Headless: the error box is written, not shown.
+    QByteArray said;
+    QTRY_VERIFY((said += app.m_process.readAll()).contains("Error GET SpiController.CR0"));
+    QCOMPARE(ctl(uniquePipe("nobody"), {"get", "version"}).status, 2);
+}
+
+void tst_Scripting::shutdownEndsTheProcess()
+{
+    const QString pipe = uniquePipe("shutdown");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    QCOMPARE(ctl(pipe, {"run", "shutdown"}).out, QByteArray("i1\n"));
+    QVERIFY(app.m_process.waitForFinished(10000));
+    QCOMPARE(app.m_process.exitCode(), 0);
+    QVERIFY(!QFile::exists(app.m_path));
+}
+
+void tst_Scripting::staleSocketAfterKill()
+{
+    const QString pipe = uniquePipe("stale");
+    {
+        App crashed(pipe);
+        QVERIFY(crashed.waitReady());
+        ::kill(pid_t(crashed.m_process.processId()), SIGKILL);
+        QVERIFY(crashed.m_process.waitForFinished(5000));
+        QVERIFY(QFile::exists(crashed.m_path));
+    }
+    App next(pipe);
+    QVERIFY(next.waitReady());
+    QTRY_COMPARE(ctl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(next.m_path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0077, 0u);
+}
+
+void tst_Scripting::secondInstanceKeepsAway()
+{
+    const QString pipe = uniquePipe("second");
+    App first(pipe);
+    QVERIFY(first.waitReady());
+    App second(pipe);
+    QVERIFY(second.m_process.waitForFinished(10000));
+    QCOMPARE(second.m_process.exitCode(), 0);
+    QCOMPARE(ctl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
+}
+
+// The example of the scripting guide, run as it stands.
+void tst_Scripting::pythonExample()
+{
+    const QString python = QStandardPaths::findExecutable("python3");
+    if (python.isEmpty())
+        QSKIP("python3 is not installed");
+    QFile guide(QStringLiteral(HQL_SOURCE_DIR "/docs/scripting.md"));
+    QVERIFY(guide.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(guide.readAll());
+    const int start = text.indexOf("```python\n");
+    const int end = text.indexOf("```", start + 10);
+    QVERIFY(start >= 0 && end > start);
+    const QString example = text.mid(start + 10, end - start - 10);
+
+    const QString pipe = uniquePipe("python");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    p.setProcessEnvironment(env);
+    // The example talks to the default name; point it at this test's socket.
+    QString script = example;
+    script.replace("name=\"HQL3318\"", "name=\"" + pipe + "\"");
+    p.start(python, {"-c", script});
+    QVERIFY(p.waitForFinished(30000));
+    const QByteArray out = p.readAllStandardOutput();
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(out.startsWith("i1\ni"), out.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Scripting)
+#include "tst_scripting.moc"
