@@ -77,6 +77,28 @@ RegisterMap::RegisterMap()
     add("SpiOut", "@readonly=1;SpiOut[31:0]");
     add(new Variable(1000, QStringLiteral("SPIFreq"), QStringLiteral("SPI Clk. Freq."), 1, 2000));
 
+    // The board: pins, user copies of the half-bridge configuration,
+    // measurements and the two PWM generators.
+    add("DIO", "@register=DIO;@bit=EN                @pin=DIO25          @value=1        @dir=OUT;@bit=PWM1         "
+               "     @pin=DIO14          @value=0        @dir=OUT;@bit=PWM2              @pin=DIO15          @value=0 "
+               "       @dir=OUT;");
+    add("FSM", "@register=FSM;@bit=FSM                @pin=DIO22          @value=0");
+    const QString userB = QStringLiteral("SR_CTRL1[2:0]#HB1 R/F slope slew phase current;T_DLY1[3:0]#HB1 VDS overload "
+                                         "detect delay;VDS1[2:0]#HB1 VDS sense treshold;D10=1#;");
+    for (int n = 5; n <= 8; ++n) {
+        add(QStringLiteral("UCR%1A").arg(n), forBridge(QString::fromLatin1(CR5A), n - 4));
+        add(QStringLiteral("UCR%1B").arg(n), forBridge(userB, n - 4));
+    }
+    for (const char *adc : {"ADC_Result1", "ADC_Result2", "ADC_Result4"})
+        add(new Variable(QStringLiteral("@variable=%1 @type=real @value=0 @min=0 @max=50").arg(QLatin1String(adc))));
+    for (const char *pwm : {"PWM1", "PWM2"}) {
+        const QString g = QLatin1String(pwm);
+        add(new Variable(QStringLiteral("@variable=%1OnOff@value=1@min=0 @max=1").arg(g)));
+        add(new Variable(QStringLiteral("@variable=%1_FREQ @type=real @value=20000 @min=1 @max=30000").arg(g)));
+        add(new Variable(QStringLiteral("@variable=%1_DUTY @type=real @value=50 @min=0 @max=100").arg(g)));
+        add(new Variable(QStringLiteral("@variable=%1_DIO @type=real @value=0 @min=0 @max=1").arg(g)));
+    }
+
     // The watchdog window.
     add("WDdio", "WDdio=0#;");
     add("RoutineEN", "RoutineEN=1#;");
