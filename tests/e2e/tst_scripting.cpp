@@ -1,12 +1,16 @@
 #include "app/localserver.h"
 #include "simboard.h"
 
+#include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
+#include <vector>
 #include <sys/stat.h>
 
 namespace {
@@ -77,6 +81,7 @@ private slots:
     void staleSocketAfterKill();
     void secondInstanceKeepsAway();
     void pythonExample();
+    void concurrentClients();
 };
 
 void tst_Scripting::driveTheBoard()
@@ -189,6 +194,42 @@ void tst_Scripting::pythonExample()
     const QByteArray out = p.readAllStandardOutput();
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(out.startsWith("i1\ni"), out.constData());
+}
+
+// Eight clients at once, each with requests whose replies name them.
+void tst_Scripting::concurrentClients()
+{
+    const QString pipe = uniquePipe("busy");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    QCOMPARE(ctl(pipe, {"run", "open", "smockup"}).out, QByteArray("i1\n"));
+    const QString path = app.m_path;
+    std::atomic<int> wrong {0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 8; ++c) {
+        clients.emplace_back([c, path, &wrong] {
+            for (int i = 0; i < 500; ++i) {
+                const QByteArray name = "C" + QByteArray::number(c) + "R" + QByteArray::number(i);
+                QLocalSocket socket;
+                socket.connectToServer(path);
+                if (!socket.waitForConnected(5000)) {
+                    ++wrong;
+                    continue;
+                }
+                socket.write("run\twrite\tsget " + name + "\n");
+                socket.waitForBytesWritten(5000);
+                QByteArray reply;
+                while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(5000))
+                    reply += socket.readAll();
+                reply += socket.readAll();
+                if (!reply.startsWith("x" + (name + "=").toHex()))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread &t : clients)
+        t.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Scripting)
