@@ -64,7 +64,10 @@ void LineEdit::setValue(double value)
 {
     if (!arrayMode) {
         const quint32 bits = quint32(truncateTo<qint64>(value));
-        setText(QString::number(bits, radix).toUpper());
+        // Refreshes repeat the same value often; an unchanged text needs no layout.
+        const QString shown = QString::number(bits, radix).toUpper();
+        if (shown != text())
+            setText(shown);
     }
     clearEditState();
 }

@@ -72,7 +72,8 @@ void RealEdit::setValue(double value)
     } else {
         shown = QString::number(value, 'f', precision);
     }
-    setText(shown);
+    if (shown != text())
+        setText(shown);
     m_shownValue = value;
     clearEditState();
 }
