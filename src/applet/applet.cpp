@@ -45,18 +45,27 @@ void Applet::setLogWindow(QObject *logWindow)
 
 QString Applet::parameterNameOf(const QString &path)
 {
-    QString copy = path;
-    for (QChar &c : copy) {
+    // The pieces between the characters ( ) [ ] . : one to three name the
+    // parameter with the first, four with the second (the first is a prefix).
+    // Scanned in place: this runs for every model write.
+    int separators = 0;
+    int first = -1;
+    int second = -1;
+    for (int i = 0; i < path.size(); ++i) {
+        const QChar c = path.at(i);
         if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
-            c == QLatin1Char('.'))
-            c = QLatin1Char(' ');
+            c == QLatin1Char('.')) {
+            if (separators == 0)
+                first = i;
+            else if (separators == 1)
+                second = i;
+            if (++separators > 3)
+                return QString();
+        }
     }
-    const QStringList pieces = copy.split(QLatin1Char(' '));
-    if (pieces.size() >= 1 && pieces.size() <= 3)
-        return pieces.at(0);
-    if (pieces.size() == 4)
-        return pieces.at(1);
-    return QString();
+    if (separators < 3)
+        return first < 0 ? path : path.left(first);
+    return path.mid(first + 1, second - first - 1);
 }
 
 QStringList Applet::functionNames() const
@@ -355,6 +364,10 @@ void Applet::slot_updateControls(const QString &names)
 {
     if (names.isEmpty() || names.contains(QLatin1Char('*'))) {
         slot_updateAllControls();
+        return;
+    }
+    if (!names.contains(QLatin1Char(';'))) {
+        updateControlsOf(names);
         return;
     }
     const QStringList list = names.split(QLatin1Char(';'));

@@ -217,6 +217,14 @@ void SpiController::clear(bool all)
 
 QVariant SpiController::run(const QString &function, const QVariant &argument)
 {
+    // Built once: scripts and the board window run these often.
+    if (m_functionTable.isEmpty())
+        m_functionTable = functionTable();
+    return runFunction(m_functionTable, function, argument, MatchExact, false);
+}
+
+QList<Applet::Function> SpiController::functionTable()
+{
     QList<Function> table = {
         {"WriteCR0", {}, [this](const QVariant &) { return writeRegister(0, "CR0"); }},
         {"WriteCR1", {},
@@ -273,7 +281,7 @@ QVariant SpiController::run(const QString &function, const QVariant &argument)
     }
     for (int n : {0, 1, 3, 4, 5, 7})
         table.append({QStringLiteral("ReadSR%1").arg(n), {}, [=](const QVariant &) { return readStatus(n); }});
-    return runFunction(table, function, argument, MatchExact, false);
+    return table;
 }
 
 void SpiController::on_cbSR0_10_stateChanged(int state)

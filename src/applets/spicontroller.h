@@ -37,6 +37,7 @@ private slots:
     void on_cbSR0_10_stateChanged(int state);
 
 private:
+    QList<Function> functionTable();
     bool transferFrame(quint16 frame, const char *error);
     bool writeRegister(int address, const QString &name);
     bool writeHalf(int address, const QString &name, uint d10);
@@ -51,4 +52,5 @@ private:
 
     Ui::SpiController *ui;
     QString m_pendingChain;
+    QList<Function> m_functionTable;
 };
