@@ -7,7 +7,10 @@
 #include "app/mainwindow.h"
 #include "app/settings.h"
 #include "applet/applet.h"
+#include "applets/basic.h"
+#include "applets/board.h"
 #include "applets/chipid.h"
+#include "applets/hbcontroller.h"
 #include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
@@ -66,9 +69,7 @@ MainApp::~MainApp()
 
 QList<Applet *> MainApp::createDeviceApplets()
 {
-    // Basic, Board and HBController keep their places (and shortcuts)
-    // until they exist.
-    return {nullptr, nullptr, nullptr, new SpiController, new SpiRaw, new WatchDog, new ChipID};
+    return {new Basic, new Board, new HBController, new SpiController, new SpiRaw, new WatchDog, new ChipID};
 }
 
 void MainApp::setAppletFactory(AppletFactory factory)

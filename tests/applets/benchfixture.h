@@ -16,9 +16,14 @@
 class BenchFixture
 {
 public:
-    explicit BenchFixture(const QStringList &simOptions = {}, const QString &port = QString()) : sim(simOptions)
+    // A factory replaces the device applets the application makes itself.
+    explicit BenchFixture(const QStringList &simOptions = {}, const QString &port = QString(),
+                          MainApp::AppletFactory factory = nullptr)
+        : sim(simOptions)
     {
         app = testMainApp();
+        if (factory)
+            app->setAppletFactory(std::move(factory));
         app->setExtraPorts({sim.path()});
         ok = sim.isRunning() && app->initialise();
         if (!ok)
@@ -31,6 +36,10 @@ public:
         // The speed line gets no reply: wait until the board has it.
         if (ok && port.isEmpty())
             ok = QTest::qWaitFor([this] { return sim.transcript().contains("set baudrate=115200"); }, 3000);
+        // The board window's status update runs shortly after connecting;
+        // tests look at what comes after it.
+        if (ok && port.isEmpty())
+            settle();
         connectedLines = sim.transcript().size();
     }
     ~BenchFixture()
@@ -46,6 +55,17 @@ public:
     }
 
     // The lines the board received since the connection was made.
+    // Waits until the board has received nothing new for a while.
+    void settle()
+    {
+        QTest::qWait(50);
+        int lines = -1;
+        for (int i = 0; i < 50 && lines != sim.transcript().size(); ++i) {
+            lines = int(sim.transcript().size());
+            QTest::qWait(100);
+        }
+    }
+
     QStringList sent() const { return sim.transcript().mid(connectedLines); }
     void markSent() { connectedLines = sim.transcript().size(); }
 

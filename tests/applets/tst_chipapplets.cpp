@@ -177,18 +177,21 @@ void tst_ChipApplets::readAllFillsStatus()
 
 void tst_ChipApplets::failedChainIsResent()
 {
+    // The board window writes the default configuration as a chain right
+    // after connecting: the first chain fails once and goes out again in
+    // front of the next one.
     BenchFixture b({"--error-once", "SPI0CS0DATA"});
     QVERIFY(b.ok);
-    auto *spi = b.applet<SpiController>("SpiController");
-    spi->set("WD", 0u, ORIGIN_FORCED);
-    spi->chainAdd(0, 0x001);
-    QVERIFY(!spi->chainTransfer());
-    QCOMPARE(spi->pendingChain(), QString(" SPI0CS0DATA=020001"));
-    spi->chainAdd(0, 0x002);
-    QVERIFY(spi->chainTransfer());
-    const QStringList lines = b.sent();
-    QCOMPARE(lines.last(), QString("get SPI0CS0DATA SPI0CS0DATA"));
-    QCOMPARE(lines.at(lines.size() - 2), QString("set SPI0CS0DATA=020001 SPI0CS0DATA=020002"));
+    QStringList chains;
+    for (const QString &line : b.sim.transcript()) {
+        if (line.startsWith("set SPI0CS0DATA="))
+            chains.append(line);
+    }
+    QVERIFY(chains.size() >= 2);
+    QCOMPARE(chains.at(0).count("SPI0CS0DATA="), 8);
+    QVERIFY2(chains.at(1).startsWith(chains.at(0) + " SPI0CS0DATA="), qPrintable(chains.at(1)));
+    QCOMPARE(chains.at(1).count("SPI0CS0DATA="), 16);
+    QVERIFY(b.applet<SpiController>("SpiController")->pendingChain().isEmpty());
 }
 
 void tst_ChipApplets::clearFunctions()
@@ -219,6 +222,9 @@ void tst_ChipApplets::registersClearedByChip()
     // After power-up the chip reports RCF once: the model is reset.
     BenchFixture b;
     QVERIFY(b.ok);
+    // Power the chip down and up again: it reports RCF once more.
+    QVERIFY(b.app->board()->transact("set DIO25=0"));
+    QVERIFY(b.app->board()->transact("set DIO25=1"));
     auto *spi = b.applet<SpiController>("SpiController");
     spi->set("CR1[]", 0x10Fu, ORIGIN_FORCED);
     QVERIFY(spi->run("ReadSR0", QVariant()).toBool());
@@ -282,14 +288,15 @@ void tst_ChipApplets::windowControls()
     QTest::mouseClick(enable, Qt::LeftButton, {}, QPoint(8, enable->height() / 2));
     QCOMPARE(reg(b, "CR0[0]"), 1u);
     auto *blank = spi->findChild<CustomControls::ComboBox *>("cmCR5A_9_8");
-    blank->setCurrentIndex(2);
-    emit blank->activated(2);
-    QCOMPARE(reg(b, "CR5A[9:8]"), 2u);
+    blank->setCurrentIndex(3);
+    emit blank->activated(3);
+    QCOMPARE(reg(b, "CR5A[9:8]"), 3u);
     // Editing the model sends nothing until Write is pressed.
     QVERIFY(b.sent().isEmpty());
     spi->set("WD", 0u, ORIGIN_FORCED);
     QTest::mouseClick(spi->findChild<CustomControls::PushButton *>("pbSpiController_WriteCR5A"), Qt::LeftButton);
-    QCOMPARE(framesSent(b.sent()), QStringList{"025200"});
+    // On top of the default configuration 0x290 written at connect.
+    QCOMPARE(framesSent(b.sent()), QStringList{"025390"});
     QCOMPARE(spi->findChild<CustomControls::ComboBox *>("cmCR4_10_7")->itemText(12), QString("2.75 us "));
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "applet/applet.h"
+
+namespace Ui {
+class Basic;
+}
+
+class Board;
+
+// Two DC motors with run forward, run backward, stop and a speed slider;
+// each run brings the whole chain up through the SPI controller and the
+// board applet.
+class Basic : public Applet
+{
+    Q_OBJECT
+
+public:
+    explicit Basic(QWidget *parent = nullptr);
+    ~Basic() override;
+
+    bool init() override;
+    QVariant run(const QString &function, const QVariant &argument) override;
+    void onConnected() override;
+
+private:
+    void spiSet(const QString &ref, uint value);
+    void spiRun(const QString &function);
+    void runMotor(int first, int second, bool forward);
+    void stopMotor(int first, int second);
+    Board *board() const;
+
+    Ui::Basic *ui;
+};

@@ -1,0 +1,453 @@
+#include "applets/board.h"
+
+#include "app/mainapp.h"
+#include "applets/registermap.h"
+#include "applets/spicontroller.h"
+#include "link/controlboard.h"
+#include "model/register.h"
+#include "model/variable.h"
+#include "ui_board.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+Q_LOGGING_CATEGORY(lcBoard, "hql.board", QtInfoMsg)
+
+namespace {
+
+QString bit(const char *reg, int n)
+{
+    return QStringLiteral("%1[%2]").arg(QLatin1String(reg)).arg(n);
+}
+
+} // namespace
+
+Board::Board(QWidget *parent) : Applet(parent), ui(new Ui::Board)
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("Board"));
+    setWindowTitle(QStringLiteral("Board"));
+    setWindowIcon(QIcon(QStringLiteral(":/board/board.png")));
+    ui->csPWM1OnOff->setType(6);
+    ui->csPWM2OnOff->setType(6);
+    fixedWidth = true;
+    fixedHeight = true;
+}
+
+Board::~Board()
+{
+    delete ui;
+}
+
+bool Board::init()
+{
+    RegisterMap *map = MainApp::instance()->registers();
+    addRegister(map->reg(QStringLiteral("DIO")));
+    for (const char *name : {"PWM1OnOff", "PWM1_FREQ", "PWM1_DUTY", "PWM1_DIO", "PWM2OnOff", "PWM2_FREQ",
+                             "PWM2_DUTY", "PWM2_DIO"})
+        addVariable(map->var(QLatin1String(name)));
+    for (const char *name : {"CR0", "CR1", "SR0", "SR3", "NM", "FSM", "UCR5A", "UCR5B", "UCR6A", "UCR6B",
+                             "UCR7A", "UCR7B", "UCR8A", "UCR8B"})
+        addRegister(map->reg(QLatin1String(name)));
+    for (const char *name : {"ADC_Result1", "ADC_Result2", "ADC_Result4"})
+        addVariable(map->var(QLatin1String(name)));
+
+    m_dioSnapshot = regValue(QStringLiteral("DIO[]"));
+    m_refreshTimer.setInterval(1000);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &Board::slot_Timer_timeout);
+    m_delayTimer = new QTimer(this);
+    m_delayTimer->setSingleShot(true);
+    // A coarse timer may end the wait up to 5 % early.
+    m_delayTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_delayTimer, &QTimer::timeout, this, &Board::Delay_end);
+    return true;
+}
+
+Applet *Board::peer(const QString &name) const
+{
+    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
+}
+
+SpiController *Board::spi() const
+{
+    return qobject_cast<SpiController *>(peer(QStringLiteral("SpiController")));
+}
+
+bool Board::command(const QByteArray &text)
+{
+    ControlBoard *board = MainApp::instance()->board();
+    return board && board->transact(text);
+}
+
+bool Board::readBoardValue(const QString &name, double *value)
+{
+    QByteArray text;
+    ControlBoard *board = MainApp::instance()->board();
+    const bool ok = board && board->getParameter(name, &text);
+    // A failed read leaves the text empty, which reads as 0.
+    *value = ok ? text.toDouble() : 0.0;
+    return ok;
+}
+
+uint Board::regValue(const QString &ref) const
+{
+    Register *reg = MainApp::instance()->registers()->reg(parameterNameOf(ref));
+    return reg ? reg->get(ref) : 0;
+}
+
+void Board::spiSet(const QString &ref, uint value)
+{
+    if (SpiController *controller = spi())
+        controller->set(ref, value, ORIGIN_FORCED);
+}
+
+void Board::spiRun(const QString &function)
+{
+    if (SpiController *controller = spi())
+        controller->run(function, QVariant());
+}
+
+void Board::hbRun(const QString &function)
+{
+    // The half-bridge controller may be missing from this build.
+    if (Applet *hb = peer(QStringLiteral("HBController")))
+        hb->run(function, QVariant());
+}
+
+void Board::wait(int ms)
+{
+    m_delayPending = true;
+    m_delayTimer->start(ms);
+    while (m_delayPending)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void Board::Delay_end()
+{
+    m_delayPending = false;
+}
+
+void Board::runMotor(int first, int second, bool forward, bool waitBeforeModes)
+{
+    spiSet(bit("CR0", first), 0);
+    spiSet(bit("CR0", second), 0);
+    spiRun(QStringLiteral("WriteCR0"));
+    spiSet(bit("CR2", first), forward ? 1 : 0);
+    spiSet(bit("CR2", second), forward ? 0 : 1);
+    spiRun(QStringLiteral("WriteCR2"));
+    spiSet(bit("CR0", first), 1);
+    spiSet(bit("CR0", second), 1);
+    spiSet(bit("CR1", first), forward ? 1 : 0);
+    spiSet(bit("CR1", second), forward ? 0 : 1);
+    if (waitBeforeModes)
+        wait(100);
+    spiRun(QStringLiteral("WriteCR1"));
+    if (!waitBeforeModes)
+        wait(100);
+    spiRun(QStringLiteral("WriteCR0"));
+    qCDebug(lcBoard) << (forward ? "Run forward" : "Run backward");
+}
+
+void Board::stopMotor(int first, int second)
+{
+    spiSet(bit("CR0", first), 0);
+    spiSet(bit("CR0", second), 0);
+    spiRun(QStringLiteral("WriteCR0"));
+    spiSet(bit("CR2", first), 0);
+    spiSet(bit("CR2", second), 0);
+    spiRun(QStringLiteral("WriteCR2"));
+    qCDebug(lcBoard) << "Stop";
+}
+
+void Board::brakeMotor(int first, int second, int ms)
+{
+    SpiController *controller = spi();
+    spiSet(bit("CR2", first), 0);
+    spiSet(bit("CR2", second), 0);
+    if (controller)
+        controller->chainAdd(2, regValue(QStringLiteral("CR2[]")));
+    spiSet(bit("CR1", first), 0);
+    spiSet(bit("CR1", second), 0);
+    if (controller) {
+        controller->chainAdd(1, regValue(QStringLiteral("CR1[]")));
+        controller->chainTransfer();
+    }
+    wait(ms);
+    spiSet(bit("CR0", first), 0);
+    spiSet(bit("CR0", second), 0);
+    spiRun(QStringLiteral("WriteCR0"));
+    qCDebug(lcBoard) << "Stop with brake";
+}
+
+void Board::setPwmPinState(int n)
+{
+    QLabel *clock = n == 1 ? ui->lblCLK1 : ui->lblCLK2;
+    QWidget *pin = n == 1 ? static_cast<QWidget *>(ui->cbPWM1_DIO) : static_cast<QWidget *>(ui->cbPWM2_DIO);
+    const ParameterEntry *onOff = parameter(QStringLiteral("PWM%1OnOff").arg(n));
+    const bool running = onOff && onOff->var && onOff->var->value() != 0;
+    clock->setStyleSheet(running ? QStringLiteral("image: url(:/board/img_signal_clock.png)") : QString());
+    pin->setEnabled(!running);
+}
+
+QVariant Board::run(const QString &function, const QVariant &argument)
+{
+    const auto always = [](std::function<void()> body) {
+        return [body](const QVariant &) {
+            body();
+            return true;
+        };
+    };
+    const auto reading = [this](const char *boardName, const char *variable, double scale) {
+        return [=](const QVariant &) {
+            double v = 0;
+            const bool ok = readBoardValue(QLatin1String(boardName), &v);
+            set(QLatin1String(variable), v / scale, ORIGIN_FORCED);
+            return ok;
+        };
+    };
+    const QList<Function> table = {
+        {"setPWM1_DIO", "Sets PWM1 pin state", always([this] { setPwmPinState(1); })},
+        {"setPWM2_DIO", "Sets PWM2 pin state", always([this] { setPwmPinState(2); })},
+        {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Freq")); })},
+        {"setPWM1_Duty", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Duty")); })},
+        {"setPWM2_Freq", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Freq")); })},
+        {"setPWM2_Duty", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Duty")); })},
+        {"setActive", "Sets device to Active mode", always([this] {
+             run(QStringLiteral("setUserConf"), QVariant());
+             spiSet(QStringLiteral("CR1[10]"), 1);
+             spiSet(QStringLiteral("CR1[9]"), 1);
+             spiRun(QStringLiteral("WriteCR1"));
+             spiSet(QStringLiteral("CR3[6:0]"), 0x44);
+             spiRun(QStringLiteral("WriteCR2"));
+             spiRun(QStringLiteral("WriteCR3"));
+             spiRun(QStringLiteral("ReadSR0"));
+             qCDebug(lcBoard) << "Active mode set ";
+         })},
+        {"setStandby", "Sets device to Standby mode", always([this] {
+             spiSet(QStringLiteral("CR1[10]"), 0);
+             spiRun(QStringLiteral("WriteCR1"));
+             spiRun(QStringLiteral("ReadSR0"));
+             qCDebug(lcBoard) << "Reduced power mode set ";
+         })},
+        {"setFSM", "Sets device to Fail-safe mode", always([this] {
+             if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
+                 command("set DIO22=1");
+                 spiRun(QStringLiteral("ReadSR0"));
+                 qCDebug(lcBoard) << "Fail-safe mode set ";
+                 return;
+             }
+             command("set DIO22=0");
+             if (regValue(QStringLiteral("DIO[EN]")) == 1) {
+                 if (Applet *watchDog = peer(QStringLiteral("WatchDog")))
+                     watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
+             }
+             spiRun(QStringLiteral("ReadAll"));
+             run(QStringLiteral("setUserConf"), QVariant());
+         })},
+        {"setForward1", "Sets device to run forward", always([this] { runMotor(0, 2, true, true); })},
+        {"setBackward1", "Sets device to run backward", always([this] { runMotor(0, 2, false, true); })},
+        {"setStop1", "Sets device to stop", always([this] { stopMotor(0, 2); })},
+        {"setBrake1", "Sets device to stop", always([this] { brakeMotor(0, 2, 50); })},
+        {"setForward2", "Sets device to run forward", always([this] { runMotor(1, 3, true, false); })},
+        {"setBackward2", "Sets device to run backward", always([this] { runMotor(1, 3, false, false); })},
+        {"setStop2", "Sets device to stop", always([this] { stopMotor(1, 3); })},
+        {"setBrake2", "Sets device to stop", always([this] { brakeMotor(1, 3, 20); })},
+        {"getSTATUS", "Gets device status", always([this] {
+             spiRun(QStringLiteral("ReadAll"));
+             qCDebug(lcBoard) << "Get device status";
+         })},
+        {"getADC", "Get all ADC data", always([this] {
+             for (const char *name : {"getADC_ref", "getADC1", "getADC2", "getVS"})
+                 run(QLatin1String(name), QVariant());
+         })},
+        {"getADC1", "Get ADC 1 data", reading("Isen1", "ADC_Result1", 1000)},
+        {"getADC2", "Get ADC 2 data", reading("Isen2", "ADC_Result2", 1000)},
+        {"getVS", "Get VS Value",
+         [this](const QVariant &) {
+             double v = 0;
+             const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
+             set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
+             return ok;
+         }},
+        {"getADC_ref", "Get ADC reference Value",
+         [this](const QVariant &) {
+             double v = 0;
+             const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
+             m_adcReference = quint16(qint64(v));
+             return ok;
+         }},
+        {"refresh", "Current and Status refreshed", always([this] {
+             run(QStringLiteral("getADC"), QVariant());
+             run(QStringLiteral("getSTATUS"), QVariant());
+             qCDebug(lcBoard) << "Current and Status refreshed";
+         })},
+        {"setDefault", "Sets Default Configuration Values",
+         [this](const QVariant &) {
+             transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
+             return false;
+         }},
+        {"setUserConf", "Sets User Configuration Values",
+         [this](const QVariant &) {
+             transfer(WriteToBoard, QStringLiteral("HBConf_User"));
+             return false;
+         }},
+        {"setLoaded", "Sets Loaded Configuration saved in UCR reg Values",
+         [this](const QVariant &) {
+             SpiController *controller = spi();
+             static const QRegularExpression number(QStringLiteral("\\d+"));
+             for (const QString &name : std::as_const(m_loadedNames)) {
+                 uint v = get(QStringLiteral("U") + name + QStringLiteral("[]"), ORIGIN_FORCED).toUInt();
+                 // Bit 10 selects the A or B half of the register pair.
+                 if (name.contains(QLatin1Char('A')))
+                     v &= ~(1u << 10);
+                 else
+                     v |= 1u << 10;
+                 spiSet(name + QStringLiteral("[10:0]"), v);
+                 const int k = number.match(name).captured().toInt();
+                 if (controller)
+                     controller->chainAdd(k, regValue(name + QStringLiteral("[]")));
+             }
+             if (controller)
+                 controller->chainTransfer();
+             return false;
+         }},
+    };
+    return runFunction(table, function, argument, MatchWildcard, true);
+}
+
+bool Board::transfer(int op, const QString &name)
+{
+    if (op != WriteToBoard)
+        return true;
+    if (name == QLatin1String("Q913_REMOTE")) {
+        const bool ok = command("set q913rem=1");
+        run(QStringLiteral("setDefault"), QVariant());
+        return ok;
+    }
+    const bool defaults = name == QLatin1String("HBConf_Def");
+    if (!defaults && name != QLatin1String("HBConf_User"))
+        return true;
+    SpiController *controller = spi();
+    for (int i = 5; i <= 8; ++i) {
+        const QString a = QStringLiteral("CR%1A").arg(i);
+        const QString b = QStringLiteral("CR%1B").arg(i);
+        if (defaults) {
+            spiSet(a + QStringLiteral("[10:0]"), 0x290);
+            if (controller)
+                controller->chainAdd(i, 0x290);
+            spiSet(b + QStringLiteral("[10:0]"), 0x5B9);
+            if (controller)
+                controller->chainAdd(i, 0x5B9);
+        } else if (controller) {
+            controller->chainAdd(i, regValue(a + QStringLiteral("[]")));
+            controller->chainAdd(i, regValue(b + QStringLiteral("[]")));
+        }
+    }
+    if (controller)
+        controller->chainTransfer();
+    return true;
+}
+
+void Board::onConnected()
+{
+    QTimer::singleShot(10, this, &Board::update_status);
+}
+
+void Board::onDisconnected()
+{
+    if (m_refreshTimer.isActive())
+        m_refreshTimer.stop();
+    if (Register *dio = MainApp::instance()->registers()->reg(QStringLiteral("DIO")))
+        dio->set(QStringLiteral("DIO[]"), m_dioSnapshot);
+    ui->cbAutoRefresh->setChecked(false);
+    transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));
+    slot_updateAllControls();
+}
+
+void Board::update_status()
+{
+    transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));
+    slot_updateAllControls();
+    transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
+    hbRun(QStringLiteral("updatePWM"));
+    run(QStringLiteral("getADC_ref"), QVariant());
+    spiRun(QStringLiteral("ReadAll"));
+    qCDebug(lcBoard) << "Status registers updated";
+}
+
+void Board::enableControls(bool on)
+{
+    for (QWidget *widget :
+         {static_cast<QWidget *>(ui->pbBoard_setActive), static_cast<QWidget *>(ui->pbBoard_setStandby),
+          static_cast<QWidget *>(ui->pbBoard_setDefault), static_cast<QWidget *>(ui->grMotor1),
+          static_cast<QWidget *>(ui->grMotor2), static_cast<QWidget *>(ui->grStatus)})
+        widget->setEnabled(on);
+}
+
+void Board::on_cbEN_clicked(bool checked)
+{
+    Applet *watchDog = peer(QStringLiteral("WatchDog"));
+    if (!checked) {
+        command("set DIO25=0");
+        enableControls(false);
+        if (watchDog)
+            watchDog->set(QStringLiteral("RoutineEN"), 0, ORIGIN_FORCED);
+        return;
+    }
+    command("set DIO25=1");
+    enableControls(true);
+    if (watchDog && regValue(QStringLiteral("FSM[FSM]")) == 0)
+        watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
+    spiRun(QStringLiteral("ReadAll"));
+    run(QStringLiteral("setUserConf"), QVariant());
+}
+
+void Board::on_cbAutoRefresh_toggled(bool checked)
+{
+    if (!checked) {
+        m_refreshTimer.stop();
+        return;
+    }
+    const int period = ui->lePeriod->text().toInt();
+    if (period == 0) {
+        ui->cbAutoRefresh->setChecked(false);
+        return;
+    }
+    m_refreshTimer.setInterval(period);
+    m_refreshTimer.start();
+}
+
+void Board::slot_Timer_timeout()
+{
+    run(QStringLiteral("refresh"), QVariant());
+}
+
+void Board::on_hsPWM1_Duty_sliderMoved(int position)
+{
+    set(QStringLiteral("PWM1_DUTY"), position, ORIGIN_FORCED);
+    hbRun(QStringLiteral("setPWM1_Duty"));
+}
+
+void Board::on_hsPWM2_Duty_sliderMoved(int position)
+{
+    set(QStringLiteral("PWM2_DUTY"), position, ORIGIN_FORCED);
+    hbRun(QStringLiteral("setPWM2_Duty"));
+}
+
+void Board::on_cbPWM1_DIO_clicked()
+{
+    hbRun(QStringLiteral("setPWM1_DIO"));
+}
+
+void Board::on_cbPWM2_DIO_clicked()
+{
+    hbRun(QStringLiteral("setPWM2_DIO"));
+}
+
+void Board::on_cbFSM_clicked()
+{
+    run(QStringLiteral("setFSM"), QVariant());
+    qCDebug(lcBoard).noquote()
+        << QStringLiteral("FSM pin set to: \"%1\"").arg(regValue(QStringLiteral("FSM[]")));
+}

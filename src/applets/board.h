@@ -1,0 +1,78 @@
+#pragma once
+
+#include "applet/applet.h"
+
+#include <QStringList>
+#include <QTimer>
+
+namespace Ui {
+class Board;
+}
+
+class SpiController;
+
+// The demo board as a whole: PWM generators, the chip's enable and
+// fail-safe pins, operating modes, the half-bridge configuration (default,
+// user and loaded), two simple motor controls, measurements and status.
+class Board : public Applet
+{
+    Q_OBJECT
+
+public:
+    explicit Board(QWidget *parent = nullptr);
+    ~Board() override;
+
+    bool init() override;
+    QVariant run(const QString &function, const QVariant &argument) override;
+    bool transfer(int op, const QString &name) override;
+    void onConnected() override;
+    void onDisconnected() override;
+
+    // Waits ms milliseconds while the application keeps processing events.
+    void wait(int ms);
+
+    uint dioSnapshot() const { return m_dioSnapshot; }
+    quint16 adcReference() const { return m_adcReference; }
+    // The configuration registers ("CR5A".."CR8B") whose user copies the
+    // workspace loader last filled, in loading order.
+    QStringList loadedNames() const { return m_loadedNames; }
+    void setLoadedNames(const QStringList &names) { m_loadedNames = names; }
+    bool isAutoRefreshing() const { return m_refreshTimer.isActive(); }
+
+public slots:
+    void on_cbEN_clicked(bool checked);
+    void update_status();
+    void slot_Timer_timeout();
+    void Delay_end();
+
+private slots:
+    void on_cbAutoRefresh_toggled(bool checked);
+    void on_hsPWM1_Duty_sliderMoved(int position);
+    void on_hsPWM2_Duty_sliderMoved(int position);
+    void on_cbPWM1_DIO_clicked();
+    void on_cbPWM2_DIO_clicked();
+    void on_cbFSM_clicked();
+
+private:
+    bool command(const QByteArray &text);
+    bool readBoardValue(const QString &name, double *value);
+    uint regValue(const QString &ref) const;
+    void spiSet(const QString &ref, uint value);
+    void spiRun(const QString &function);
+    void hbRun(const QString &function);
+    void runMotor(int first, int second, bool forward, bool waitBeforeModes);
+    void stopMotor(int first, int second);
+    void brakeMotor(int first, int second, int ms);
+    void setPwmPinState(int n);
+    void enableControls(bool on);
+    SpiController *spi() const;
+    Applet *peer(const QString &name) const;
+
+    Ui::Board *ui;
+    uint m_dioSnapshot = 0;
+    quint16 m_adcReference = 0;
+    QStringList m_loadedNames;
+    QTimer m_refreshTimer;
+    QTimer *m_delayTimer = nullptr;
+    bool m_delayPending = false;
+};

@@ -1,0 +1,241 @@
+#include "applets/hbcontroller.h"
+
+#include "app/mainapp.h"
+#include "applets/registermap.h"
+#include "link/controlboard.h"
+#include "model/register.h"
+#include "model/variable.h"
+#include "ui_hbcontroller.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcHb, "hql.hb", QtInfoMsg)
+
+namespace {
+
+Applet *peer(const QString &name)
+{
+    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
+}
+
+// The board's number of window generator n.
+QByteArray boardPwm(int n)
+{
+    return "PWM" + QByteArray::number(n - 1);
+}
+
+QString windowPwm(int n)
+{
+    return QStringLiteral("PWM%1").arg(n);
+}
+
+// Board commands carry whole numbers, truncated toward zero.
+QByteArray whole(double value)
+{
+    return QByteArray::number(qint64(value));
+}
+
+} // namespace
+
+HBController::HBController(QWidget *parent) : Applet(parent), ui(new Ui::HBController)
+{
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("HBController"));
+    setWindowTitle(QStringLiteral("HB Controller"));
+    setWindowIcon(QIcon(QStringLiteral(":/board/HB.png")));
+    fixedWidth = true;
+    fixedHeight = true;
+}
+
+HBController::~HBController()
+{
+    delete ui;
+}
+
+bool HBController::init()
+{
+    // The caption ON_OFF names no picture set: the generator switches get theirs here.
+    ui->csPWM1OnOff->setModel(6);
+    ui->csPWM2OnOff->setModel(6);
+    RegisterMap *map = MainApp::instance()->registers();
+    for (const char *name : {"NM", "CR0", "CR1", "CR2", "CR3", "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B",
+                             "CR8A", "CR8B", "CR12", "CR14", "SR0", "SR1", "SR3", "SR4", "SR5", "SR7"})
+        addRegister(map->reg(QLatin1String(name)));
+    for (int n = 1; n <= 2; ++n) {
+        for (const char *suffix : {"OnOff", "_FREQ", "_DUTY", "_DIO"})
+            addVariable(map->var(windowPwm(n) + QLatin1String(suffix)));
+    }
+    return true;
+}
+
+double HBController::variable(const QString &name) const
+{
+    const ParameterEntry *entry = parameter(name);
+    return entry && entry->var ? entry->var->value() : 0.0;
+}
+
+void HBController::command(const QByteArray &text)
+{
+    if (ControlBoard *board = MainApp::instance()->board())
+        board->transact(text);
+}
+
+bool HBController::spi(const QStringList &functions, const QVariant &argument)
+{
+    Applet *controller = peer(QStringLiteral("SpiController"));
+    if (!controller)
+        return true;
+    for (const QString &function : functions)
+        controller->run(function, argument.isValid() ? argument : QVariant(QString()));
+    return true;
+}
+
+bool HBController::setFrequency(int n)
+{
+    const double value = variable(windowPwm(n) + QStringLiteral("_FREQ"));
+    command("set " + boardPwm(n) + "FREQ=" + whole(value));
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Frequency Changed to ") + QString::number(value);
+    return true;
+}
+
+void HBController::sendDuty(int n)
+{
+    if (variable(windowPwm(n) + QStringLiteral("OnOff")) == 0)
+        return;
+    const double value = variable(windowPwm(n) + QStringLiteral("_DUTY"));
+    command("set " + boardPwm(n) + "DUTY=" + whole(value));
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") + QString::number(value);
+}
+
+bool HBController::setDuty(int n)
+{
+    sendDuty(n);
+    return true;
+}
+
+bool HBController::setPin(int n)
+{
+    // A stopped generator holds its pin through a duty cycle of 0 % or 100 %.
+    const QCheckBox *pin = n == 1 ? ui->cbPWM1_DIO : ui->cbPWM2_DIO;
+    const QByteArray duty = pin->isChecked() ? "100" : "0";
+    command("set " + boardPwm(n) + "DUTY=" + duty);
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") + QString::fromLatin1(duty);
+    return true;
+}
+
+void HBController::switchGenerator(int n)
+{
+    const QString onOff = windowPwm(n) + QStringLiteral("OnOff");
+    if (Applet *board = peer(QStringLiteral("Board")))
+        board->run(QStringLiteral("set%1_DIO").arg(windowPwm(n)), QVariant(QString()));
+    const double value = variable(onOff);
+    QLabel *clock = n == 1 ? ui->lblCLK1 : ui->lblCLK2;
+    QCheckBox *pin = n == 1 ? ui->cbPWM1_DIO : ui->cbPWM2_DIO;
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" generator On/Off ") + QString::number(value);
+    if (value != 0) {
+        command("set " + boardPwm(n) + "CONF");
+        command("set " + boardPwm(n) + "START");
+        setDuty(n);
+        setFrequency(n);
+        clock->setStyleSheet(QStringLiteral("image: url(:/board/img_signal_clock.png)"));
+        pin->setEnabled(false);
+    } else {
+        setPin(n);
+        clock->setStyleSheet(QString());
+        pin->setEnabled(true);
+    }
+    slot_updateControls(onOff);
+}
+
+void HBController::resetGenerator(int n)
+{
+    qCDebug(lcHb).noquote() << QStringLiteral("Velmoramcu %1 configuration").arg(windowPwm(n));
+    command("set " + boardPwm(n) + "CONF");
+    command("set " + boardPwm(n) + "FREQ=20000");
+    command("set " + boardPwm(n) + "DUTY=50");
+    set(windowPwm(n) + QStringLiteral("_FREQ"), 20000, ORIGIN_FORCED);
+    set(windowPwm(n) + QStringLiteral("_DUTY"), 50, ORIGIN_FORCED);
+}
+
+QVariant HBController::run(const QString &function, const QVariant &argument)
+{
+    if (function.isEmpty())
+        return false;
+    const QStringList header = {"WriteCR0", "WriteCR1", "WriteCR2", "WriteCR3"};
+    QList<Function> table = {
+        {"WriteCR1", {}, [this](const QVariant &) { return spi({"WriteCR1"}); }},
+        {"ReadHB", {},
+         [this](const QVariant &) {
+             spi({"RequestRead"}, 1);
+             spi({"RequestRead"}, 3);
+             return spi({"ReadSR5"});
+         }},
+        {"ReadSR0", {}, [this](const QVariant &) { return spi({"ReadSR0"}); }},
+    };
+    for (int n = 1; n <= 4; ++n) {
+        const QString writeHb = QStringLiteral("WriteHB%1").arg(n);
+        table.append({writeHb, {}, [=](const QVariant &) { return spi(header + QStringList{QStringLiteral("WriteCR%1").arg(n + 4)}); }});
+        table.append({QStringLiteral("WriteRead%1").arg(n), {}, [=](const QVariant &) {
+                          run(writeHb, QVariant());
+                          run(QStringLiteral("ReadHB"), QVariant());
+                          return true;
+                      }});
+    }
+    for (int n = 1; n <= 2; ++n) {
+        const QString pwm = windowPwm(n);
+        table.append({QStringLiteral("set%1_Freq").arg(pwm), {}, [=](const QVariant &) { return setFrequency(n); }});
+        table.append({QStringLiteral("set%1_Duty").arg(pwm), {}, [=](const QVariant &) { return setDuty(n); }});
+        table.append({QStringLiteral("set%1_DIO").arg(pwm), {}, [=](const QVariant &) { return setPin(n); }});
+    }
+    table.append({"updatePWM", {}, [this](const QVariant &) {
+                      transfer(WriteToBoard, QStringLiteral("PWM1OnOff"));
+                      transfer(WriteToBoard, QStringLiteral("PWM2OnOff"));
+                      return true;
+                  }});
+    return runFunction(table, function, argument, MatchExact, false);
+}
+
+bool HBController::transfer(int op, const QString &name)
+{
+    if (op != WriteToBoard)
+        return false;
+    const bool all = name == QLatin1String("*");
+    for (int n = 1; n <= 2; ++n) {
+        const QString pwm = windowPwm(n);
+        if (all || name == pwm + QStringLiteral("OnOff"))
+            switchGenerator(n);
+        if (all || name == pwm)
+            resetGenerator(n);
+        if (name == pwm + QStringLiteral("_DUTY"))
+            sendDuty(n);
+    }
+    // Every call reports failure, as the register browser shows for each parameter.
+    return false;
+}
+
+void HBController::onConnected()
+{
+    transfer(WriteToBoard, QStringLiteral("*"));
+}
+
+void HBController::on_hsPWM1_Duty_sliderMoved(int position)
+{
+    set(QStringLiteral("PWM1_DUTY"), position, ORIGIN_FORCED);
+    run(QStringLiteral("setPWM1_Duty"), QVariant());
+}
+
+void HBController::on_hsPWM2_Duty_sliderMoved(int position)
+{
+    set(QStringLiteral("PWM2_DUTY"), position, ORIGIN_FORCED);
+    run(QStringLiteral("setPWM2_Duty"), QVariant());
+}
+
+void HBController::on_cbPWM1_DIO_clicked()
+{
+    run(QStringLiteral("setPWM1_DIO"), QVariant());
+}
+
+void HBController::on_cbPWM2_DIO_clicked()
+{
+    run(QStringLiteral("setPWM2_DIO"), QVariant());
+}
