@@ -361,7 +361,9 @@ void MainApp::enableApplets()
 void MainApp::disableApplets()
 {
     for (Applet *applet : appletList) {
-        if (!applet || applet->objectName() == QLatin1String("Logs") || !applet->isEnabled())
+        // Only applets still active are retired: a second pass after the link
+        // reports the disconnect must not run their hooks again.
+        if (!applet || applet->objectName() == QLatin1String("Logs") || !applet->windowAction()->isEnabled())
             continue;
         applet->windowAction()->setEnabled(false);
         applet->deactivate();
