@@ -438,6 +438,9 @@ QWidget *Applet::createContainer(int mode, QWidget *dockParent)
     }
     if (mode == ContainerMdi) {
         if (!subWindow) {
+            // A form drawn smaller than its layout needs would be cut off
+            // by the fixed container.
+            resize(size().expandedTo(sizeHint()));
             subWindow = new QMdiSubWindow;
             subWindow->setWidget(this);
             subWindow->setGeometry(geometry().adjusted(0, 0, 20, 40));
