@@ -6,7 +6,7 @@
 // hash of the line supplies the numbers. Invariants that must hold for any
 // input are checked after each step.
 
-#include "model/fieldspec.h"
+#include "model/fieldtext.h"
 #include "model/register.h"
 
 #include <QLoggingCategory>

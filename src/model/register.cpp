@@ -1,6 +1,6 @@
 #include "model/register.h"
 
-#include "model/fieldspec.h"
+#include "model/fieldtext.h"
 #include "model/modellog.h"
 #include "model/modeltext.h"
 

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QStringView>
 
-#include "model/fieldspec.h"
+#include "model/fieldtext.h"
 
 
 // One bit of a register. Neighbouring bits with the same name form a field.

@@ -1,4 +1,4 @@
-#include "model/fieldspec.h"
+#include "model/fieldtext.h"
 #include "model/register.h"
 
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "model/fieldspec.h"
+#include "model/fieldtext.h"
 
 #include "model/modellog.h"
 #include "model/modeltext.h"
