@@ -157,6 +157,10 @@ bool MainApp::initialise()
         return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Script path"), QString(),
                                             QStringLiteral("Files (*.py)"));
     });
+    // Control refreshes held back during a function run fire their slots now,
+    // so commands those slots send keep their place on the wire.
+    connect(m_board, &ControlBoard::signal_aboutToSend, this, [] { Applet::flushRefreshes(); },
+            Qt::DirectConnection);
     connect(m_board, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
     connect(m_board, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
     connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);

@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcApplet, "hql.applet", QtInfoMsg)
 
 using CustomControls::UniversalControl;
@@ -22,6 +24,9 @@ using CustomControls::UniversalControl;
 namespace {
 
 QPointer<QObject> s_logWindow;
+
+int s_batchDepth = 0;
+QList<QPointer<Applet>> s_pendingApplets;
 
 } // namespace
 
@@ -198,6 +203,18 @@ bool Applet::set(const QString &path, const QVariant &value, int origin)
     return result;
 }
 
+bool Applet::setBits(const QString &name, uint lo, uint hi, uint value)
+{
+    const ParameterEntry *entry = parameters.value(name);
+    if (!entry || !entry->reg)
+        return false;
+    const quint64 refreshesBefore = m_refreshes;
+    const bool result = entry->reg->set(lo, hi, value);
+    if (m_refreshes == refreshesBefore)
+        updateControlsOf(name);
+    return result;
+}
+
 QVariant Applet::get(const QString &path, int)
 {
     if (path.isEmpty())
@@ -234,6 +251,9 @@ QVariant Applet::runFunction(const QList<Function> &table, const QString &reques
     }
     if (requested.isEmpty())
         return false;
+    // A function sees the windows as its callers left them.
+    flushRefreshes();
+    const RefreshBatch batch;
     QRegularExpression pattern;
     if (match == MatchWildcard)
         pattern.setPattern(QRegularExpression::wildcardToRegularExpression(requested));
@@ -346,10 +366,23 @@ void Applet::slot_updateGet(const QString &name)
 
 void Applet::updateControlsOf(const QString &name)
 {
+    if (!parameters.contains(name))
+        return;
+    ++m_refreshes;
+    if (s_batchDepth == 0) {
+        refreshNow(name);
+        return;
+    }
+    if (m_pendingRefresh.isEmpty())
+        s_pendingApplets.append(this);
+    m_pendingRefresh.insert(name);
+}
+
+void Applet::refreshNow(const QString &name)
+{
     const ParameterEntry *entry = parameters.value(name);
     if (!entry)
         return;
-    ++m_refreshes;
     for (UniversalControl *control : entry->controls) {
         if (entry->reg)
             control->setValue(double(entry->reg->get(control->name(2))));
@@ -357,6 +390,35 @@ void Applet::updateControlsOf(const QString &name)
             control->setByteValue(entry->var->text());
         else
             control->setValue(entry->var->value());
+    }
+}
+
+Applet::RefreshBatch::RefreshBatch()
+{
+    ++s_batchDepth;
+}
+
+Applet::RefreshBatch::~RefreshBatch()
+{
+    if (--s_batchDepth == 0)
+        flushRefreshes();
+}
+
+void Applet::flushRefreshes()
+{
+    // A control's slot may write the model again while this runs: take the
+    // lists first and let such writes queue up anew.
+    while (!s_pendingApplets.isEmpty()) {
+        const QList<QPointer<Applet>> applets = std::exchange(s_pendingApplets, {});
+        for (const QPointer<Applet> &applet : applets) {
+            if (!applet)
+                continue;
+            const QSet<QString> names = std::exchange(applet->m_pendingRefresh, {});
+            ++s_batchDepth;
+            for (const QString &name : names)
+                applet->refreshNow(name);
+            --s_batchDepth;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -67,6 +68,21 @@ public:
     const ParameterEntry *parameter(const QString &name) const { return parameters.value(name); }
     // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
     static QString parameterNameOf(const QString &path);
+
+    // While a batch is open, control refreshes are collected and each changed
+    // parameter's controls are refreshed once when the outermost batch closes:
+    // a function that writes a register many times redraws it once.
+    class RefreshBatch
+    {
+    public:
+        RefreshBatch();
+        ~RefreshBatch();
+        RefreshBatch(const RefreshBatch &) = delete;
+        RefreshBatch &operator=(const RefreshBatch &) = delete;
+    };
+    // Refreshes what open batches have collected so far (before the event
+    // loop runs inside a function, so the windows show the current state).
+    static void flushRefreshes();
 
     bool requestTransfer(int op, const QString &name);
     bool writeParameters(const QString &list);
@@ -132,6 +148,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
     void updateControlsOf(const QString &name);
+    // set() of a register's bits lo..hi, without parsing a reference: for
+    // paths that decode many frames.
+    bool setBits(const QString &name, uint lo, uint hi, uint value);
 
     QStringList busy;
     bool fixedHeight = false;
@@ -145,7 +164,10 @@ protected:
     QList<CustomControls::UniversalControl *> controls;
 
 private:
+    void refreshNow(const QString &name);
+
     int m_shortcutKey = 0;
     quint64 m_refreshes = 0;
+    QSet<QString> m_pendingRefresh;
     int m_containerMode = ContainerMdi;
 };

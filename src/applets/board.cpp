@@ -119,6 +119,7 @@ void Board::wait(int ms)
 {
     m_delayPending = true;
     m_delayTimer->start(ms);
+    flushRefreshes();
     while (m_delayPending)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }

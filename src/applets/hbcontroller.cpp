@@ -200,6 +200,9 @@ bool HBController::transfer(int op, const QString &name)
     if (op != WriteToBoard)
         return false;
     const bool all = name == QLatin1String("*");
+    // Every write of a shared register passes here; only the generators' own names matter.
+    if (!all && !name.startsWith(QLatin1String("PWM")))
+        return false;
     for (int n = 1; n <= 2; ++n) {
         const QString pwm = windowPwm(n);
         if (all || name == pwm + QStringLiteral("OnOff"))

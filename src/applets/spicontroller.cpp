@@ -126,12 +126,17 @@ bool SpiController::spiRead()
 
 void SpiController::decodeAnswer(uint answer)
 {
-    force(QStringLiteral("ADDR[3:0]"), (answer >> 13) & 0x7);
-    force(QStringLiteral("NM"), (answer >> 12) & 0x1);
-    force(QStringLiteral("DATA[11:0]"), answer & 0xFFF);
-    const uint address = value(QStringLiteral("ADDR[3:0]"));
+    static const QString statusNames[] = {"SR0", "SR1", "SR2", "SR3", "SR4", "SR5", "SR6", "SR7"};
+    const uint address = (answer >> 13) & 0x7;
+    setBits(QStringLiteral("ADDR"), 0, 3, address);
+    setBits(QStringLiteral("NM"), 0, 0, (answer >> 12) & 0x1);
+    setBits(QStringLiteral("DATA"), 0, 11, answer & 0xFFF);
     if (isStatusAddress(address))
-        force(QStringLiteral("SR%1[11:0]").arg(address), answer & 0xFFF);
+        setBits(statusNames[address], 0, 11, answer & 0xFFF);
+    // RCF is reported once: its check box must see it before a later answer
+    // of the same chain clears it again.
+    if (address == 0 && (answer & 0x400))
+        flushRefreshes();
 }
 
 void SpiController::chainAdd(int address, uint data)

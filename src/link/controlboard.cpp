@@ -284,6 +284,7 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
 {
     if (!m_connected)
         return false;
+    emit signal_aboutToSend();
     const int nul = command.indexOf('\0');
     log(TX, nul >= 0 ? command.left(nul) : command);
 

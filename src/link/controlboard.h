@@ -73,6 +73,9 @@ public:
 
 signals:
     void signal_log(int level, const QString &text);
+    // Emitted, in the caller's thread, before a command goes out: what the
+    // windows still owe the user is shown before the board is asked anything.
+    void signal_aboutToSend();
     void signal_tx();
     void signal_rx();
     void signal_disconnected();

@@ -28,11 +28,31 @@ bool DemoApplet::init()
 
 QVariant DemoApplet::run(const QString &function, const QVariant &argument)
 {
-    functions.insert("doThing", "Does the thing");
-    if (function != "doThing")
-        return false;
-    runs.append(argument.toString());
-    return true;
+    if (function == "doThing") {
+        functions.insert("doThing", "Does the thing");
+        runs.append(argument.toString());
+        return true;
+    }
+    const QList<Function> table = {
+        {"pulse", "Writes CR0[0] three times",
+         [this](const QVariant &) {
+             for (uint v : {1u, 0u, 1u})
+                 set("CR0[0]", v, ORIGIN_FORCED);
+             seen.append(ui->cbCR0_0->isChecked());
+             return true;
+         }},
+        {"peek", "Looks at the CR0[0] check box",
+         [this](const QVariant &) {
+             seen.append(ui->cbCR0_0->isChecked());
+             return true;
+         }},
+        {"clearAndPeek", "Clears CR0[0], then runs peek",
+         [this](const QVariant &) {
+             set("CR0[0]", 0u, ORIGIN_FORCED);
+             return run("peek", QVariant()).toBool();
+         }},
+    };
+    return runFunction(table, function, argument, MatchExact, false);
 }
 
 bool DemoApplet::transfer(int op, const QString &name)

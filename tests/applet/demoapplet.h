@@ -30,6 +30,8 @@ public:
     QList<QPair<int, QString>> transfers;
     QSet<QString> failing;
     QStringList runs;
+    // What the CR0[0] check box showed when a function looked at it.
+    QList<bool> seen;
     // Reads the register it writes, as real transfers do.
     bool readBack = false;
 

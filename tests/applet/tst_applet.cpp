@@ -49,6 +49,7 @@ private slots:
     void setAndGetByPath();
     void writeParameters();
     void functionButton();
+    void refreshesWithinFunctions();
     void duplicateRegistration();
     void closingHidesWindow();
 };
@@ -240,6 +241,29 @@ void tst_Applet::functionButton()
     QTest::mouseClick(f.applet.ui->pbDemo_doThing_fast, Qt::LeftButton);
     QCOMPARE(f.applet.runs, QStringList{"fast"});
     QCOMPARE(f.applet.functionNames(), QStringList{"doThing"});
+}
+
+void tst_Applet::refreshesWithinFunctions()
+{
+    Fixture f;
+    Ui::DemoApplet *ui = f.applet.ui;
+    f.applet.activate();
+    QSignalSpy toggles(ui->cbCR0_0, &QCheckBox::toggled);
+
+    // A function's writes reach the window once, when it ends.
+    QVERIFY(f.applet.run("pulse", QVariant()).toBool());
+    QCOMPARE(f.applet.seen, QList<bool>{false});
+    QCOMPARE(toggles.count(), 1);
+    QVERIFY(ui->cbCR0_0->isChecked());
+
+    // A nested function sees what its caller wrote.
+    QVERIFY(f.applet.run("clearAndPeek", QVariant()).toBool());
+    QCOMPARE(f.applet.seen, (QList<bool>{false, false}));
+    QCOMPARE(toggles.count(), 2);
+
+    // Outside a function a write shows at once.
+    f.applet.set("CR0[0]", 1u, ORIGIN_USER);
+    QVERIFY(ui->cbCR0_0->isChecked());
 }
 
 void tst_Applet::duplicateRegistration()

@@ -47,6 +47,7 @@ private slots:
     void readAllFillsStatus();
     void failedChainIsResent();
     void clearFunctions();
+    void registersClearedByChip_data();
     void registersClearedByChip();
     void mockUpStatusClearsNothing();
     void watchDog();
@@ -217,8 +218,17 @@ void tst_ChipApplets::clearFunctions()
     QVERIFY(b.sent().isEmpty());
 }
 
+void tst_ChipApplets::registersClearedByChip_data()
+{
+    QTest::addColumn<QString>("function");
+    QTest::newRow("single read") << "ReadSR0";
+    // The chain's first answer reports RCF and its last one has it cleared.
+    QTest::newRow("chain") << "ReadAll";
+}
+
 void tst_ChipApplets::registersClearedByChip()
 {
+    QFETCH(QString, function);
     // After power-up the chip reports RCF once: the model is reset.
     BenchFixture b;
     QVERIFY(b.ok);
@@ -227,7 +237,7 @@ void tst_ChipApplets::registersClearedByChip()
     QVERIFY(b.app->board()->transact("set DIO25=1"));
     auto *spi = b.applet<SpiController>("SpiController");
     spi->set("CR1[]", 0x10Fu, ORIGIN_FORCED);
-    QVERIFY(spi->run("ReadSR0", QVariant()).toBool());
+    QVERIFY(spi->run(function, QVariant()).toBool());
     QCOMPARE(reg(b, "CR1[]"), 0u);
 }
 
