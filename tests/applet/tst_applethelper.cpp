@@ -11,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -247,6 +248,14 @@ void tst_AppletHelper::listing()
     QVERIFY(text.indexOf("Freq") < text.indexOf("SR0[11..0]"));
     // Rendering reads the model only.
     QVERIFY(f.applet.transfers.isEmpty());
+
+    // A render keeps the place the user scrolled to.
+    QScrollBar *scroll = f.help->parameterView->verticalScrollBar();
+    QVERIFY(scroll->maximum() > 20);
+    scroll->setValue(scroll->maximum() / 2);
+    const int place = scroll->value();
+    f.help->render("nodes");
+    QCOMPARE(scroll->value(), place);
 }
 
 void tst_AppletHelper::comboEntries()
