@@ -1,5 +1,6 @@
 #include "applet/applet.h"
 
+#include "applet/applethelper.h"
 #include "controls/universalcontrol.h"
 #include "model/register.h"
 #include "model/variable.h"
@@ -34,6 +35,7 @@ Applet::Applet(QWidget *parent) : QWidget(parent) {}
 
 Applet::~Applet()
 {
+    delete helpWindow;
     qDeleteAll(parameters);
     // The sub-window has no parent and shows this applet: take the applet out
     // before the container goes, so neither deletes the other twice.
@@ -163,7 +165,7 @@ bool Applet::writeParameters(const QString &list)
         const ParameterEntry *entry = parameters.value(name);
         if (entry && ((entry->reg && entry->reg->isReadOnly()) || (entry->var && entry->var->isReadOnly())))
             continue;
-        if (!requestTransfer(WriteToBoard, name)) {
+        if (!writeParameter(name)) {
             ok = false;
             QApplication::restoreOverrideCursor();
             QMessageBox::warning(nullptr, QString(),
@@ -589,6 +591,20 @@ void Applet::keyPressEvent(QKeyEvent *event)
 {
     // Keys stop here so that typing in a window never reaches the MDI area.
     event->accept();
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier)
+        slot_showHelp();
+}
+
+void Applet::slot_showHelp()
+{
+    if (!helpWindow) {
+        helpWindow = new AppletHelper(this, QStringLiteral("HELP:") + windowTitle());
+        connect(helpWindow, &AppletHelper::signal_update, this, &Applet::slot_showHelp);
+    }
+    helpWindow->render(QStringLiteral("functions+nodes"));
+    helpWindow->show();
+    helpWindow->activateWindow();
+    QApplication::setActiveWindow(helpWindow);
 }
 
 void Applet::closeEvent(QCloseEvent *event)

@@ -12,6 +12,7 @@
 
 #include <functional>
 
+class AppletHelper;
 class QAction;
 class QDockWidget;
 class QMdiSubWindow;
@@ -118,6 +119,7 @@ public slots:
     void slot_ActionTriggered();
     void slot_SetInactiveWindow();
     void slot_ControlTriggered();
+    void slot_showHelp();
     void slot_updateSet(const QString &name);
     void slot_updateGet(const QString &name);
     void slot_updateControls(const QString &names);
@@ -144,6 +146,10 @@ protected:
     QVariant runFunction(const QList<Function> &table, const QString &requested, const QVariant &argument,
                          FunctionMatch match, bool document);
 
+    // One parameter of writeParameters. An applet whose transfer hook waits
+    // for an explicit write sends here what a bulk write means to it.
+    virtual bool writeParameter(const QString &name) { return requestTransfer(WriteToBoard, name); }
+
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -161,6 +167,7 @@ protected:
     QHash<QString, ParameterEntry *> parameters;
     bool online = false;
     QMap<QString, QString> functions;
+    AppletHelper *helpWindow = nullptr;
     QList<CustomControls::UniversalControl *> controls;
 
 private:

@@ -228,6 +228,23 @@ QVariant SpiController::run(const QString &function, const QVariant &argument)
     return runFunction(m_functionTable, function, argument, MatchExact, false);
 }
 
+bool SpiController::writeParameter(const QString &name)
+{
+    // Edits wait for a Write button; a bulk write (a register file applied)
+    // is that button pressed for every control register. Offline there is
+    // no chip to write to.
+    if (!isOnline())
+        return Applet::writeParameter(name);
+    if (m_functionTable.isEmpty())
+        m_functionTable = functionTable();
+    const QString function = QStringLiteral("Write") + name;
+    for (const Function &f : std::as_const(m_functionTable)) {
+        if (f.name == function)
+            return f.body(QVariant());
+    }
+    return Applet::writeParameter(name);
+}
+
 QList<Applet::Function> SpiController::functionTable()
 {
     QList<Function> table = {

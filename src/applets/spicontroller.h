@@ -33,6 +33,9 @@ public:
     // Answer from the chip: status address [15:13], normal mode [12], data [11:0].
     void decodeAnswer(uint answer);
 
+protected:
+    bool writeParameter(const QString &name) override;
+
 private slots:
     void on_cbSR0_10_stateChanged(int state);
 

@@ -74,6 +74,13 @@ void LineEdit::setValue(double value)
 
 double LineEdit::value()
 {
+    return value(nullptr);
+}
+
+double LineEdit::value(bool *ok)
+{
+    if (ok)
+        *ok = false;
     // Raw content is no number; string variables read it through byteValue().
     if (arrayMode)
         return 0;
@@ -96,12 +103,14 @@ double LineEdit::value()
     if (digits.size() != content.size())
         setText(digits);
 
-    bool ok = false;
-    const int number = digits.toInt(&ok, radix);
-    if (!ok) {
+    bool converted = false;
+    const int number = digits.toInt(&converted, radix);
+    if (!converted) {
         setStyleSheet(QLatin1String(InvalidStyle));
         return 0;
     }
+    if (ok)
+        *ok = true;
     return number;
 }
 

@@ -29,6 +29,8 @@ public:
     void setWritable(bool writable) override;
     void setValue(double value) override;
     double value() override;
+    // As value(); ok tells whether the text was a number in the field's radix.
+    double value(bool *ok);
     void setToolTip(const QString &tip) override { QWidget::setToolTip(tip); }
     QString toolTip() override { return QWidget::toolTip(); }
     QByteArray byteValue() override;

@@ -1,0 +1,123 @@
+#include "applet/applethelper.h"
+#include "applets/registermap.h"
+#include "applets/spicontroller.h"
+#include "benchfixture.h"
+#include "model/register.h"
+#include "model/variable.h"
+#include "tools/dialogcheckboxes.h"
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The SPI frames the board received, without the watchdog bit, which
+// toggles from frame to frame.
+QList<uint> framesOf(const QStringList &lines)
+{
+    QList<uint> frames;
+    for (const QString &line : lines) {
+        for (const QString &word : line.split(' ')) {
+            if (word.startsWith("SPI0CS0DATA=02"))
+                frames.append(word.mid(14).toUInt(nullptr, 16) & ~0x800u);
+        }
+    }
+    return frames;
+}
+
+AppletHelper *openHelp(Applet *applet)
+{
+    QTest::keyClick(applet, Qt::Key_F1);
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *help = qobject_cast<AppletHelper *>(widget);
+        if (help && help->windowTitle() == "HELP:" + applet->windowTitle())
+            return help;
+    }
+    return nullptr;
+}
+
+void answerSelection(const QStringList &check)
+{
+    QTimer::singleShot(0, [check] {
+        auto *dialog = qobject_cast<DialogCheckBoxes *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QListWidget *list = dialog->listWidget();
+        for (int row = 0; row < list->count(); ++row) {
+            auto *box = qobject_cast<QCheckBox *>(list->itemWidget(list->item(row)));
+            box->setChecked(check.contains(box->text()));
+        }
+        dialog->accept();
+    });
+}
+
+} // namespace
+
+class tst_RegisterFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exportChangeReapply();
+};
+
+// A user saves the bridge configuration registers of the SPI controller,
+// changes them, and applies the saved file again from the configurations
+// list: the chip receives the saved values.
+void tst_RegisterFiles::exportChangeReapply()
+{
+    BenchFixture b;
+    QVERIFY(b.ok);
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    auto restore = qScopeGuard([&] {
+        QDir::setCurrent(previous);
+        AppletHelper::setFileChooser(nullptr);
+    });
+
+    auto *spi = b.applet<SpiController>("SpiController");
+    QVERIFY(spi);
+    const QStringList names{"CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B", "CR8A", "CR8B"};
+    const QList<uint> saved{0x155, 0x4AA, 0x0F0, 0x40F, 0x3C3, 0x43C, 0x2AA, 0x755};
+    for (int i = 0; i < names.size(); ++i)
+        QVERIFY(spi->set(names.at(i) + "[]", saved.at(i), ORIGIN_FORCED));
+
+    AppletHelper *help = openHelp(spi);
+    QVERIFY(help);
+    AppletHelper::setFileChooser(
+        [&](const QString &, const QString &, bool) { return dir.filePath("bridges.101"); });
+    answerSelection(names);
+    help->pbExport->click();
+    QFile file(dir.filePath("bridges.101.SpiController"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), names.size() + 1);
+    QVERIFY(lines.contains("CR5B::01010101001"));
+
+    for (const QString &name : names)
+        spi->set(name + "[]", name.endsWith('B') ? 0x400u : 0u, ORIGIN_FORCED);
+    b.settle();
+    b.markSent();
+
+    QComboBox *configurations = help->configurationsCombo;
+    const int entry = configurations->findText("bridges.101.SpiController");
+    QVERIFY(entry > 0);
+    configurations->setCurrentIndex(entry);
+    b.settle();
+
+    const QList<uint> frames = framesOf(b.sent());
+    for (int i = 0; i < names.size(); ++i) {
+        const uint frame = uint(5 + i / 2) << 12 | saved.at(i);
+        QVERIFY2(frames.contains(frame),
+                 qPrintable(QString("%1: frame %2 not sent").arg(names.at(i)).arg(frame, 4, 16)));
+        QCOMPARE(b.app->registers()->reg(names.at(i))->get(names.at(i) + "[]"), saved.at(i));
+    }
+    QCOMPARE(b.answerer.count(), 0);
+}
+
+QTEST_MAIN(tst_RegisterFiles)
+#include "tst_registerfiles.moc"
