@@ -3,9 +3,12 @@
 #include "app/buildinfo.h"
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
-#include "app/modalboxdiverter.h"
 #include "app/mainwindow.h"
+#include "app/modalboxdiverter.h"
 #include "app/settings.h"
+#include "app/updaterlauncher.h"
+#include "app/windowstatefile.h"
+#include "app/workspacefile.h"
 #include "applet/applet.h"
 #include "applets/basic.h"
 #include "applets/board.h"
@@ -16,17 +19,23 @@
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
 #include "link/controlboard.h"
+#include "model/variable.h"
+#include "tools/dialogcheckboxes.h"
 #include "tools/logs.h"
 
-#include <QApplication>
-#include <QFile>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QDockWidget>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTextEdit>
 
@@ -307,7 +316,9 @@ bool MainApp::connectToBoard(const QString &port)
 void MainApp::disconnectFromBoard()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The window-state file is written here while still connected.
+    // The windows are still where the user left them.
+    if (isBoardConnected())
+        saveWindowState();
     disableApplets();
     if (m_board)
         m_board->disconnectBoard(ControlBoard::ByUser);
@@ -416,6 +427,250 @@ void MainApp::showAbout()
             grid->addWidget(text, grid->rowCount(), 0, 1, grid->columnCount());
     }
     box.exec();
+}
+
+bool MainApp::launchUpdater()
+{
+    QString path = settingValue(QStringLiteral("updater_path")).toString();
+    while (!QFileInfo(path).isFile()) {
+        bool ok = false;
+        const QString entered =
+            QInputDialog::getText(nullptr, QString(), QStringLiteral("Enter updater path:"),
+                                  QLineEdit::Normal, Settings::defaultUpdaterPath(), &ok);
+        if (!ok)
+            break;
+        path = entered;
+    }
+    if (UpdaterLauncher::start(UpdaterLauncher::command(path, QDir::currentPath()))) {
+        setSettingValue(QStringLiteral("updater_path"), path);
+        return true;
+    }
+    QMessageBox::warning(nullptr, QStringLiteral("HQL3318"),
+                         QStringLiteral("Error starting updater. \n Updater is not installed!"),
+                         QMessageBox::Ok);
+    return false;
+}
+
+namespace {
+
+// The user configuration registers, A and B of each pair.
+QStringList workspaceRegisterNames()
+{
+    QStringList names;
+    for (int i = 5; i <= 8; ++i) {
+        const QString a = QStringLiteral("CR%1A").arg(i);
+        names << a << QString(a).replace(QLatin1Char('A'), QLatin1Char('B'));
+    }
+    return names;
+}
+
+bool isRegisterOf(Applet *applet, const QString &name)
+{
+    const ParameterEntry *entry = applet ? applet->parameter(name) : nullptr;
+    return entry && entry->reg;
+}
+
+// An 11-bit register value written in decimal; the lines of a value were
+// joined already.
+bool parseRegisterValue(const QByteArray &text, uint *value)
+{
+    bool ok = false;
+    const uint v = text.trimmed().toUInt(&ok, 10);
+    if (!ok || v > 0x7FF)
+        return false;
+    *value = v;
+    return true;
+}
+
+// Reads a small text file whole; an empty error text means success.
+QByteArray readSmallFile(const QString &path, qint64 limit, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return QByteArray();
+    }
+    if (file.size() > limit) {
+        *error = QStringLiteral("the file is larger than %1 bytes").arg(limit);
+        return QByteArray();
+    }
+    QByteArray bytes = file.read(limit + 1);
+    if (bytes.size() > limit)
+        *error = QStringLiteral("the file is larger than %1 bytes").arg(limit);
+    else if (file.error() != QFileDevice::NoError)
+        *error = file.errorString();
+    return bytes;
+}
+
+} // namespace
+
+void MainApp::saveWorkspace()
+{
+    DialogCheckBoxes dialog(DialogCheckBoxes::CheckBoxes);
+    dialog.setWindowTitle(QStringLiteral("Select windows save..."));
+    dialog.addChoices(workspaceRegisterNames());
+    QStringList chosen;
+    if (dialog.exec() != QDialog::Accepted || dialog.checkedChoices(chosen) == 0)
+        return;
+    QString path = QFileDialog::getSaveFileName(nullptr, QStringLiteral("Save workspace"), QString(),
+                                                QStringLiteral("Files (*.bench)"));
+    if (path.isEmpty())
+        return;
+    // Only *.bench files appear in the configuration menu.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1String(".bench");
+    rememberWorkspaceDirectory(QFileInfo(path).absolutePath());
+
+    Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
+    QList<WorkspaceFile::Block> blocks;
+    for (const QString &name : std::as_const(chosen)) {
+        if (isRegisterOf(spi, name))
+            blocks.append({name, spi->get(name + QLatin1String("[]"), ORIGIN_FORCED).toByteArray()});
+    }
+    // A failed write leaves an earlier file of that name as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(WorkspaceFile::compose(blocks)) < 0 ||
+        !file.commit()) {
+        QMessageBox::warning(
+            nullptr, QStringLiteral("Save workspace"),
+            QStringLiteral("Cannot write the workspace file %1:\n%2").arg(path, file.errorString()),
+            QMessageBox::Ok);
+    }
+}
+
+void MainApp::loadWorkspace(const QString &path)
+{
+    if (!isBoardConnected()) {
+        QMessageBox::information(
+            nullptr, QString(), QStringLiteral("Please connect board before loading configuration registers"),
+            QMessageBox::Ok);
+        return;
+    }
+    QString file = path;
+    if (file.isEmpty()) {
+        file = QFileDialog::getOpenFileName(nullptr, QStringLiteral("Load workspace"), QString(),
+                                            QStringLiteral("Files (*.bench)"));
+        if (file.isEmpty())
+            return;
+    }
+    QString error;
+    const QByteArray text = readSmallFile(file, WorkspaceFile::MaxFileSize, &error);
+    if (!error.isEmpty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
+                             QStringLiteral("Cannot read the workspace file %1:\n%2").arg(file, error),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    // The whole file is checked before the model changes: a bad value
+    // leaves every register as it was.
+    Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
+    QList<QPair<QString, uint>> values;
+    for (const WorkspaceFile::Block &block : WorkspaceFile::parse(text)) {
+        if (block.name.isEmpty() || !isRegisterOf(spi, block.name))
+            continue;
+        uint value = 0;
+        if (!parseRegisterValue(block.value, &value)) {
+            QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
+                                 QStringLiteral("The workspace file %1 holds no valid value for %2: \"%3\".\n"
+                                                "Nothing was loaded.")
+                                     .arg(file, block.name, QString::fromLatin1(block.value.left(40))),
+                                 QMessageBox::Ok);
+            return;
+        }
+        values.append({block.name, value});
+    }
+
+    auto *board = qobject_cast<Board *>(findApplet(QStringLiteral("Board"), ByObjectName));
+    QStringList loaded;
+    for (const auto &[name, value] : std::as_const(values)) {
+        if (board)
+            board->set(QStringLiteral("U") + name + QLatin1String("[10:0]"), value, ORIGIN_FORCED);
+        spi->set(name + QLatin1String("[10:0]"), value, ORIGIN_FORCED);
+        loaded.append(name);
+    }
+    if (board)
+        board->setLoadedNames(loaded);
+
+    QString report = QStringLiteral("\nLoading of following configuration registers is complete:\n");
+    for (const QString &name : std::as_const(loaded))
+        report += QLatin1Char('\t') + name + QLatin1Char('\n');
+    report +=
+        QStringLiteral("\nTo send them to SPI please use 'Set User Configuration' button in Board window.\n");
+    QMessageBox::information(nullptr, QString(), report, QMessageBox::Ok);
+}
+
+QStringList MainApp::workspaceDirectories() const
+{
+    return QStringList(QDir::currentPath()) + settings().workspaceDirectories();
+}
+
+void MainApp::rememberWorkspaceDirectory(const QString &directory)
+{
+    // One directory spelt two ways ("a/../b", a link) is still one.
+    const auto sameAs = [](const QString &a, const QString &b) {
+        const QString ca = QFileInfo(a).canonicalFilePath();
+        const QString cb = QFileInfo(b).canonicalFilePath();
+        if (!ca.isEmpty() && !cb.isEmpty())
+            return ca == cb;
+        return QDir::cleanPath(a) == QDir::cleanPath(b);
+    };
+    const QString cleaned = QDir::cleanPath(QDir::current().absoluteFilePath(directory));
+    for (const QString &known : workspaceDirectories()) {
+        if (sameAs(known, cleaned))
+            return;
+    }
+    settings().setValue(settings().firstUnusedDirectoryKey(), cleaned);
+}
+
+namespace {
+
+const QString WindowStateFileName = QStringLiteral("HQL3318.state");
+
+} // namespace
+
+void MainApp::saveWindowState()
+{
+    if (!m_mainWindow)
+        return;
+    WindowStateFile state;
+    state.mainGeometry = m_mainWindow->saveGeometry();
+    for (Applet *applet : std::as_const(appletList)) {
+        if (!applet || !applet->container())
+            continue;
+        state.windows.append({applet->objectName(), applet->container()->geometry(), applet->isVisible()});
+    }
+    QSaveFile file(WindowStateFileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(state.compose()) < 0 || !file.commit())
+        qCWarning(lcApp) << "cannot write" << WindowStateFileName << ":" << file.errorString();
+}
+
+void MainApp::restoreWindowState()
+{
+    if (!isBoardConnected()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Warning"), QStringLiteral("Board is not connected"),
+                             QMessageBox::Ok);
+        return;
+    }
+    QString error;
+    const QByteArray text = readSmallFile(WindowStateFileName, WindowStateFile::MaxFileSize, &error);
+    if (!error.isEmpty()) {
+        qCInfo(lcApp) << "no window state restored from" << WindowStateFileName << ":" << error;
+        return;
+    }
+    const WindowStateFile state = WindowStateFile::parse(text);
+    if (m_mainWindow)
+        m_mainWindow->restoreGeometry(state.mainGeometry);
+    for (const WindowStateFile::Window &w : state.windows) {
+        Applet *applet = findApplet(w.name, ByObjectName);
+        if (!applet || !applet->container())
+            continue;
+        applet->container()->setGeometry(w.geometry);
+        if (w.visible)
+            applet->showWindow();
+        else
+            applet->hideWindow();
+    }
 }
 
 void MainApp::slot_connected()

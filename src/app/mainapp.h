@@ -56,6 +56,19 @@ public:
     void setCommunicationLogging(bool on);
     void openFirmwareWindow();
     void showAbout();
+    // Starts the updater detached; false (after a warning box) when it is
+    // missing or does not start.
+    bool launchUpdater();
+
+    // Workspaces: user configuration registers saved to and loaded from
+    // *.bench files, found in the known workspace directories.
+    void saveWorkspace();
+    void loadWorkspace(const QString &path);
+    QStringList workspaceDirectories() const;
+    void rememberWorkspaceDirectory(const QString &directory);
+    // The main window's and the device windows' geometry in HQL3318.state.
+    void saveWindowState();
+    void restoreWindowState();
 
     // The scripting facade: "Applet.member" targets a device applet's set,
     // get or run; any other name is a global one ("open", "write", ...).

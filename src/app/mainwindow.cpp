@@ -5,6 +5,7 @@
 #include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
+#include "tools/keepawake.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
@@ -46,19 +48,21 @@ MainWindow::MainWindow(MainApp *app)
     QAction *loadConfig = configMenu->addAction(QIcon(QStringLiteral(":/buttons/import")),
                                                 QStringLiteral("&Load config"));
     configMenu->addSeparator();
-    // Workspaces are not built yet: their entries stay visible but disabled.
-    saveConfig->setEnabled(false);
-    loadConfig->setEnabled(false);
+    connect(saveConfig, &QAction::triggered, this, &MainWindow::slot_SaveConfig);
+    connect(loadConfig, &QAction::triggered, this, &MainWindow::slot_LoadConfig);
 
     QAction *about = serviceMenu->addAction(QStringLiteral("About"));
     connect(about, &QAction::triggered, this, &MainWindow::slot_AboutApp);
     updateFirmwareAction = serviceMenu->addAction(QStringLiteral("Update Firmware"));
     connect(updateFirmwareAction, &QAction::triggered, this, &MainWindow::slot_UpdateFirmware);
     updateSoftwareAction = serviceMenu->addAction(QStringLiteral("Update Software"));
-    updateSoftwareAction->setEnabled(false);
+    connect(updateSoftwareAction, &QAction::triggered, this, &MainWindow::slot_UpdateBenchSoftware);
     keepAwakeAction = serviceMenu->addAction(QStringLiteral("Keep awake"));
     keepAwakeAction->setCheckable(true);
-    keepAwakeAction->setEnabled(false);
+    keepAwakeAction->setStatusTip(
+        QStringLiteral("Keep the computer from idling or sleeping during a long test"));
+    connect(keepAwakeAction, &QAction::toggled, this, &MainWindow::slot_pbDontSleep);
+    connect(&keepAwakeTimer, &QTimer::timeout, this, &MainWindow::slot_timeout);
     serviceMenu->addSeparator();
     logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -104,13 +108,13 @@ MainWindow::MainWindow(MainApp *app)
     };
     for (QWidget *w : statusWidgets)
         statusBar()->addWidget(w, 0);
-    // "Restore last" needs the window-state file, which arrives with workspaces.
-    restoreButton->setEnabled(false);
+    connect(restoreButton, &QPushButton::clicked, this, &MainWindow::slot_RestorePreviousWorkspace);
 
     connect(&lampTimer, &QTimer::timeout, this, &MainWindow::slot_supress_led);
     lampTimer.start(100);
 
     setConnectedState(0);
+    rebuildConfigurationMenu();
     qApp->installEventFilter(this);
 }
 
@@ -247,9 +251,104 @@ void MainWindow::slot_cbLogComm_toggled(bool on)
     m_app->setCommunicationLogging(on);
 }
 
+void MainWindow::rebuildConfigurationMenu()
+{
+    qDeleteAll(configActions);
+    configActions.clear();
+    for (const QString &directory : m_app->workspaceDirectories()) {
+        const QDir dir(directory);
+        const QStringList files = dir.entryList({QStringLiteral("*.bench")}, QDir::Files);
+        for (const QString &file : files) {
+            QString text = file;
+            text.remove(QLatin1String(".bench"));
+            // An '&' in a file name is shown, not taken as a mnemonic.
+            auto *action =
+                new QAction(QString(text).replace(QLatin1Char('&'), QLatin1String("&&")), configMenu);
+            action->setToolTip(directory);
+            action->setStatusTip(QStringLiteral("Configuration file %1 located %2").arg(file, directory));
+            // The entry loads the file it was made from, whatever its name.
+            action->setData(dir.filePath(file));
+            connect(action, &QAction::triggered, this, &MainWindow::slot_LoadConfigName);
+            configMenu->addAction(action);
+            configActions.append(action);
+        }
+    }
+}
+
+void MainWindow::slot_SaveConfig()
+{
+    m_app->saveWorkspace();
+    rebuildConfigurationMenu();
+}
+
+void MainWindow::slot_LoadConfig()
+{
+    m_app->loadWorkspace(QString());
+}
+
+void MainWindow::slot_LoadConfigName()
+{
+    if (auto *action = qobject_cast<QAction *>(sender()))
+        m_app->loadWorkspace(action->data().toString());
+}
+
+void MainWindow::slot_RestorePreviousWorkspace()
+{
+    m_app->restoreWindowState();
+}
+
 void MainWindow::slot_AboutApp()
 {
     m_app->showAbout();
+}
+
+void MainWindow::slot_UpdateBenchSoftware()
+{
+    m_app->launchUpdater();
+}
+
+KeepAwake *MainWindow::keepAwake()
+{
+    if (!m_keepAwake)
+        m_keepAwake = new KeepAwake(this);
+    return m_keepAwake;
+}
+
+void MainWindow::setKeepAwakeService(KeepAwake *service)
+{
+    if (m_keepAwake == service)
+        return;
+    delete m_keepAwake;
+    m_keepAwake = service;
+    if (service)
+        service->setParent(this);
+}
+
+void MainWindow::setKeepAwake(bool on)
+{
+    if (on) {
+        keepAwakeTimer.start(200000);
+        keepAwake()->set();
+    } else {
+        keepAwakeTimer.stop();
+        // Nothing to hand back from a service that was never made.
+        if (m_keepAwake)
+            m_keepAwake->clear();
+    }
+}
+
+void MainWindow::slot_pbDontSleep(bool on)
+{
+    setKeepAwake(on);
+    // Called directly, the menu entry still shows the truth.
+    const QSignalBlocker blocker(keepAwakeAction);
+    keepAwakeAction->setChecked(on);
+}
+
+void MainWindow::slot_timeout()
+{
+    if (m_keepAwake)
+        m_keepAwake->set();
 }
 
 void MainWindow::slot_UpdateFirmware()
@@ -306,6 +405,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    slot_pbDontSleep(false);
     m_app->disconnectFromBoard();
     event->accept();
     QCoreApplication::quit();

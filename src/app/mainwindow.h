@@ -14,6 +14,7 @@ class QLabel;
 class QPushButton;
 class Applet;
 class MainApp;
+class KeepAwake;
 class MdiArea;
 
 namespace CustomControls {
@@ -41,6 +42,11 @@ public:
     QString selectedPort() const;
     unsigned selectedBaudRate() const;
     void setStatusText(const QString &text);
+    void rebuildConfigurationMenu();
+    void setKeepAwake(bool on);
+    // The keep-awake service, made on first use; tests hand in their own.
+    KeepAwake *keepAwake();
+    void setKeepAwakeService(KeepAwake *service);
 
     static QString titleText();
 
@@ -79,8 +85,15 @@ public slots:
     void slot_cbLogComm_toggled(bool on);
     void slot_LogOn(bool) {}
     void slot_LoadProjectData() {}
+    void slot_SaveConfig();
+    void slot_LoadConfig();
+    void slot_LoadConfigName();
+    void slot_RestorePreviousWorkspace();
     void slot_AboutApp();
+    void slot_UpdateBenchSoftware();
     void slot_UpdateFirmware();
+    void slot_pbDontSleep(bool on);
+    void slot_timeout();
     void slot_CloseAll();
     void slot_CloseAllButActive();
 
@@ -94,6 +107,7 @@ private:
     void handleWindowShortcut(int key);
 
     MainApp *m_app;
+    KeepAwake *m_keepAwake = nullptr;
     int m_lampTick = 0;
     // The application-wide filter sees one key press once per widget it
     // propagates through; the shortcut acts on its first sight only.

@@ -1,19 +1,21 @@
 #include "app/dialogprogressbar.h"
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
+#include "dialogdriver.h"
 #include "messageboxanswerer.h"
 #include "testapplet.h"
+#include "testserver.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTextEdit>
 #include <QtTest>
 
 class tst_MainApp : public QObject
@@ -215,11 +217,24 @@ void tst_MainApp::aboutBox()
                                   "[A-Z][a-z]{2} \\d{2} \\d{4}  \\d{2}:\\d{2}:\\d{2}</color></p>$");
     QVERIFY2(form.match(MainApp::aboutText()).hasMatch(), qPrintable(MainApp::aboutText()));
 
-    MessageBoxAnswerer answerer;
+    // The change history sits below the text.
+    QString history;
+    QSize historySize;
+    QString title;
+    DialogDriver reader("QMessageBox", [&](QDialog *box) {
+        title = box->windowTitle();
+        if (auto *text = box->findChild<QTextEdit *>()) {
+            history = text->toPlainText();
+            historySize = text->size();
+        }
+        box->accept();
+    });
     MainApp::instance()->showAbout();
-    QCOMPARE(answerer.count(), 1);
-    QCOMPARE(answerer.boxes().at(0).title, QString("About"));
-    QCOMPARE(answerer.boxes().at(0).icon, QMessageBox::Information);
+    QCOMPARE(reader.runs(), 1);
+    QCOMPARE(title, QString("About"));
+    QCOMPARE(historySize, QSize(400, 500));
+    QVERIFY2(history.startsWith("HQL3318 evaluation application"), qPrintable(history.left(80)));
+    QVERIFY(history.contains("Workspaces"));
 }
 
 QTEST_MAIN(tst_MainApp)

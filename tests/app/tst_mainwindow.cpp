@@ -1,9 +1,12 @@
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "controls/myswitch.h"
 #include "messageboxanswerer.h"
+#include "testserver.h"
+#include "tools/keepawake.h"
+
+#include <QDBusConnection>
 
 #include <QAction>
 #include <QCheckBox>
@@ -68,6 +71,7 @@ private slots:
     void contextMenuOnBackground();
     void chipNameLayout_data();
     void chipNameLayout();
+    void keepAwakeEntry();
     void closeQuits();
 
 private:
@@ -108,6 +112,10 @@ void tst_MainWindow::menus()
     QVERIFY(window->keepAwakeAction->isCheckable());
     QCOMPARE(actionTexts(window->contextMenu.actions()), (QStringList{"Close All", "Close All But Active"}));
     QVERIFY(!window->configMenu->actions().at(0)->icon().isNull());
+    for (QAction *action : {window->configMenu->actions().at(0), window->configMenu->actions().at(1),
+                            window->updateSoftwareAction, window->keepAwakeAction})
+        QVERIFY2(action->isEnabled(), qPrintable(action->text()));
+    QVERIFY(window->restoreButton->isEnabled());
     QVERIFY(!window->rescanButton->icon().isNull());
 }
 
@@ -283,6 +291,33 @@ void tst_MainWindow::chipNameLayout()
     QCOMPARE(layout.baseline, baseline);
 }
 
+// The menu entry drives the service and its renewal timer; the service
+// itself is tested against a private bus elsewhere.
+void tst_MainWindow::keepAwakeEntry()
+{
+    const QDBusConnection nowhere = QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "nowhere");
+    auto *service = new KeepAwake(nowhere, nowhere);
+    window->setKeepAwakeService(service);
+    QVERIFY(!window->keepAwakeTimer.isActive());
+
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression("keep-awake: no session bus"));
+    window->keepAwakeAction->trigger();
+    QVERIFY(window->keepAwakeAction->isChecked());
+    QVERIFY(service->isOn());
+    QVERIFY(window->keepAwakeTimer.isActive());
+    QCOMPARE(window->keepAwakeTimer.interval(), 200000);
+
+    window->keepAwakeAction->trigger();
+    QVERIFY(!service->isOn());
+    QVERIFY(!window->keepAwakeTimer.isActive());
+
+    // Turned on again, closing the window lets go of it.
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression("keep-awake: no session bus"));
+    window->slot_pbDontSleep(true);
+    QVERIFY(window->keepAwakeAction->isChecked());
+    QVERIFY(service->isOn());
+}
+
 void tst_MainWindow::closeQuits()
 {
     QWidget other;
@@ -291,6 +326,8 @@ void tst_MainWindow::closeQuits()
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!window->isVisible());
+    QVERIFY(!window->keepAwakeAction->isChecked());
+    QVERIFY(!window->keepAwake()->isOn());
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,0 +1,43 @@
+#include "app/windowstatefile.h"
+
+#include "app/workspacefile.h"
+
+QByteArray WindowStateFile::compose() const
+{
+    QByteArray text = mainGeometry.toHex() + '\n';
+    for (const Window &w : windows) {
+        text += QStringLiteral("%1,%2,%3,%4,%5,%6\n")
+                    .arg(w.name)
+                    .arg(w.geometry.x())
+                    .arg(w.geometry.y())
+                    .arg(w.geometry.width())
+                    .arg(w.geometry.height())
+                    .arg(w.visible ? 1 : 0)
+                    .toLatin1();
+    }
+    return text;
+}
+
+WindowStateFile WindowStateFile::parse(const QByteArray &text)
+{
+    WindowStateFile state;
+    const QList<QByteArray> lines = WorkspaceFile::splitLines(text);
+    if (lines.isEmpty())
+        return state;
+    state.mainGeometry = QByteArray::fromHex(lines.first());
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).split(',');
+        if (fields.size() != 6)
+            continue;
+        int numbers[5];
+        bool valid = true;
+        for (int f = 0; f < 5 && valid; ++f)
+            numbers[f] = fields.at(f + 1).toInt(&valid);
+        // A window cannot be given a negative size.
+        if (!valid || numbers[2] < 0 || numbers[3] < 0)
+            continue;
+        state.windows.append({QString::fromLatin1(fields.at(0)),
+                              QRect(numbers[0], numbers[1], numbers[2], numbers[3]), numbers[4] != 0});
+    }
+    return state;
+}

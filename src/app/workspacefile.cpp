@@ -1,0 +1,54 @@
+#include "app/workspacefile.h"
+
+QByteArray WorkspaceFile::compose(const QList<Block> &blocks)
+{
+    QByteArray text;
+    for (const Block &block : blocks) {
+        text += block.name.toLatin1();
+        text += "\n{\n";
+        text += block.value;
+        text += "\n}\n";
+    }
+    return text;
+}
+
+QList<QByteArray> WorkspaceFile::splitLines(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('\n', start);
+        const qsizetype next = end < 0 ? text.size() : end + 1;
+        if (end < 0)
+            end = text.size();
+        qsizetype length = end - start;
+        if (length > 0 && text.at(end - 1) == '\r')
+            --length;
+        lines.append(text.mid(start, length));
+        start = next;
+    }
+    return lines;
+}
+
+QList<WorkspaceFile::Block> WorkspaceFile::parse(const QByteArray &text)
+{
+    QList<Block> blocks;
+    QString name;
+    QByteArray value;
+    bool inBlock = false;
+    for (const QByteArray &line : splitLines(text)) {
+        if (line == "{") {
+            inBlock = true;
+            value.clear();
+        } else if (line == "}" && inBlock) {
+            blocks.append({name, value});
+            value.clear();
+            inBlock = false;
+        } else if (inBlock) {
+            value += line;
+        } else {
+            name = QString::fromLatin1(line);
+        }
+    }
+    return blocks;
+}
