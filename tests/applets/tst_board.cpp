@@ -1,3 +1,4 @@
+#include "controls/realedit.h"
 #include "applets/basic.h"
 #include "applets/board.h"
 #include "applets/chipid.h"
@@ -13,6 +14,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -122,6 +124,7 @@ private slots:
     void measurements_data();
     void measurements();
     void currentsFollowMotor();
+    void userRunsMotorFromBasicWindow();
     void deviceEnable();
     void automaticRefresh_data();
     void automaticRefresh();
@@ -389,6 +392,54 @@ void tst_Board::currentsFollowMotor()
     QVERIFY(b.board->run("setBrake1", QVariant()).toBool());
     QVERIFY(b.board->run("refresh", QVariant()).toBool());
     QCOMPARE(b.var("ADC_Result1"), 0.0);
+}
+
+void tst_Board::userRunsMotorFromBasicWindow()
+{
+    // All seven windows, as a user has them: the slider reaches the board
+    // through the half-bridge controller.
+    BenchFixture b;
+    QVERIFY(b.ok);
+    QVERIFY(QTest::qWaitFor([&] { return b.sim.transcript().contains("get AINREF"); }, 3000));
+    auto *basic = b.applet<Basic>("Basic");
+    auto *board = b.applet<Board>("Board");
+    QVERIFY(basic && board);
+    basic->show();
+    board->show();
+    auto *current1 = board->findChild<CustomControls::RealEdit *>("leT10ACM_3");
+    QVERIFY(current1);
+    const auto isen1 = [&] {
+        QTest::mouseClick(board->findChild<QPushButton *>("pbBoard_refresh"), Qt::LeftButton);
+        return b.app->registers()->var("ADC_Result1")->value();
+    };
+
+    QTest::mouseClick(basic->findChild<QPushButton *>("pbBasic_setForward1"), Qt::LeftButton);
+    const double atHalf = isen1();
+    QVERIFY2(atHalf > 0.5, qPrintable(QString::number(atHalf)));
+    QCOMPARE(current1->value(), atHalf);
+
+    // Drag the speed slider's handle from the middle to four fifths.
+    auto *slider = basic->findChild<QSlider *>("hsPWM1_Duty");
+    QVERIFY(QTest::qWaitForWindowExposed(slider));
+    b.markSent();
+    const int y = slider->height() / 2;
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, y));
+    for (int x = slider->width() / 2; x <= slider->width() * 4 / 5; x += 8)
+        QTest::mouseMove(slider, QPoint(x, y));
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() * 4 / 5, y));
+    QVERIFY2(slider->value() > 65, qPrintable(QString::number(slider->value())));
+    QCOMPARE(b.app->registers()->var("PWM1_DUTY")->value(), double(slider->value()));
+    bool dutySent = false;
+    for (const QString &line : b.sent())
+        dutySent = dutySent || (line.startsWith("set PWM") && line.contains("DUTY="));
+    QVERIFY2(dutySent, qPrintable(b.sent().join(" | ")));
+    const double faster = isen1();
+    QVERIFY2(faster > atHalf + 0.2, qPrintable(QString("%1 -> %2").arg(atHalf).arg(faster)));
+
+    QTest::mouseClick(basic->findChild<QPushButton *>("pbBasic_setStop1"), Qt::LeftButton);
+    QCOMPARE(isen1(), 0.0);
+    QCOMPARE(current1->value(), 0.0);
+    QVERIFY(!current1->text().isEmpty());
 }
 
 void tst_Board::deviceEnable()
