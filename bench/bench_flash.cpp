@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int Rounds = 5;
+constexpr int Rounds = 11;
 constexpr int TickMs = 10;
 
 double median(std::vector<double> v)
@@ -236,11 +236,14 @@ int main(int argc, char *argv[])
         sim->waitForFinished(2000);
     }
 
-    const double directMs = median(direct);
-    const double windowMs = median(window);
+    // Each round measures both sides back to back, so a ratio per round
+    // sees the same machine load on both; the median of them is reported.
+    std::vector<double> ratios;
+    for (size_t i = 0; i < direct.size(); ++i)
+        ratios.push_back(window[i] / direct[i]);
     std::printf("# %d lines of 200000 bytes: direct client median %.1f ms, firmware window median %.1f ms\n",
-                int(lines.size()), directMs, windowMs);
-    std::printf("BENCH flash_time_ratio %.2f x target <= 1.5\n", windowMs / directMs);
+                int(lines.size()), median(direct), median(window));
+    std::printf("BENCH flash_time_ratio %.2f x target <= 1.5\n", median(ratios));
     // The largest gap between two ticks of the 10 ms timer, less the 10 ms.
     std::printf("BENCH flash_gui_stall_ms %.1f ms target <= 50\n",
                 std::max(0.0, double(largestGapNs) / 1e6 - TickMs));

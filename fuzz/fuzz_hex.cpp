@@ -2,7 +2,7 @@
 // one that holds an earlier load. Checks what must hold for any text: a
 // failed load leaves the image as it was, a successful one covers exactly
 // its bytes with everything past them erased, and the block check value
-// agrees with a byte-wise computation of the same register.
+// agrees with the register stepped one bit at a time.
 
 #include "link/heximage.h"
 
@@ -23,23 +23,19 @@ namespace {
         }                                                                                                    \
     } while (false)
 
-quint32 tableCheck(const char *data, qsizetype size)
+// The check value one bit at a time, as the loader defines it.
+quint32 bitwiseCheck(const char *data, qsizetype size)
 {
-    static quint32 table[256];
-    static bool ready = false;
-    if (!ready) {
-        for (quint32 n = 0; n < 256; ++n) {
-            quint32 r = n << 24;
-            for (int k = 0; k < 8; ++k)
-                r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            table[n] = r;
+    quint32 reg = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool top = reg & 0x80000000u;
+            reg = reg << 1 | ((quint8(data[i]) >> bit) & 1u);
+            if (top)
+                reg ^= 0x04C11DB7u;
         }
-        ready = true;
     }
-    quint32 r = 0;
-    for (qsizetype i = 0; i < size; ++i)
-        r = (r << 8 | quint8(data[i])) ^ table[r >> 24];
-    return r;
+    return reg;
 }
 
 void checkLoaded(const HexImage &image)
@@ -86,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The check value over the raw input, in pieces as the flash lines take it.
     for (qsizetype at = 0; at < text.size(); at += 256) {
         const qsizetype n = qMin<qsizetype>(256, text.size() - at);
-        CHECK(HexImage::blockCheck(text.constData() + at, n) == tableCheck(text.constData() + at, n));
+        CHECK(HexImage::blockCheck(text.constData() + at, n) == bitwiseCheck(text.constData() + at, n));
     }
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "link/controlboard.h"
 #include "link/heximage.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 
 namespace {
@@ -68,28 +70,39 @@ void FlashSession::cancel()
 
 void FlashSession::slot_step()
 {
-    if (!m_board || !m_board->isConnected()) {
-        finish(NotConnected);
-        return;
-    }
-    QByteArray reply;
-    if (m_next < m_lines) {
-        const int offset = m_next * BlockSize;
-        const int size = std::min(BlockSize, m_length - offset);
-        const QByteArray line =
-            blockLine(FlashAddress + quint32(offset), m_image.constData() + offset, size);
-        const bool ok = m_board->transact(line, &reply);
-        if (!confirmed(ok, reply)) {
-            finish(BlockFailed);
+    QElapsedTimer slice;
+    slice.start();
+    do {
+        if (!m_board || !m_board->isConnected()) {
+            finish(NotConnected);
             return;
         }
-        ++m_next;
-        emit signal_progress(m_next, m_lines);
-        return;
+        if (m_next == m_lines) {
+            // The marker only follows a complete image.
+            QByteArray reply;
+            const bool ok = m_board->transact(markerLine(), &reply);
+            finish(confirmed(ok, reply) ? Finished : MarkerFailed);
+            return;
+        }
+        if (!sendBlock())
+            return;
+    } while (slice.elapsed() < SliceMs);
+}
+
+bool FlashSession::sendBlock()
+{
+    const int offset = m_next * BlockSize;
+    const int size = std::min(BlockSize, m_length - offset);
+    const QByteArray line = blockLine(FlashAddress + quint32(offset), m_image.constData() + offset, size);
+    QByteArray reply;
+    const bool ok = m_board->transact(line, &reply);
+    if (!confirmed(ok, reply)) {
+        finish(BlockFailed);
+        return false;
     }
-    // The marker only follows a complete image.
-    const bool ok = m_board->transact(markerLine(), &reply);
-    finish(confirmed(ok, reply) ? Finished : MarkerFailed);
+    ++m_next;
+    emit signal_progress(m_next, m_lines);
+    return true;
 }
 
 void FlashSession::finish(Outcome outcome)

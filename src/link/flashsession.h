@@ -9,8 +9,9 @@ class ControlBoard;
 
 // Sends a firmware image to the board's resident loader: one "set flash="
 // line per 256-byte block, the last block as long as what is left, then the
-// validity marker. One line goes out per turn of the event loop, so the
-// windows stay responsive while a large image is written.
+// validity marker. Lines go out from the event loop in slices of a few
+// milliseconds, so the windows stay responsive while a large image is
+// written and a fast board is not held up by a loop turn per line.
 class FlashSession : public QObject
 {
     Q_OBJECT
@@ -29,6 +30,8 @@ public:
 
     static constexpr quint32 FlashAddress = 0x80050000u;
     static constexpr int BlockSize = 256;
+    // Longest run of lines sent without returning to the event loop.
+    static constexpr int SliceMs = 4;
 
     explicit FlashSession(QObject *parent = nullptr);
 
@@ -51,6 +54,8 @@ signals:
 
 private:
     void slot_step();
+    // False when the session ended with this line.
+    bool sendBlock();
     void finish(Outcome outcome);
 
     QPointer<ControlBoard> m_board;

@@ -117,6 +117,8 @@ void Bootloader::slot_pbFlash_clicked()
     const int lines = FlashSession::lineCount(m_image.length());
     ui->progressBar->setMaximum(lines);
     ui->progressBar->setValue(0);
+    m_progressClock.invalidate();
+    m_linesSent = 0;
     appendText(QStringLiteral("Flash..."));
     setBusy(true);
     if (!m_session.start(m_board, m_image.bytes(), m_image.length()))
@@ -125,6 +127,10 @@ void Bootloader::slot_pbFlash_clicked()
 
 void Bootloader::slot_flashProgress(int sent, int total)
 {
+    m_linesSent = sent;
+    if (sent > 0 && sent < total && m_progressClock.isValid() && m_progressClock.elapsed() < 40)
+        return;
+    m_progressClock.start();
     ui->progressBar->setMaximum(total);
     ui->progressBar->setValue(sent);
 }
@@ -132,6 +138,7 @@ void Bootloader::slot_flashProgress(int sent, int total)
 void Bootloader::slot_flashFinished(int outcome)
 {
     setBusy(false);
+    ui->progressBar->setValue(m_linesSent);
     switch (outcome) {
     case FlashSession::Finished:
         ui->progressBar->setValue(ui->progressBar->maximum());

@@ -4,6 +4,7 @@
 #include "link/heximage.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -61,6 +62,9 @@ private:
     QByteArray fileContent;
     FlashSession m_session;
     QPointer<ControlBoard> m_board;
+    // Paced progress: a repaint per line would cost more than the line.
+    QElapsedTimer m_progressClock;
+    int m_linesSent = 0;
     bool m_loaded = false;
     bool m_busy = false;
 };
