@@ -115,7 +115,6 @@ HexImage::Result HexImage::load(const QByteArray &text)
             }
             if (linear < base) {
                 result.status = OutOfImage;
-                result.position = s;
                 result.message = QStringLiteral("HEX record at address %1 lies before the first data "
                                                 "address %2; nothing loaded.")
                                      .arg(hex8(linear), hex8(base));
@@ -124,7 +123,6 @@ HexImage::Result HexImage::load(const QByteArray &text)
             const quint64 index = linear - base;
             if (index + r.count > quint64(Capacity)) {
                 result.status = OutOfImage;
-                result.position = s;
                 result.message = QStringLiteral("HEX record at address %1 reaches beyond the %2-byte "
                                                 "firmware image; nothing loaded.")
                                      .arg(hex8(linear))
@@ -146,8 +144,7 @@ HexImage::Result HexImage::load(const QByteArray &text)
             if (r.type == 0x02) {
                 if (value != 0) {
                     result.status = UnsupportedSegment;
-                    result.position = s;
-                    result.message = QStringLiteral("HEX extended segment address %1 is not supported; "
+                        result.message = QStringLiteral("HEX extended segment address %1 is not supported; "
                                                     "nothing loaded.")
                                          .arg(QLatin1String("0x") +
                                               QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));

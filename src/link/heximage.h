@@ -31,8 +31,6 @@ public:
         // Records with a wrong checksum, or too short or not hexadecimal;
         // a load still completes with them.
         int badRecords = 0;
-        // For OutOfImage and UnsupportedSegment: the offending record's start in the text.
-        qsizetype position = -1;
         QString message;
     };
 

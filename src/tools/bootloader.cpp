@@ -75,14 +75,16 @@ bool Bootloader::loadHexFile(const QString &path)
                       .arg(path.toHtmlEscaped(), file.errorString().toHtmlEscaped()));
         return false;
     }
-    if (file.size() > MaxFileSize) {
+    // Read with a bound: a device or pipe may never end.
+    const QByteArray text = file.read(MaxFileSize + 1);
+    if (text.size() > MaxFileSize) {
         appendLog(QStringLiteral("<font color=red>%1 is too large for a HEX file of this board</font>")
                       .arg(path.toHtmlEscaped()));
         return false;
     }
-    fileContent = file.readAll();
+    fileContent = text;
 
-    const HexImage::Result result = m_image.load(fileContent);
+    const HexImage::Result result = image.load(fileContent);
     if (result.status == HexImage::BadFormat) {
         m_loaded = false;
         ui->pbFlash->setEnabled(false);
@@ -114,14 +116,14 @@ void Bootloader::slot_pbFlash_clicked()
         warn(QString(), QLatin1String(notConnected));
         return;
     }
-    const int lines = FlashSession::lineCount(m_image.length());
+    const int lines = FlashSession::lineCount(image.length());
     ui->progressBar->setMaximum(lines);
     ui->progressBar->setValue(0);
     m_progressClock.invalidate();
     m_linesSent = 0;
     appendText(QStringLiteral("Flash..."));
     setBusy(true);
-    if (!m_session.start(m_board, m_image.bytes(), m_image.length()))
+    if (!m_session.start(m_board, image.bytes(), image.length()))
         slot_flashFinished(FlashSession::BlockFailed);
 }
 

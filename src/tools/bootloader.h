@@ -31,7 +31,7 @@ public:
     void setBoard(ControlBoard *board);
     // What "LoadHex" does once a file was chosen; true when the image was taken over.
     bool loadHexFile(const QString &path);
-    const HexImage &image() const { return m_image; }
+    const HexImage &loadedImage() const { return image; }
     bool isBusy() const { return m_busy; }
 
 signals:
@@ -58,7 +58,7 @@ private:
     void warn(const QString &title, const QString &text);
 
     Ui::Bootloader *ui;
-    HexImage m_image;
+    HexImage image;
     QByteArray fileContent;
     FlashSession m_session;
     QPointer<ControlBoard> m_board;
