@@ -85,7 +85,7 @@ public:
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
         if (m_fd < 0)
             return;
-        termios tio {};
+        termios tio{};
         ::tcgetattr(m_fd, &tio);
         ::cfmakeraw(&tio);
         ::tcsetattr(m_fd, TCSANOW, &tio);
@@ -109,7 +109,7 @@ public:
         char buffer[256];
         std::string reply;
         for (;;) {
-            pollfd pfd {m_fd, POLLIN, 0};
+            pollfd pfd{m_fd, POLLIN, 0};
             if (::poll(&pfd, 1, 2000) <= 0)
                 return false;
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
@@ -151,7 +151,8 @@ int main(int argc, char *argv[])
     for (int offset = 0; offset < bytes.size(); offset += FlashSession::BlockSize) {
         const int size = std::min<int>(FlashSession::BlockSize, int(bytes.size()) - offset);
         lines.append(FlashSession::blockLine(FlashSession::FlashAddress + quint32(offset),
-                                             bytes.constData() + offset, size) + '\n');
+                                             bytes.constData() + offset, size) +
+                     '\n');
     }
     lines.append(FlashSession::markerLine() + '\n');
 

@@ -50,10 +50,7 @@ bool field(const std::string &text, std::size_t at, std::uint32_t &value)
 
 } // namespace
 
-FlashMemory::FlashMemory()
-    : m_cells(size, 0xFF)
-{
-}
+FlashMemory::FlashMemory() : m_cells(size, 0xFF) {}
 
 std::uint32_t FlashMemory::check(const std::uint8_t *data, std::size_t length)
 {

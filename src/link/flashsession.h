@@ -17,7 +17,8 @@ class FlashSession : public QObject
     Q_OBJECT
 
 public:
-    enum Outcome {
+    enum Outcome
+    {
         Finished,
         // A block was refused, timed out or not confirmed; nothing more was sent.
         BlockFailed,

@@ -144,10 +144,11 @@ HexImage::Result HexImage::load(const QByteArray &text)
             if (r.type == 0x02) {
                 if (value != 0) {
                     result.status = UnsupportedSegment;
-                        result.message = QStringLiteral("HEX extended segment address %1 is not supported; "
-                                                    "nothing loaded.")
-                                         .arg(QLatin1String("0x") +
-                                              QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+                    result.message =
+                        QStringLiteral("HEX extended segment address %1 is not supported; "
+                                       "nothing loaded.")
+                            .arg(QLatin1String("0x") +
+                                 QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
                     return result;
                 }
             } else {
@@ -175,7 +176,7 @@ quint32 HexImage::blockCheck(const char *data, qsizetype size)
     // Eight single-bit steps at once: the register's top byte decides what
     // the polynomial adds while the next data byte is shifted in.
     static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> t {};
+        std::array<quint32, 256> t{};
         for (quint32 n = 0; n < 256; ++n) {
             quint32 reg = n << 24;
             for (int bit = 0; bit < 8; ++bit)

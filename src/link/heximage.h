@@ -13,7 +13,8 @@ class HexImage
 public:
     static constexpr int Capacity = 200000;
 
-    enum Status {
+    enum Status
+    {
         Loaded,
         // The text does not begin with ":0".
         BadFormat,

@@ -27,7 +27,8 @@ Bootloader::Bootloader(QWidget *parent) : QWidget(parent), ui(new Ui::Bootloader
 
     const QPixmap picture(QStringLiteral(":/velmoramcu.png"));
     if (!picture.isNull())
-        ui->lbPicture->setPixmap(picture.scaled(QSize(110, 110), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        ui->lbPicture->setPixmap(
+            picture.scaled(QSize(110, 110), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     ui->pbFlash->setEnabled(false);
     ui->pbDefault->setEnabled(QFile::exists(QLatin1String(defaultImage)));

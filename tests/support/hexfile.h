@@ -54,8 +54,8 @@ inline QByteArray image(const QByteArray &bytes, quint32 start, int perRecord = 
             upper = address >> 16;
             out += linear(int(upper));
         }
-        const qsizetype n = std::min<qsizetype>({qsizetype(perRecord), bytes.size() - i,
-                                                 qsizetype(0x10000 - (address & 0xFFFF))});
+        const qsizetype n = std::min<qsizetype>(
+            {qsizetype(perRecord), bytes.size() - i, qsizetype(0x10000 - (address & 0xFFFF))});
         out += data(int(address & 0xFFFF), bytes.mid(i, n));
         i += n;
     }

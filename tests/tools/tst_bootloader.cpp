@@ -1,8 +1,8 @@
-#include "tools/bootloader.h"
 #include "hexfile.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
+#include "tools/bootloader.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -214,8 +214,10 @@ void tst_Bootloader::unreadableFileChangesNothing_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("missing") << "missing.hex" << "Cannot open";
-    QTest::newRow("endless device") << "/dev/zero" << "is too large";
+    QTest::newRow("missing") << "missing.hex"
+                             << "Cannot open";
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "is too large";
 }
 
 void tst_Bootloader::unreadableFileChangesNothing()
