@@ -145,6 +145,8 @@ std::string Board::setWord(const std::string &word, bool &speedChange)
         return err;
     if (name == "SPI0CS0DATA")
         return hasValue ? setSpiData(value) : err;
+    if (name == "flash")
+        return hasValue && m_flash.write(value) ? ok : err;
     ParameterTable::Entry *e = m_table.find(name);
     if (!e)
         return err;

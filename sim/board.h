@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chipmodel.h"
+#include "flashmemory.h"
 #include "noise.h"
 #include "parametertable.h"
 
@@ -24,8 +25,9 @@ public:
     // The reply without its line end; nothing for lines that get no reply
     // (the speed change).
     std::optional<std::string> execute(const std::string &line);
-    // A firmware restart: every value back to its default.
+    // A firmware restart: every value back to its default; the flash stays.
     void reset();
+    const FlashMemory &flash() const { return m_flash; }
 
 private:
     std::string setWord(const std::string &word, bool &speedChange);
@@ -43,6 +45,7 @@ private:
     const Options &m_options;
     ParameterTable m_table;
     ChipModel m_chip;
+    FlashMemory m_flash;
     Noise m_noise;
     // The chip's answers to frames not yet read back, oldest first.
     std::deque<std::uint16_t> m_answers;

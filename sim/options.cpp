@@ -65,6 +65,9 @@ bool Options::parse(int argc, char **argv, std::string &error)
         } else if (name == "--transcript") {
             ok = next();
             transcript = value;
+        } else if (name == "--flash-dump") {
+            ok = next();
+            flashDump = value;
         } else if (name == "--idn") {
             ok = next();
             identity = value;
@@ -121,6 +124,8 @@ std::string Options::usage()
            "  --exit-on-stdin-eof    exit when standard input reaches end of file\n"
            "  --transcript FILE      append every received line to FILE, control\n"
            "                         bytes as <ENQ> and <CAN>\n"
+           "  --flash-dump FILE      write the flashed image to FILE on every\n"
+           "                         validity marker and restart\n"
            "  --idn TEXT             reply to *IDN? (default: Velmora VelmoraMCU\n"
            "                         HQL3318 DemoBoard,SIM,1.0)\n"
            "  --version HEX          version in the VER reply (default 0104)\n"

@@ -14,6 +14,7 @@ public:
     bool help = false;
     std::string link;
     std::string transcript;
+    std::string flashDump;
     std::string identity = "Velmora VelmoraMCU HQL3318 DemoBoard,SIM,1.0";
     std::string version = "0104";
     // A fixed build date keeps replies the same from run to run.

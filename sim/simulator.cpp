@@ -101,6 +101,7 @@ bool Simulator::receive(const unsigned char *data, std::size_t size, Clock::time
                 break;
             m_board.reset();
             m_reader.clear();
+            dumpFlash();
             // Replies already handed to the line go out; those still
             // waiting for their delay die with the firmware.
             m_pending.clear();
@@ -129,6 +130,8 @@ bool Simulator::onLine(const std::string &line, bool tooLong, Clock::time_point 
     if (m_options.silentAfter >= 0 && m_lines > m_options.silentAfter)
         return true;
     const std::optional<std::string> reply = tooLong ? std::optional<std::string>("err") : m_board.execute(line);
+    if (m_board.flash().markerWrites() != m_dumpedMarkers)
+        dumpFlash();
     if (reply)
         schedule(*reply + '\n', now, m_options.delayMs);
     if (m_lines == m_options.garbageAfter)
@@ -215,4 +218,14 @@ std::string Simulator::garbage()
         out += tail;
     }
     return out;
+}
+
+void Simulator::dumpFlash()
+{
+    m_dumpedMarkers = m_board.flash().markerWrites();
+    if (m_options.flashDump.empty())
+        return;
+    std::string error;
+    if (!m_board.flash().dump(m_options.flashDump, error))
+        std::fprintf(stderr, "hql3318-sim: flash dump: %s\n", error.c_str());
 }

@@ -42,6 +42,7 @@ private:
     int pollTimeout(Clock::time_point now) const;
     bool silent() const;
     std::string garbage();
+    void dumpFlash();
 
     const Options &m_options;
     PseudoTerminal &m_terminal;
@@ -56,4 +57,5 @@ private:
     bool m_restarting = false;
     Clock::time_point m_restartEnd;
     long m_lines = 0;
+    unsigned long m_dumpedMarkers = 0;
 };

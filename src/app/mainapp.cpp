@@ -20,6 +20,7 @@
 #include "applets/watchdog.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
+#include "tools/bootloader.h"
 #include "tools/dialogcheckboxes.h"
 #include "tools/logs.h"
 
@@ -402,7 +403,20 @@ void MainApp::setServerName(const QString &name, bool askOnConflict)
     m_askOnConflict = askOnConflict;
 }
 
-void MainApp::openFirmwareWindow() {}
+Bootloader *MainApp::firmwareWindow() const
+{
+    return m_firmwareWindow;
+}
+
+void MainApp::openFirmwareWindow()
+{
+    if (!m_firmwareWindow)
+        m_firmwareWindow = new Bootloader(m_mainWindow);
+    m_firmwareWindow->setBoard(m_board);
+    m_firmwareWindow->show();
+    m_firmwareWindow->raise();
+    m_firmwareWindow->activateWindow();
+}
 
 QString MainApp::aboutText()
 {

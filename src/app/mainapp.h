@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -10,6 +11,7 @@
 #include <memory>
 
 class Applet;
+class Bootloader;
 class ControlBoard;
 class DialogProgressBar;
 class LocalServer;
@@ -94,6 +96,7 @@ public:
     // Every register and variable of the chip and the board.
     RegisterMap *registers() const { return m_registers.get(); }
     MainWindow *mainWindow() const { return m_mainWindow; }
+    Bootloader *firmwareWindow() const;
     Logs *logsApplet() const { return m_logs; }
     void showLogWindow();
     DialogProgressBar *progressDialog() const { return m_progressDialog; }
@@ -120,6 +123,8 @@ private:
     QList<Applet *> appletList;
     ControlBoard *m_board = nullptr;
     MainWindow *m_mainWindow = nullptr;
+    // Made on first use and kept with the main window, so the image stays loaded.
+    QPointer<Bootloader> m_firmwareWindow;
     Logs *m_logs = nullptr;
     QStringList m_extraPorts;
     bool m_shutDown = false;

@@ -4,12 +4,12 @@
 #include "controls/myswitch.h"
 #include "messageboxanswerer.h"
 #include "testserver.h"
+#include "tools/bootloader.h"
 #include "tools/keepawake.h"
-
-#include <QDBusConnection>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDBusConnection>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -68,6 +68,7 @@ private slots:
     void shortcutWithoutBoard_data();
     void shortcutWithoutBoard();
     void connectFails();
+    void firmwareWindow();
     void contextMenuOnBackground();
     void chipNameLayout_data();
     void chipNameLayout();
@@ -254,6 +255,25 @@ void tst_MainWindow::connectFails()
     QVERIFY(!window->connectButton->isChecked());
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QVERIFY(window->portCombo->isEnabled());
+}
+
+// Made on first use and kept, so a loaded image is still there next time.
+void tst_MainWindow::firmwareWindow()
+{
+    MainApp *app = MainApp::instance();
+    window->setConnectedState(1);
+    window->updateFirmwareAction->trigger();
+    Bootloader *loader = app->firmwareWindow();
+    QVERIFY(loader);
+    QVERIFY(QTest::qWaitForWindowExposed(loader));
+    QCOMPARE(loader->windowTitle(), QString("FIRMWARE Update"));
+    loader->close();
+    QVERIFY(!loader->isVisible());
+    window->updateFirmwareAction->trigger();
+    QCOMPARE(app->firmwareWindow(), loader);
+    QVERIFY(loader->isVisible());
+    loader->close();
+    window->setConnectedState(0);
 }
 
 // A right click on the empty MDI background reaches the main window.

@@ -198,6 +198,7 @@ private slots:
     void versionFormat_data();
     void versionFormat();
     void restart();
+    void flashDump();
     void delay();
     void silentAfter();
     void hangupAfter();
@@ -218,6 +219,9 @@ void tst_Sim::replies_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QStringList>("replies"); // exact, or a pattern after '~'
+    QByteArray counting;
+    for (int i = 0; i < 256; ++i)
+        counting += char(i);
 
     QTest::newRow("set then get") << QStringList() << QByteArray("set PWM0DUTY=75\nget PWM0DUTY\n")
                                   << QStringList{"PWM0DUTY:ok", "PWM0DUTY=75"};
@@ -254,8 +258,30 @@ void tst_Sim::replies_data()
                                << QStringList{"DIO1=0", "DIO2=0", "DIO3=0"};
     QTest::newRow("not a command") << QStringList() << QByteArray("hello\nset\nget\nSET DIO1=1\n")
                                    << QStringList{"err", "err", "err", "err"};
-    QTest::newRow("flash loader absent") << QStringList() << QByteArray("set flash=0000\n")
-                                         << QStringList{"flash:err"};
+    // Check values written out: 256 zero bytes 0, 00 01 .. FF 38cc25cd, and
+    // up to four bytes the bytes themselves.
+    QTest::newRow("flash lines")
+        << QStringList()
+        << QByteArray("set flash=8007fffc1234abcd000000041234abcd\r\n"
+                      "set flash=800500000000000000000100" + QByteArray(512, '0') + "\r\n"
+                      "set flash=8005010038CC25CD00000100" + counting.toHex().toUpper() + "\r\n"
+                      "set flash=8005020038cc25ce00000100" + counting.toHex() + "\n"
+                      "set flash=800500100000000000000100" + QByteArray(512, '0') + "\n"
+                      "set flash=8004ff000000000000000100" + QByteArray(512, '0') + "\n"
+                      "set flash=80080d000000000000000100" + QByteArray(512, '0') + "\n"
+                      "set flash=80080c000000000000000100" + QByteArray(512, '0') + "\n"
+                      "set flash=800500000000000000000101" + QByteArray(514, '0') + "\n"
+                      "set flash=80050000000000000000000200000000\n"
+                      "set flash=800500000000000000000000\n"
+                      "set flash=80050000000000000000000100\n"
+                      "set flash=80050000000000gg0000000100\n"
+                      "set flash\n"
+                      "set flash=8007fffc00000001000000040000000100\n"
+                      "set flash=8007fffc000000010000000400000001\n"
+                      "set flash=8007fffC1234abcd000000041234abcd\r\n")
+        << QStringList{"flash:err", "flash:ok", "flash:ok", "flash:err", "flash:err", "flash:err",
+                       "flash:err", "flash:ok", "flash:err", "flash:err", "flash:err", "flash:ok", "flash:err",
+                       "flash:err", "flash:err", "flash:err", "flash:ok"};
     QTest::newRow("spi frames")
         << QStringList()
         << QByteArray("get SPI0CS0DATA\nset SPI0CS0DATA=021234 SPI0CS0DATA=02abcd\n"
@@ -591,6 +617,42 @@ void tst_Sim::restart()
     QVERIFY(sim.write("set SPI0CS0DATA=02D000\nget SPI0CS0DATA\n"));
     QCOMPARE(sim.readLine().value_or(""), "SPI0CS0DATA:ok");
     QCOMPARE(sim.readLine().value_or(""), "SPI0CS0DATA=021400");
+}
+
+// The image lands in the dump file on the marker and on every restart, and
+// a new image erases the old one.
+void tst_Sim::flashDump()
+{
+    QTemporaryDir dir;
+    const QString dump = dir.filePath("flash.bin");
+    auto readDump = [&dump] {
+        QFile file(dump);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    };
+    SimBoard sim;
+    QVERIFY(sim.start({"--flash-dump", dump, "--restart-ms", "50"}));
+    QVERIFY(sim.write("set flash=800500001234abcd000000041234abcd\r\n"
+                      "set flash=800501000000000000000100" + QByteArray(512, '0') + "\r\n"));
+    QCOMPARE(sim.readLine().value_or(""), "flash:ok");
+    QCOMPARE(sim.readLine().value_or(""), "flash:ok");
+    QVERIFY(!QFile::exists(dump));
+
+    QVERIFY(sim.write("set flash=8007fffC1234abcd000000041234abcd\r\n"));
+    QCOMPARE(sim.readLine().value_or(""), "flash:ok");
+    // Erased between the first four bytes and the block at 0x100.
+    QCOMPARE(readDump(), QByteArray::fromHex("1234abcd") + QByteArray(252, char(0xFF)) + QByteArray(256, 0));
+
+    QVERIFY(QFile::remove(dump));
+    QVERIFY(sim.write(sixCan));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dump), 2000);
+    QCOMPARE(readDump().size(), 512);
+    QTest::qWait(100);
+
+    QVERIFY(sim.write("set flash=800500000000000c000000010c\r\n"
+                      "set flash=8007fffC1234abcd000000041234abcd\r\n"));
+    QCOMPARE(sim.readLine().value_or(""), "flash:ok");
+    QCOMPARE(sim.readLine().value_or(""), "flash:ok");
+    QCOMPARE(readDump(), QByteArray(1, 0x0C));
 }
 
 void tst_Sim::delay()

@@ -1,0 +1,411 @@
+#include "hexfile.h"
+#include "link/controlboard.h"
+#include "messageboxanswerer.h"
+#include "simboard.h"
+#include "tools/bootloader.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString marker = "set flash=8007fffC1234abcd000000041234abcd";
+const QString sendError = "Some error during sending appears";
+const QString notConnectedText = "VelmoraMCU board is not connected!";
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, 0);
+    for (char &b : bytes)
+        b = char(random.generate() & 0xFF);
+    return bytes;
+}
+
+QStringList flashLines(const QStringList &transcript)
+{
+    return transcript.filter(QRegularExpression("^set flash="));
+}
+
+// The firmware window, shown, and what its boxes said; with a board, a
+// simulated one that dumps its flash into the fixture's directory.
+class Fixture
+{
+public:
+    explicit Fixture(bool withBoard, const QStringList &simOptions = {})
+    {
+        if (withBoard) {
+            sim = std::make_unique<SimBoard>(simOptions + QStringList{"--flash-dump", dumpPath()});
+            if (sim->isRunning())
+                connected = link.connectBoard(sim->path());
+        }
+        window.setBoard(&link);
+        window.show();
+        exposed = QTest::qWaitForWindowExposed(&window);
+    }
+
+    QString writeFile(const QString &name, const QByteArray &text)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+        return path;
+    }
+    bool load(const QByteArray &text) { return window.loadHexFile(writeFile("image.hex", text)); }
+
+    QString dumpPath() const { return dir.filePath("flash.bin"); }
+    QByteArray dump() const
+    {
+        QFile file(dumpPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no dump>");
+    }
+
+    QPushButton *button(const char *name) const { return window.findChild<QPushButton *>(name); }
+    QString log() const { return window.findChild<QPlainTextEdit *>("pteLog")->toPlainText(); }
+    QProgressBar *progress() const { return window.findChild<QProgressBar *>("progressBar"); }
+
+    // Presses a button and waits for the flashing to end; its outcome.
+    int flash()
+    {
+        QSignalSpy done(&window, &Bootloader::signal_flashFinished);
+        QTest::mouseClick(button("pbFlash"), Qt::LeftButton);
+        if (done.isEmpty() && !done.wait(60000))
+            return -1;
+        return done.first().first().toInt();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<SimBoard> sim;
+    ControlBoard link;
+    Bootloader window;
+    MessageBoxAnswerer boxes;
+    bool connected = false;
+    bool exposed = false;
+};
+
+} // namespace
+
+class tst_Bootloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void window();
+    void loadRejected_data();
+    void loadRejected();
+    void badChecksumPerRecord();
+    void unreadableFileChangesNothing_data();
+    void unreadableFileChangesNothing();
+    void blockLines();
+    void zeroBlock();
+    void readBack_data();
+    void readBack();
+    void errorReplySendsNothingMore();
+    void unconfirmedMarker();
+    void notConnected();
+    void closingCancels();
+    void restart();
+    void restartSilentBoard();
+};
+
+void tst_Bootloader::window()
+{
+    Fixture f(false);
+    QVERIFY(f.exposed);
+    QCOMPARE(f.window.windowTitle(), QString("FIRMWARE Update"));
+    QCOMPARE(f.window.size(), QSize(518, 163));
+    QCOMPARE(f.window.minimumSize(), f.window.maximumSize());
+    QCOMPARE(f.window.windowModality(), Qt::ApplicationModal);
+    QVERIFY(f.window.windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(f.window.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(!f.window.findChild<QLabel *>("lbPicture")->pixmap().isNull());
+
+    auto *grid = qobject_cast<QGridLayout *>(f.window.layout());
+    QVERIFY(grid);
+    const QStringList names{"pbLoadHex", "pbDefault", "pbFlash", "pbRestart"};
+    const QStringList texts{"LoadHex", "Default", "Flash", "Restart"};
+    for (int row = 0; row < 4; ++row) {
+        auto *b = qobject_cast<QPushButton *>(grid->itemAtPosition(row, 2)->widget());
+        QVERIFY(b);
+        QCOMPARE(b->objectName(), names.at(row));
+        QCOMPARE(b->text(), texts.at(row));
+    }
+    QCOMPARE(grid->itemAtPosition(0, 1)->widget()->objectName(), QString("pteLog"));
+    QCOMPARE(grid->itemAtPosition(4, 0)->widget(), f.progress());
+    QCOMPARE(f.progress()->value(), 0);
+    // No built-in image ships, and nothing is loaded yet.
+    QVERIFY(!f.button("pbDefault")->isEnabled());
+    QVERIFY(!f.button("pbFlash")->isEnabled());
+    QVERIFY(f.button("pbLoadHex")->isEnabled());
+}
+
+void tst_Bootloader::loadRejected_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray two("\x01\x02");
+    QTest::newRow("starts with :1") << QByteArray(":10000000" + QByteArray(32, '0') + "F0\n")
+                                    << QString("bad HEX file format!");
+    QTest::newRow("before the first data address")
+        << QByteArray(HexFile::data(0x100, two) + HexFile::data(0xFF, two) + HexFile::endOfFile())
+        << QString("HEX record at address 0x000000FF lies before the first data address 0x00000100; "
+                   "nothing loaded.");
+    QTest::newRow("beyond the image")
+        << QByteArray(HexFile::data(0, two) + HexFile::linear(3) + HexFile::data(0x0D3F, two) +
+                      HexFile::endOfFile())
+        << QString("HEX record at address 0x00030D3F reaches beyond the 200000-byte firmware image; "
+                   "nothing loaded.");
+    QTest::newRow("segment address")
+        << QByteArray(HexFile::record(2, 0, QByteArray::fromHex("1000")) + HexFile::data(0, two) +
+                      HexFile::endOfFile())
+        << QString("HEX extended segment address 0x1000 is not supported; nothing loaded.");
+    QTest::newRow("no data") << QByteArray(HexFile::linear(0) + HexFile::endOfFile())
+                             << QString("The HEX file holds no data; nothing loaded.");
+}
+
+void tst_Bootloader::loadRejected()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, message);
+
+    Fixture f(false);
+    QVERIFY(f.load(HexFile::image("abc", 0)));
+    QVERIFY(f.button("pbFlash")->isEnabled());
+    QCOMPARE(f.boxes.count(), 0);
+
+    QVERIFY(!f.load(text));
+    QCOMPARE(f.boxes.texts(), QStringList{message});
+    QCOMPARE(f.boxes.boxes().first().title, QString("Error"));
+    QCOMPARE(f.boxes.boxes().first().icon, QMessageBox::Warning);
+    QVERIFY(!f.button("pbFlash")->isEnabled());
+    // Nothing of the rejected file reached the image.
+    QCOMPARE(f.window.loadedImage().bytes().left(4), QByteArray("abc\xFF"));
+}
+
+void tst_Bootloader::badChecksumPerRecord()
+{
+    Fixture f(false);
+    QByteArray bad1 = HexFile::data(0, "ab");
+    bad1[bad1.size() - 2] = bad1[bad1.size() - 2] == '0' ? '1' : '0';
+    QByteArray bad2 = HexFile::data(4, "ef");
+    bad2[bad2.size() - 3] = bad2[bad2.size() - 3] == '0' ? '1' : '0';
+    QVERIFY(f.load(bad1 + HexFile::data(2, "cd") + bad2 + HexFile::endOfFile()));
+    QCOMPARE(f.boxes.texts(), (QStringList{"Error in HEX file!", "Error in HEX file!"}));
+    QCOMPARE(f.boxes.boxes().first().title, QString());
+    QVERIFY(f.button("pbFlash")->isEnabled());
+    QVERIFY(f.log().contains("File loaded ::" + f.dir.filePath("image.hex")));
+}
+
+void tst_Bootloader::unreadableFileChangesNothing_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("missing") << "missing.hex"
+                             << "Cannot open";
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "is too large";
+}
+
+void tst_Bootloader::unreadableFileChangesNothing()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, logged);
+    Fixture f(false);
+    if (QDir::isRelativePath(path))
+        path = f.dir.filePath(path);
+    else if (!QFile::exists(path))
+        QSKIP("no such device here");
+    QVERIFY(f.load(HexFile::image("xyz", 0)));
+    QVERIFY(!f.window.loadHexFile(path));
+    QVERIFY(!f.window.loadHexFile(QString()));
+    QCOMPARE(f.boxes.count(), 0);
+    QVERIFY(f.log().contains(path));
+    QVERIFY(f.log().contains(logged));
+    QVERIFY(f.button("pbFlash")->isEnabled());
+    QCOMPARE(f.window.loadedImage().length(), 3);
+    QCOMPARE(f.window.loadedImage().bytes().left(3), QByteArray("xyz"));
+}
+
+// 0x2A5 bytes: two full blocks, one of 0xA5 bytes, then the marker; the
+// board checks every check value itself.
+void tst_Bootloader::blockLines()
+{
+    Fixture f(true);
+    QVERIFY(f.connected);
+    const QByteArray bytes = randomBytes(0x2A5, 7);
+    QVERIFY(f.load(HexFile::image(bytes, 0x0100)));
+    QCOMPARE(f.flash(), int(FlashSession::Finished));
+    QCOMPARE(f.boxes.count(), 0);
+
+    const QStringList lines = flashLines(f.sim->transcript());
+    QCOMPARE(lines.size(), 4);
+    const QRegularExpression form("^set flash=([0-9a-f]{8})([0-9a-f]{8})([0-9a-f]{8})([0-9a-f]*)$");
+    const QStringList addresses{"80050000", "80050100", "80050200"};
+    const QStringList lengths{"00000100", "00000100", "000000a5"};
+    for (int k = 0; k < 3; ++k) {
+        const QRegularExpressionMatch m = form.match(lines.at(k));
+        QVERIFY2(m.hasMatch(), qPrintable(lines.at(k).left(60)));
+        QCOMPARE(m.captured(1), addresses.at(k));
+        QCOMPARE(m.captured(3), lengths.at(k));
+        QCOMPARE(m.captured(4).toLatin1(), bytes.mid(256 * k, 256).toHex());
+    }
+    QVERIFY(lines.at(0).mid(18, 8) != lines.at(1).mid(18, 8));
+    QCOMPARE(lines.at(3), marker);
+    QCOMPARE(f.dump(), bytes);
+    QCOMPARE(f.progress()->value(), f.progress()->maximum());
+    QVERIFY(f.log().contains("Flash...\nFinished."));
+}
+
+void tst_Bootloader::zeroBlock()
+{
+    Fixture f(true);
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(QByteArray(256, 0), 0)));
+    QCOMPARE(f.flash(), int(FlashSession::Finished));
+    QCOMPARE(flashLines(f.sim->transcript()),
+             (QStringList{"set flash=800500000000000000000100" + QString(512, '0'), marker}));
+}
+
+void tst_Bootloader::readBack_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint32>("start");
+    QTest::addColumn<int>("perRecord");
+
+    QTest::newRow("64 KiB boundary crossed with extension records")
+        << randomBytes(6000, 1) << quint32(0x8005F000) << 32;
+    QTest::newRow("100 KiB generated file") << randomBytes(100 * 1024, 2) << quint32(0) << 16;
+    QTest::newRow("one byte") << QByteArray("\x5A") << quint32(0x20) << 16;
+    QTest::newRow("whole image") << randomBytes(HexImage::Capacity, 3) << quint32(0x08000000) << 255;
+}
+
+void tst_Bootloader::readBack()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint32, start);
+    QFETCH(int, perRecord);
+
+    Fixture f(true);
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(bytes, start, perRecord)));
+    QCOMPARE(f.window.loadedImage().length(), bytes.size());
+    QCOMPARE(f.flash(), int(FlashSession::Finished));
+    QCOMPARE(f.boxes.count(), 0);
+    QCOMPARE(f.dump(), bytes);
+    const QStringList lines = flashLines(f.sim->transcript());
+    QCOMPARE(lines.size(), (bytes.size() + 255) / 256 + 1);
+    QCOMPARE(lines.last(), marker);
+}
+
+void tst_Bootloader::errorReplySendsNothingMore()
+{
+    Fixture f(true, {"--error", "flash"});
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(randomBytes(1000, 4), 0)));
+    QCOMPARE(f.flash(), int(FlashSession::BlockFailed));
+    QCOMPARE(flashLines(f.sim->transcript()).size(), 1);
+    QCOMPARE(f.boxes.texts(), QStringList{sendError});
+    QCOMPARE(f.boxes.boxes().first().title, QString());
+    QVERIFY(f.log().contains("Error"));
+    QVERIFY(!f.log().contains("Finished"));
+    // Ready for another try.
+    QVERIFY(f.button("pbFlash")->isEnabled());
+    QVERIFY(f.button("pbLoadHex")->isEnabled());
+}
+
+// The board falls silent before the marker: not a success.
+void tst_Bootloader::unconfirmedMarker()
+{
+    // Connecting takes two lines (version and identity), the image one.
+    Fixture f(true, {"--silent-after", "3"});
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image("tiny", 0)));
+    QCOMPARE(f.flash(), int(FlashSession::MarkerFailed));
+    QCOMPARE(flashLines(f.sim->transcript()).last(), marker);
+    QCOMPARE(f.boxes.texts(), QStringList{sendError});
+    QVERIFY(!f.log().contains("Finished"));
+}
+
+void tst_Bootloader::notConnected()
+{
+    Fixture f(false);
+    QVERIFY(f.load(HexFile::image("data", 0)));
+    QSignalSpy finished(&f.window, &Bootloader::signal_flashFinished);
+    QSignalSpy restarted(&f.window, &Bootloader::signal_restartFinished);
+    QTest::mouseClick(f.button("pbFlash"), Qt::LeftButton);
+    QTest::mouseClick(f.button("pbRestart"), Qt::LeftButton);
+    QCOMPARE(f.boxes.texts(), (QStringList{notConnectedText, notConnectedText}));
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(restarted.count(), 0);
+    QVERIFY(!f.log().contains("Flash..."));
+}
+
+void tst_Bootloader::closingCancels()
+{
+    Fixture f(true, {"--delay", "2"});
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(randomBytes(100 * 1024, 5), 0)));
+    QSignalSpy finished(&f.window, &Bootloader::signal_flashFinished);
+    QTest::mouseClick(f.button("pbFlash"), Qt::LeftButton);
+    QVERIFY(f.window.isBusy());
+    QVERIFY(!f.button("pbLoadHex")->isEnabled());
+    QVERIFY(!f.button("pbFlash")->isEnabled());
+    QVERIFY(!f.button("pbRestart")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(f.progress()->value() >= 5, 10000);
+    f.window.close();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().first().toInt(), int(FlashSession::Cancelled));
+    const int sent = flashLines(f.sim->transcript()).size();
+    QTest::qWait(100);
+    const QStringList lines = flashLines(f.sim->transcript());
+    QCOMPARE(lines.size(), sent);
+    QVERIFY(lines.size() < 400);
+    QVERIFY(!lines.contains(marker));
+}
+
+void tst_Bootloader::restart()
+{
+    Fixture f(true);
+    QVERIFY(f.connected);
+    QSignalSpy restarted(&f.window, &Bootloader::signal_restartFinished);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(f.button("pbRestart"), Qt::LeftButton);
+    QVERIFY(restarted.wait(15000));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(f.log().contains("Restarting...\nDone!"));
+    QCOMPARE(f.sim->transcript().filter("<CAN>").size(), 6);
+    QVERIFY(f.link.transact("get VER"));
+    QCOMPARE(f.boxes.count(), 0);
+}
+
+void tst_Bootloader::restartSilentBoard()
+{
+    Fixture f(true, {"--silent-after", "2"});
+    QVERIFY(f.connected);
+    QSignalSpy restarted(&f.window, &Bootloader::signal_restartFinished);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(f.button("pbRestart"), Qt::LeftButton);
+    QVERIFY(restarted.wait(20000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 10000 && elapsed < 13000, qPrintable(QString::number(elapsed)));
+    QVERIFY(f.log().contains("Restarting...\nDone!"));
+}
+
+QTEST_MAIN(tst_Bootloader)
+#include "tst_bootloader.moc"
