@@ -9,9 +9,9 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDBusConnection>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDBusConnection>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
