@@ -303,6 +303,10 @@ void Applet::bindControl(UniversalControl *control)
     if (!entry)
         return;
     entry->controls.append(control);
+    QPair<qint64, qint64> range(-1, -1);
+    if (entry->reg && !entry->reg->rangeOf(control->name(2), range.first, range.second))
+        range = {-1, -1};
+    entry->ranges.append(range);
 
     QString description;
     if (entry->reg) {
@@ -385,13 +389,19 @@ void Applet::refreshNow(const QString &name)
     const ParameterEntry *entry = parameters.value(name);
     if (!entry)
         return;
-    for (UniversalControl *control : entry->controls) {
-        if (entry->reg)
-            control->setValue(double(entry->reg->get(control->name(2))));
-        else if (entry->var->type() == Variable::String)
+    for (int i = 0; i < entry->controls.size(); ++i) {
+        UniversalControl *control = entry->controls.at(i);
+        if (entry->var && entry->var->type() == Variable::String) {
             control->setByteValue(entry->var->text());
-        else
+            continue;
+        }
+        if (entry->var) {
             control->setValue(entry->var->value());
+            continue;
+        }
+        const QPair<qint64, qint64> &range = entry->ranges.at(i);
+        control->setValue(double(range.first < 0 ? entry->reg->get(control->name(2))
+                                                 : entry->reg->bits(range.first, range.second)));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,8 @@ struct ParameterEntry
     Register *reg = nullptr;
     Variable *var = nullptr;
     QList<CustomControls::UniversalControl *> controls;
+    // Per control, the register bits it shows, parsed once; lo -1 reads by name.
+    QList<QPair<qint64, qint64>> ranges;
 };
 
 // Base of every device window: its parameters (registers and variables)

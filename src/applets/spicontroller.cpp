@@ -97,7 +97,13 @@ void SpiController::force(const QString &ref, uint v)
 
 quint16 SpiController::frameFor(int address, uint data)
 {
-    return quint16(((address & 0xF) << 12) | ((value(QStringLiteral("WD")) & 1) << 11) | (data & 0x7FF));
+    return quint16(((address & 0xF) << 12) | ((bitsOf(QStringLiteral("WD")) & 1) << 11) | (data & 0x7FF));
+}
+
+uint SpiController::bitsOf(const QString &name) const
+{
+    const ParameterEntry *entry = parameter(name);
+    return entry && entry->reg ? entry->reg->bits(0, entry->reg->size() - 1) : 0;
 }
 
 bool SpiController::transferFrame(quint16 frame, const char *error)
@@ -141,8 +147,12 @@ void SpiController::decodeAnswer(uint answer)
 
 void SpiController::chainAdd(int address, uint data)
 {
+    static const char digits[] = "0123456789abcdef";
     const quint16 frame = frameFor(address, data);
-    m_pendingChain += QStringLiteral(" SPI0CS0DATA=02") + QStringLiteral("%1").arg(frame, 4, 16, QLatin1Char('0'));
+    char word[] = " SPI0CS0DATA=02....";
+    for (int i = 0; i < 4; ++i)
+        word[15 + i] = digits[(frame >> (12 - 4 * i)) & 0xF];
+    m_pendingChain += QLatin1String(word, int(sizeof word) - 1);
 }
 
 bool SpiController::chainTransfer()
@@ -199,12 +209,13 @@ bool SpiController::readStatus(int n)
 
 bool SpiController::readAll()
 {
-    for (int n : {0, 1, 3, 4, 5, 7, 0}) {
-        force(QStringLiteral("CR0[9:7]"), uint(n));
-        chainAdd(0, value(QStringLiteral("CR0[]")));
+    const QString cr0 = QStringLiteral("CR0");
+    for (uint n : {0, 1, 3, 4, 5, 7, 0}) {
+        setBits(cr0, 7, 9, n);
+        chainAdd(0, bitsOf(cr0));
     }
-    force(QStringLiteral("NM[]"), 0);
-    force(QStringLiteral("SR0[]"), 0);
+    setBits(QStringLiteral("NM"), 0, 31, 0);
+    setBits(QStringLiteral("SR0"), 0, 31, 0);
     return chainTransfer();
 }
 

@@ -49,6 +49,8 @@ private:
     bool readAll();
     void clear(bool all);
     uint value(const QString &ref);
+    // All bits of a register of this window, without parsing a reference.
+    uint bitsOf(const QString &name) const;
     void force(const QString &ref, uint v);
     SpiRaw *spiRaw() const;
     Applet *peer(const QString &name) const;

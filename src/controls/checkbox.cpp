@@ -23,8 +23,9 @@ void CheckBox::setWritable(bool on)
 void CheckBox::setValue(double value)
 {
     // setChecked emits toggled() but never clicked(), so showing a model value
-    // does not write it back.
-    setChecked(value != 0);
+    // does not write it back. Refreshes mostly repeat the shown state.
+    if (isChecked() != (value != 0))
+        setChecked(value != 0);
 }
 
 double CheckBox::value()

@@ -167,14 +167,28 @@ uint Register::get(const QString &ref)
         view->m_bits = bitsNamed(spec.first);
         return view->m_bits.isEmpty() ? 0 : view->value(true);
     }
-    const qint64 lo = spec.lo;
-    const qint64 last = std::min<qint64>({spec.hi, size() - 1, lo + 31});
+    return bits(spec.lo, spec.hi);
+}
+
+uint Register::bits(qint64 lo, qint64 hi) const
+{
+    const qint64 last = std::min<qint64>({hi, size() - 1, lo + 31});
     uint result = 0;
     for (qint64 i = qMax<qint64>(lo, 0); i <= last; ++i) {
         if (m_bits[i]->value)
             result |= 1u << (i - lo);
     }
     return result;
+}
+
+bool Register::rangeOf(const QString &ref, qint64 &lo, qint64 &hi) const
+{
+    const FieldSpec &spec = reference(ref);
+    if (!spec.valid || spec.symbolic)
+        return false;
+    lo = spec.lo;
+    hi = spec.hi;
+    return true;
 }
 
 bool Register::set(const QString &ref, uint v)

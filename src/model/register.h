@@ -82,6 +82,10 @@ public:
 
     // References: "CR5A[9:8]", "SR0[4]", "CR0[]", "DIO[EN]", "CR0" (bit 0).
     uint get(const QString &ref);
+    // The bits lo..hi (at most 32 from lo) as a number, without notification.
+    uint bits(qint64 lo, qint64 hi) const;
+    // The bit range a numeric reference names; false for a symbolic or bad one.
+    bool rangeOf(const QString &ref, qint64 &lo, qint64 &hi) const;
     bool set(const QString &ref, uint v);
     bool fieldInfo(const QString &ref, QString &fieldName, QString &fieldDescription);
 
