@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,6 +53,13 @@ bool exchange(int fd, const QByteArray &line)
         if (std::find(buffer, buffer + n, '\n') != buffer + n)
             return true;
     }
+}
+
+double threadCpuUs()
+{
+    timespec t {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
 }
 
 } // namespace
@@ -99,16 +107,22 @@ int main(int argc, char *argv[])
 
     std::vector<double> direct;
     std::vector<double> full;
+    double appCpuUs = 0;
+    double rawCpuUs = 0;
     for (int i = 0; i < Rounds; ++i) {
         QElapsedTimer clock;
         clock.start();
+        const double rawBefore = threadCpuUs();
         if (!exchange(fd, setLine) || !exchange(fd, getLine))
             break;
         direct.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        rawCpuUs += threadCpuUs() - rawBefore;
         clock.restart();
+        const double cpuBefore = threadCpuUs();
         if (!spi->run(QStringLiteral("ReadAll"), QVariant()).toBool())
             break;
         full.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        appCpuUs += threadCpuUs() - cpuBefore;
     }
     ::close(fd);
     app->shutdown();
@@ -124,6 +138,8 @@ int main(int argc, char *argv[])
     }
     std::printf("# ReadAll: raw p50 %.1f us p99 %.1f us; application p50 %.1f us p99 %.1f us\n",
                 percentile(direct, 0.5), percentile(direct, 0.99), percentile(full, 0.5), percentile(full, 0.99));
+    std::printf("# CPU time per exchange (system calls included): raw %.1f us, application %.1f us\n",
+                rawCpuUs / Rounds, appCpuUs / Rounds);
     std::printf("BENCH readall_p50_ratio %.2f x target <= 1.3\n", percentile(full, 0.5) / percentile(direct, 0.5));
     return 0;
 }

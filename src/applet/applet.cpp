@@ -210,9 +210,11 @@ bool Applet::setBits(const QString &name, uint lo, uint hi, uint value)
     const ParameterEntry *entry = parameters.value(name);
     if (!entry || !entry->reg)
         return false;
+    // Only a change can leave the controls behind: decoding repeats values.
+    const uint before = entry->reg->bits(qMin(lo, hi), qMax(lo, hi));
     const quint64 refreshesBefore = m_refreshes;
     const bool result = entry->reg->set(lo, hi, value);
-    if (m_refreshes == refreshesBefore)
+    if (m_refreshes == refreshesBefore && entry->reg->bits(qMin(lo, hi), qMax(lo, hi)) != before)
         updateControlsOf(name);
     return result;
 }

@@ -16,31 +16,31 @@ Q_LOGGING_CATEGORY(lcSpi, "hql.spi", QtInfoMsg)
 
 namespace {
 
-// The NAME=VALUE words of a line, as the pattern ([\w\d]+)=([\w\d]+) finds
-// them: runs of word characters on both sides of an equals sign.
-QList<QPair<QByteArray, QByteArray>> pairsOf(const QByteArray &text)
+// Calls visit(name, value) for the NAME=VALUE words of a line, as the
+// pattern ([\w\d]+)=([\w\d]+) finds them: runs of word characters on both
+// sides of an equals sign. The views point into text.
+template<typename Visit>
+void forEachPair(QByteArrayView text, Visit visit)
 {
     const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
-    QList<QPair<QByteArray, QByteArray>> pairs;
-    const int size = int(text.size());
-    int i = 0;
+    const qsizetype size = text.size();
+    qsizetype i = 0;
     while (i < size) {
         if (!isWord(text.at(i))) {
             ++i;
             continue;
         }
-        const int nameStart = i;
+        const qsizetype nameStart = i;
         while (i < size && isWord(text.at(i)))
             ++i;
         if (i + 1 >= size || text.at(i) != '=' || !isWord(text.at(i + 1)))
             continue;
-        const int nameEnd = i++;
-        const int valueStart = i;
+        const qsizetype nameEnd = i++;
+        const qsizetype valueStart = i;
         while (i < size && isWord(text.at(i)))
             ++i;
-        pairs.append({text.mid(nameStart, nameEnd - nameStart), text.mid(valueStart, i - valueStart)});
+        visit(text.sliced(nameStart, nameEnd - nameStart), text.sliced(valueStart, i - valueStart));
     }
-    return pairs;
 }
 
 // Status registers that exist: answers for 2 and 6 land nowhere.
@@ -130,13 +130,15 @@ bool SpiController::spiRead()
     return transferFrame(frameFor(13, 0), "SpiController:SPI register read error");
 }
 
-void SpiController::decodeAnswer(uint answer)
+void SpiController::decodeAnswer(uint answer, bool last)
 {
     static const QString statusNames[] = {"SR0", "SR1", "SR2", "SR3", "SR4", "SR5", "SR6", "SR7"};
     const uint address = (answer >> 13) & 0x7;
-    setBits(QStringLiteral("ADDR"), 0, 3, address);
-    setBits(QStringLiteral("NM"), 0, 0, (answer >> 12) & 0x1);
-    setBits(QStringLiteral("DATA"), 0, 11, answer & 0xFFF);
+    if (last) {
+        setBits(QStringLiteral("ADDR"), 0, 3, address);
+        setBits(QStringLiteral("NM"), 0, 0, (answer >> 12) & 0x1);
+        setBits(QStringLiteral("DATA"), 0, 11, answer & 0xFFF);
+    }
     if (isStatusAddress(address))
         setBits(statusNames[address], 0, 11, answer & 0xFFF);
     // RCF is reported once: its check box must see it before a later answer
@@ -162,9 +164,12 @@ bool SpiController::chainTransfer()
         emit signal_log(-1, QStringLiteral("SpiController:Chain spi register write error"));
         return false;
     }
+    const QByteArray chain = m_pendingChain.toLatin1();
     QByteArray request("get");
-    for (const auto &pair : pairsOf(m_pendingChain.toLatin1()))
-        request += ' ' + pair.first;
+    forEachPair(chain, [&request](QByteArrayView name, QByteArrayView) {
+        request += ' ';
+        request += name;
+    });
     QByteArray reply;
     const bool ok = board->transact(request, &reply, 2000);
     qCDebug(lcSpi) << '"' + reply + '"';
@@ -173,12 +178,19 @@ bool SpiController::chainTransfer()
         return false;
     }
     m_pendingChain.clear();
-    for (const auto &pair : pairsOf(reply)) {
+    QList<uint> answers;
+    forEachPair(reply, [&answers](QByteArrayView, QByteArrayView value) {
+        if (value.size() <= 2)
+            return;
+        // The two digits in front are the chip select's.
+        const QByteArrayView digits = value.sliced(2);
         bool converted = false;
-        const uint answer = pair.second.mid(2).toUInt(&converted, 16);
+        const uint answer = QByteArray::fromRawData(digits.data(), digits.size()).toUInt(&converted, 16);
         if (converted && answer != 0)
-            decodeAnswer(answer);
-    }
+            answers.append(answer);
+    });
+    for (int i = 0; i < answers.size(); ++i)
+        decodeAnswer(answers.at(i), i == answers.size() - 1);
     return true;
 }
 
@@ -209,11 +221,13 @@ bool SpiController::readStatus(int n)
 
 bool SpiController::readAll()
 {
+    // Each frame selects the next status register (SRA, CR0[9:7]); the model
+    // keeps the last selection, SR0.
     const QString cr0 = QStringLiteral("CR0");
-    for (uint n : {0, 1, 3, 4, 5, 7, 0}) {
-        setBits(cr0, 7, 9, n);
-        chainAdd(0, bitsOf(cr0));
-    }
+    const uint others = bitsOf(cr0) & ~(0x7u << 7);
+    for (uint n : {0, 1, 3, 4, 5, 7, 0})
+        chainAdd(0, others | (n << 7));
+    setBits(cr0, 7, 9, 0);
     setBits(QStringLiteral("NM"), 0, 31, 0);
     setBits(QStringLiteral("SR0"), 0, 31, 0);
     return chainTransfer();

@@ -31,7 +31,9 @@ public:
     bool chainTransfer();
     QString pendingChain() const { return m_pendingChain; }
     // Answer from the chip: status address [15:13], normal mode [12], data [11:0].
-    void decodeAnswer(uint answer);
+    // An earlier answer of a chain only fills its status register: the
+    // last one leaves ADDR, NM and DATA as a single answer would.
+    void decodeAnswer(uint answer, bool last = true);
 
 protected:
     bool writeParameter(const QString &name) override;
