@@ -10,7 +10,6 @@
 #include "ui_spicontroller.h"
 
 #include <QLoggingCategory>
-#include <cctype>
 
 Q_LOGGING_CATEGORY(lcSpi, "hql.spi", QtInfoMsg)
 
@@ -22,7 +21,9 @@ namespace {
 template<typename Visit>
 void forEachPair(QByteArrayView text, Visit visit)
 {
-    const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    const auto isWord = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    };
     const qsizetype size = text.size();
     qsizetype i = 0;
     while (i < size) {
@@ -154,25 +155,28 @@ void SpiController::chainAdd(int address, uint data)
     char word[] = " SPI0CS0DATA=02....";
     for (int i = 0; i < 4; ++i)
         word[15 + i] = digits[(frame >> (12 - 4 * i)) & 0xF];
-    m_pendingChain += QLatin1String(word, int(sizeof word) - 1);
+    m_pendingChain.append(word, qsizetype(sizeof word) - 1);
 }
 
-bool SpiController::chainTransfer()
+bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
 {
     ControlBoard *board = MainApp::instance()->board();
-    if (!board || !board->transact(QByteArray("set") + m_pendingChain.toLatin1() + '\n')) {
+    if (!board || !board->transact("set" + m_pendingChain + '\n')) {
+        if (beforeAnswers)
+            beforeAnswers();
         emit signal_log(-1, QStringLiteral("SpiController:Chain spi register write error"));
         return false;
     }
-    const QByteArray chain = m_pendingChain.toLatin1();
     QByteArray request("get");
-    forEachPair(chain, [&request](QByteArrayView name, QByteArrayView) {
+    forEachPair(m_pendingChain, [&request](QByteArrayView name, QByteArrayView) {
         request += ' ';
         request += name;
     });
     QByteArray reply;
     const bool ok = board->transact(request, &reply, 2000);
     qCDebug(lcSpi) << '"' + reply + '"';
+    if (beforeAnswers)
+        beforeAnswers();
     if (!ok) {
         emit signal_log(-1, QStringLiteral("SpiController:Chain spi register read error"));
         return false;
@@ -228,9 +232,12 @@ bool SpiController::readAll()
     for (uint n : {0, 1, 3, 4, 5, 7, 0})
         chainAdd(0, others | (n << 7));
     setBits(cr0, 7, 9, 0);
-    setBits(QStringLiteral("NM"), 0, 31, 0);
-    setBits(QStringLiteral("SR0"), 0, 31, 0);
-    return chainTransfer();
+    // NM and SR0 are cleared for the answers to fill; nothing sees them
+    // while the lines travel, so the windows show one change, not two.
+    return chainTransfer([this] {
+        setBits(QStringLiteral("NM"), 0, 31, 0);
+        setBits(QStringLiteral("SR0"), 0, 31, 0);
+    });
 }
 
 void SpiController::clear(bool all)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "applet/applet.h"
 
 namespace Ui {
@@ -28,8 +30,10 @@ public:
     bool spiWrite(int address, uint data);
     bool spiRead();
     void chainAdd(int address, uint data);
-    bool chainTransfer();
-    QString pendingChain() const { return m_pendingChain; }
+    // beforeAnswers runs once the lines have travelled (or failed), before
+    // the answers are decoded.
+    bool chainTransfer(const std::function<void()> &beforeAnswers = {});
+    QString pendingChain() const { return QString::fromLatin1(m_pendingChain); }
     // Answer from the chip: status address [15:13], normal mode [12], data [11:0].
     // An earlier answer of a chain only fills its status register: the
     // last one leaves ADDR, NM and DATA as a single answer would.
@@ -58,6 +62,6 @@ private:
     Applet *peer(const QString &name) const;
 
     Ui::SpiController *ui;
-    QString m_pendingChain;
+    QByteArray m_pendingChain;
     QList<Function> m_functionTable;
 };
