@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -16,6 +17,7 @@ class LocalServer;
 class ModalBoxDiverter;
 class Logs;
 class MainWindow;
+class Measurements;
 class RegisterMap;
 class Settings;
 
@@ -96,6 +98,13 @@ public:
     MainWindow *mainWindow() const { return m_mainWindow; }
     Logs *logsApplet() const { return m_logs; }
     void showLogWindow();
+    // The live plot of the board window's readings (Ctrl+7).
+    Measurements *measurements() const;
+    void showMeasurements();
+    // Shows one of the application's own windows ("MainWindow", an applet's
+    // name, "Logs", "Measurements", or an applet's name and ".help") and
+    // saves a picture of it as PNG; false with the reason in error.
+    bool grabWindow(const QString &name, const QString &file, QString *error);
     DialogProgressBar *progressDialog() const { return m_progressDialog; }
     const QList<Applet *> &applets() const { return appletList; }
 
@@ -121,6 +130,8 @@ private:
     ControlBoard *m_board = nullptr;
     MainWindow *m_mainWindow = nullptr;
     Logs *m_logs = nullptr;
+    QPointer<Measurements> m_measurements;
+    int m_measurementsKey = 0;
     QStringList m_extraPorts;
     bool m_shutDown = false;
     bool m_headless = false;
