@@ -36,12 +36,13 @@ namespace {
 
 using Series = QList<QPointF>;
 
-// Keeps the lowest and the highest point of each stretch, in time order.
+// Keeps the lowest and the highest point of each stretch, in time order,
+// and the newest point, so the line reaches the right edge.
 Series thinned(const Series &points, int maxPoints)
 {
-    const int buckets = qMax(1, maxPoints / 2);
     if (points.size() <= maxPoints)
         return points;
+    const int buckets = qMax(1, (maxPoints - 1) / 2);
     Series out;
     out.reserve(buckets * 2);
     const qsizetype n = points.size();
@@ -62,6 +63,8 @@ Series thinned(const Series &points, int maxPoints)
         if (low != high)
             out.append(points.at(qMax(low, high)));
     }
+    if (out.last() != points.last())
+        out.append(points.last());
     return out;
 }
 
