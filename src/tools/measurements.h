@@ -24,8 +24,9 @@ class Measurements : public QWidget
 
 public:
     static constexpr int RedrawMs = 200;
-    // Enough points for any screen width; more are thinned for plotting.
-    static constexpr int MaxPlotPoints = 4000;
+    // A low and a high point for each pixel column of a wide plot; more
+    // readings in view are thinned to this.
+    static constexpr int MaxPlotPoints = 2000;
 
     explicit Measurements(QWidget *parent = nullptr, int capacity = MeasurementLog::DefaultCapacity);
 
