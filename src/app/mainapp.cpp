@@ -295,11 +295,9 @@ bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
                 m_measurements->slot_clear();
         } else if (command == QLatin1String("grab")) {
             const QVariantList args = value.toList();
-            QString error;
+            QString error = QStringLiteral("a window name and a file are needed");
             if (args.size() != 2 || !grabWindow(args.at(0).toString(), args.at(1).toString(), &error)) {
-                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2")
-                                        .arg(name, error.isEmpty() ? QStringLiteral("a window name and a file")
-                                                                   : error));
+                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
                 return false;
             }
         } else if (command == QLatin1String("write")) {
@@ -775,11 +773,14 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
             target = applet->container();
         }
     }
+    if (!target && name == QLatin1String("Bootloader"))
+        openFirmwareWindow();
     if (!target) {
-        // Other windows of the application by their object name.
+        // Other top-level windows of the application by object or class name.
         const QWidgetList windows = QApplication::topLevelWidgets();
         for (QWidget *w : windows) {
-            if (!name.isEmpty() && w->objectName() == name && w != m_progressDialog) {
+            const bool named = w->objectName() == name || QLatin1String(w->metaObject()->className()) == name;
+            if (!name.isEmpty() && named && w != m_progressDialog) {
                 w->show();
                 target = w;
                 break;

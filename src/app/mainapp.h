@@ -102,7 +102,8 @@ public:
     Measurements *measurements() const;
     void showMeasurements();
     // Shows one of the application's own windows ("MainWindow", an applet's
-    // name, "Logs", "Measurements", or an applet's name and ".help") and
+    // name, "Logs", "Measurements", an applet's name and ".help", or another
+    // top-level window by object or class name, such as "Bootloader") and
     // saves a picture of it as PNG; false with the reason in error.
     bool grabWindow(const QString &name, const QString &file, QString *error);
     DialogProgressBar *progressDialog() const { return m_progressDialog; }

@@ -12,8 +12,8 @@
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 namespace {
 
@@ -39,9 +39,11 @@ double highest(const QList<QPointF> &points)
 Measurements::Measurements(QWidget *parent, int capacity)
     : QWidget(parent), pauseButton(new QPushButton(QStringLiteral("Pause"), this)),
       clearButton(new QPushButton(QStringLiteral("Clear"), this)), spanCombo(new QComboBox(this)),
-      exportButton(new QPushButton(QIcon(QStringLiteral(":/buttons/export")), QStringLiteral("Export CSV"), this)),
-      countLabel(new QLabel(this)), m_log(capacity), m_chart(new QChart), m_view(new QChartView(m_chart, this)),
-      m_timeAxis(new QDateTimeAxis), m_currentAxis(new QValueAxis), m_voltageAxis(new QValueAxis)
+      exportButton(
+          new QPushButton(QIcon(QStringLiteral(":/buttons/export")), QStringLiteral("Export CSV"), this)),
+      countLabel(new QLabel(this)), m_log(capacity), m_chart(new QChart),
+      m_view(new QChartView(m_chart, this)), m_timeAxis(new QDateTimeAxis), m_currentAxis(new QValueAxis),
+      m_voltageAxis(new QValueAxis)
 {
     setObjectName(QStringLiteral("Measurements"));
     setWindowTitle(QStringLiteral("Measurements"));
@@ -212,7 +214,8 @@ bool Measurements::exportCsv(const QString &path, QString *error) const
 void Measurements::slot_exportCsv()
 {
     const QString suggested =
-        QStringLiteral("measurements-%1.csv").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+        QStringLiteral("measurements-%1.csv")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), suggested,
                                                 QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())
@@ -222,5 +225,6 @@ void Measurements::slot_exportCsv()
     QString error;
     if (!exportCsv(path, &error))
         QMessageBox::warning(this, QStringLiteral("Export CSV"),
-                             QStringLiteral("Cannot write the file %1:\n%2").arg(path, error), QMessageBox::Ok);
+                             QStringLiteral("Cannot write the file %1:\n%2").arg(path, error),
+                             QMessageBox::Ok);
 }

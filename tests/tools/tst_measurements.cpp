@@ -1,8 +1,8 @@
 #include "app/localserver.h"
+#include "app/mdiarea.h"
 #include "applets/board.h"
 #include "applets/registermap.h"
 #include "dialogdriver.h"
-#include "app/mdiarea.h"
 #include "model/variable.h"
 #include "tools/measurementlog.h"
 #include "tools/measurements.h"
@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineSeries>
 #include <QMdiSubWindow>
 #include <QPushButton>
@@ -146,7 +147,8 @@ void tst_Measurements::sampleCap_data()
     QTest::newRow("below the cap") << 3 << 2;
     QTest::newRow("at the cap") << 3 << 3;
     QTest::newRow("wrapped twice") << 3 << 8;
-    QTest::newRow("default cap") << int(MeasurementLog::DefaultCapacity) << MeasurementLog::DefaultCapacity + 5;
+    QTest::newRow("default cap") << int(MeasurementLog::DefaultCapacity)
+                                 << MeasurementLog::DefaultCapacity + 5;
 }
 
 void tst_Measurements::sampleCap()
@@ -334,13 +336,27 @@ void tst_Measurements::exportThroughDialogAndSocket()
     QCOMPARE(csvLines(dir.filePath("run1.csv")).size(), 3);
 
     const QByteArray path = dir.filePath("scripted.csv").toLocal8Bit();
-    QCOMPARE(bench.app->server()->processRequest("run\texport_measurements\ts" + path + "\n"), QByteArray("i1"));
+    QCOMPARE(bench.app->server()->processRequest("run\texport_measurements\ts" + path + "\n"),
+             QByteArray("i1"));
     QCOMPARE(csvLines(QString::fromLocal8Bit(path)), csvLines(dir.filePath("run1.csv")));
     bench.answerer.clear();
-    QCOMPARE(bench.app->server()->processRequest("run\texport_measurements\ts" + dir.path().toLocal8Bit() + "\n"),
-             QByteArray("err\n"));
+    QCOMPARE(
+        bench.app->server()->processRequest("run\texport_measurements\ts" + dir.path().toLocal8Bit() + "\n"),
+        QByteArray("err\n"));
     QCOMPARE(bench.app->server()->processRequest("run\tclear_measurements\n"), QByteArray("i1"));
     QCOMPARE(plot->log().size(), 0);
+
+    // A picture of a window by name; an unknown name writes nothing.
+    const QByteArray picture = dir.filePath("plot.png").toLocal8Bit();
+    QCOMPARE(bench.app->server()->processRequest("run\tgrab\tsMeasurements\ts" + picture + "\n"),
+             QByteArray("i1"));
+    QImage image;
+    QVERIFY(image.load(QString::fromLocal8Bit(picture), "PNG"));
+    QCOMPARE(image.size(), bench.app->mainWindow()->toolSubWindow(plot)->size());
+    QCOMPARE(bench.app->server()->processRequest("run\tgrab\tsNoSuchWindow\ts" +
+                                                 dir.filePath("none.png").toLocal8Bit() + "\n"),
+             QByteArray("err\n"));
+    QVERIFY(!QFile::exists(dir.filePath("none.png")));
 }
 
 QTEST_MAIN(tst_Measurements)
