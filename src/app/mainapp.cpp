@@ -4,12 +4,14 @@
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
 #include "app/mainwindow.h"
+#include "app/mdiarea.h"
 #include "app/modalboxdiverter.h"
 #include "app/settings.h"
 #include "app/updaterlauncher.h"
 #include "app/windowstatefile.h"
 #include "app/workspacefile.h"
 #include "applet/applet.h"
+#include "applet/applethelper.h"
 #include "applets/basic.h"
 #include "applets/board.h"
 #include "applets/chipid.h"
@@ -23,22 +25,26 @@
 #include "tools/bootloader.h"
 #include "tools/dialogcheckboxes.h"
 #include "tools/logs.h"
+#include "tools/measurements.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QLoggingCategory>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <utility>
 
@@ -75,6 +81,8 @@ MainApp::~MainApp()
     Applet::setLogWindow(nullptr);
     // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
+    // Placed in the main window it went with it; otherwise it goes here.
+    delete m_measurements;
 }
 
 QList<Applet *> MainApp::createDeviceApplets()
@@ -158,6 +166,12 @@ bool MainApp::initialise()
         progress->setProgress(progress->progress() + i, 100);
     }
 
+    // The plot takes the next free window key after the device applets.
+    m_measurements = new Measurements;
+    m_measurementsKey = key;
+    if (auto *boardApplet = qobject_cast<Board *>(findApplet(QStringLiteral("Board"), ByObjectName)))
+        connect(boardApplet, &Board::signal_measured, m_measurements.data(), &Measurements::slot_addSample);
+
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
@@ -193,6 +207,7 @@ void MainApp::startMainWindow()
         progress->setProgress(progress->progress() + i, 100);
         m_mainWindow->addApplet(MainWindow::WindowsMenu, appletList.at(i), true);
     }
+    m_mainWindow->addToolWindow(m_measurements, m_measurementsKey);
     progress->setStepText(QStringLiteral("Initializing channel connection..."));
     refreshPortList();
     progress->hide();
@@ -264,6 +279,28 @@ bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
         } else if (command == QLatin1String("set_timeout")) {
             if (m_board)
                 m_board->setDefaultTimeout(value.toInt());
+        } else if (command == QLatin1String("log")) {
+            // The "Log" switch of the main window shows the truth.
+            if (m_mainWindow)
+                m_mainWindow->logCheck->setChecked(value.toInt() != 0);
+            else
+                setCommunicationLogging(value.toInt() != 0);
+        } else if (command == QLatin1String("export_measurements")) {
+            QString error;
+            if (!m_measurements || !m_measurements->exportCsv(value.toString(), &error)) {
+                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
+                return false;
+            }
+        } else if (command == QLatin1String("clear_measurements")) {
+            if (m_measurements)
+                m_measurements->slot_clear();
+        } else if (command == QLatin1String("grab")) {
+            const QVariantList args = value.toList();
+            QString error = QStringLiteral("a window name and a file are needed");
+            if (args.size() != 2 || !grabWindow(args.at(0).toString(), args.at(1).toString(), &error)) {
+                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
+                return false;
+            }
         } else if (command == QLatin1String("write")) {
             if (m_board && m_board->isConnected()) {
                 QByteArray reply;
@@ -705,6 +742,84 @@ void MainApp::showLogWindow()
         return;
     m_logs->showWindow();
     m_logs->container()->raise();
+}
+
+Measurements *MainApp::measurements() const
+{
+    return m_measurements;
+}
+
+void MainApp::showMeasurements()
+{
+    if (m_mainWindow && m_measurements)
+        m_mainWindow->showToolWindow(m_measurements);
+}
+
+bool MainApp::grabWindow(const QString &name, const QString &file, QString *error)
+{
+    if (file.isEmpty()) {
+        *error = QStringLiteral("no file name");
+        return false;
+    }
+    QWidget *target = nullptr;
+    if (name == QLatin1String("MainWindow")) {
+        target = m_mainWindow;
+    } else if (name == QLatin1String("Logs")) {
+        showLogWindow();
+        target = m_logs ? m_logs->container() : nullptr;
+    } else if (name == QLatin1String("Measurements")) {
+        showMeasurements();
+        target = m_mainWindow ? m_mainWindow->toolSubWindow(m_measurements) : nullptr;
+    } else {
+        const bool help = name.endsWith(QLatin1String(".help"));
+        Applet *applet = findApplet(help ? name.chopped(5) : name, ByObjectName);
+        if (applet && !isBoardConnected()) {
+            *error = QStringLiteral("Connect board before window open.");
+            return false;
+        }
+        if (applet && help) {
+            applet->slot_showHelp();
+            target = applet->help();
+        } else if (applet) {
+            applet->showWindow();
+            if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
+                m_mainWindow->mdiArea->setActiveSubWindow(sub);
+            target = applet->container();
+        }
+    }
+    if (!target && name == QLatin1String("Bootloader"))
+        openFirmwareWindow();
+    if (!target) {
+        // Other top-level windows of the application by object or class name.
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            const bool named = w->objectName() == name || QLatin1String(w->metaObject()->className()) == name;
+            if (!name.isEmpty() && named && w != m_progressDialog) {
+                w->show();
+                target = w;
+                break;
+            }
+        }
+    }
+    if (!target) {
+        *error = QStringLiteral("no window named %1").arg(name);
+        return false;
+    }
+    // A window just shown lays itself out and paints before it is taken.
+    QEventLoop settle;
+    QTimer::singleShot(150, &settle, &QEventLoop::quit);
+    settle.exec();
+    if (!target->isVisible()) {
+        *error = QStringLiteral("the window %1 is not shown").arg(name);
+        return false;
+    }
+    const QPixmap picture = target->grab();
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
+        return false;
+    }
+    return true;
 }
 
 void MainApp::slot_notice(const QString &text)

@@ -18,6 +18,7 @@ class LocalServer;
 class ModalBoxDiverter;
 class Logs;
 class MainWindow;
+class Measurements;
 class RegisterMap;
 class Settings;
 
@@ -99,6 +100,14 @@ public:
     Bootloader *firmwareWindow() const;
     Logs *logsApplet() const { return m_logs; }
     void showLogWindow();
+    // The live plot of the board window's readings (Ctrl+7).
+    Measurements *measurements() const;
+    void showMeasurements();
+    // Shows one of the application's own windows ("MainWindow", an applet's
+    // name, "Logs", "Measurements", an applet's name and ".help", or another
+    // top-level window by object or class name, such as "Bootloader") and
+    // saves a picture of it as PNG; false with the reason in error.
+    bool grabWindow(const QString &name, const QString &file, QString *error);
     DialogProgressBar *progressDialog() const { return m_progressDialog; }
     const QList<Applet *> &applets() const { return appletList; }
 
@@ -126,6 +135,8 @@ private:
     // Made on first use and kept with the main window, so the image stays loaded.
     QPointer<Bootloader> m_firmwareWindow;
     Logs *m_logs = nullptr;
+    QPointer<Measurements> m_measurements;
+    int m_measurementsKey = 0;
     QStringList m_extraPorts;
     bool m_shutDown = false;
     bool m_headless = false;

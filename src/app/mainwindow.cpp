@@ -25,6 +25,28 @@
 
 using CustomControls::MySwitch;
 
+namespace {
+
+// Closing a tool window hides it, so its content survives until shown again.
+class ToolSubWindow : public QMdiSubWindow
+{
+public:
+    explicit ToolSubWindow(QAction *action) : m_action(action) {}
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        event->ignore();
+        hide();
+        m_action->setChecked(false);
+    }
+
+private:
+    QAction *m_action;
+};
+
+} // namespace
+
 MainWindow::MainWindow(MainApp *app)
     : mdiArea(new MdiArea(this)), configMenu(new QMenu(QStringLiteral("&Config"), this)),
       windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
@@ -153,6 +175,69 @@ void MainWindow::addApplet(int menuChoice, Applet *applet, bool asSubWindow)
     }
     QMenu *menu = menuChoice == ServiceMenu ? serviceMenu : windowsMenu;
     menu->addAction(applet->windowAction());
+}
+
+void MainWindow::addToolWindow(QWidget *window, int key)
+{
+    if (!window || toolWindow(window))
+        return;
+    const bool digit = key >= Qt::Key_0 && key <= Qt::Key_9;
+    if (digit)
+        window->setWindowTitle(QStringLiteral("(Ctrl+%1) ").arg(key - Qt::Key_0) + window->windowTitle());
+    ToolWindow tool;
+    tool.window = window;
+    tool.key = digit ? key : 0;
+    tool.action = new QAction(window->windowIcon(), window->windowTitle(), this);
+    tool.action->setCheckable(true);
+    tool.action->setObjectName(window->objectName() + QLatin1String("Action"));
+    auto *sub = new ToolSubWindow(tool.action);
+    tool.subWindow = sub;
+    sub->setWidget(window);
+    sub->setWindowIcon(window->windowIcon());
+    sub->resize(window->sizeHint().expandedTo(QSize(720, 420)));
+    mdiArea->addSubWindow(sub);
+    sub->hide();
+    connect(tool.action, &QAction::triggered, this, [this, window](bool checked) {
+        if (checked) {
+            showToolWindow(window);
+        } else if (const ToolWindow *t = toolWindow(window)) {
+            t->subWindow->hide();
+        }
+    });
+    m_toolWindows.append(tool);
+    windowsMenu->addAction(tool.action);
+}
+
+const MainWindow::ToolWindow *MainWindow::toolWindow(QWidget *window) const
+{
+    for (const ToolWindow &tool : m_toolWindows) {
+        if (tool.window == window)
+            return &tool;
+    }
+    return nullptr;
+}
+
+bool MainWindow::showToolWindow(QWidget *window)
+{
+    const ToolWindow *tool = toolWindow(window);
+    if (!tool)
+        return false;
+    tool->subWindow->show();
+    tool->action->setChecked(true);
+    mdiArea->setActiveSubWindow(tool->subWindow);
+    return true;
+}
+
+QAction *MainWindow::toolWindowAction(QWidget *window) const
+{
+    const ToolWindow *tool = toolWindow(window);
+    return tool ? tool->action : nullptr;
+}
+
+QMdiSubWindow *MainWindow::toolSubWindow(QWidget *window) const
+{
+    const ToolWindow *tool = toolWindow(window);
+    return tool ? tool->subWindow : nullptr;
 }
 
 void MainWindow::setConnectedState(int state)
@@ -362,6 +447,8 @@ void MainWindow::slot_CloseAll()
         if (applet)
             applet->hideWindow();
     }
+    for (const ToolWindow &tool : std::as_const(m_toolWindows))
+        tool.subWindow->close();
 }
 
 void MainWindow::slot_CloseAllButActive()
@@ -371,14 +458,25 @@ void MainWindow::slot_CloseAllButActive()
         if (applet && applet != active)
             applet->hideWindow();
     }
+    for (const ToolWindow &tool : std::as_const(m_toolWindows)) {
+        if (tool.window != active)
+            tool.subWindow->close();
+    }
 }
 
 void MainWindow::handleWindowShortcut(int key)
 {
     if (m_app->isBoardConnected()) {
         Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
-        if (!applet)
+        if (!applet) {
+            for (const ToolWindow &tool : std::as_const(m_toolWindows)) {
+                if (tool.key == key) {
+                    showToolWindow(tool.window);
+                    break;
+                }
+            }
             return;
+        }
         applet->showWindow();
         if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
             mdiArea->setActiveSubWindow(sub);

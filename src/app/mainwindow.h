@@ -16,6 +16,7 @@ class Applet;
 class MainApp;
 class KeepAwake;
 class MdiArea;
+class QMdiSubWindow;
 
 namespace CustomControls {
 class MySwitch;
@@ -35,6 +36,13 @@ public:
     enum MenuChoice { ServiceMenu = 0, WindowsMenu = 1 };
 
     void addApplet(int menuChoice, Applet *applet, bool asSubWindow);
+    // A window of the application's own (no registers) in the MDI area,
+    // with its entry in "&Windows" and its Ctrl+digit key.
+    void addToolWindow(QWidget *window, int key);
+    // Shows, checks and activates a tool window; false when it is none.
+    bool showToolWindow(QWidget *window);
+    QAction *toolWindowAction(QWidget *window) const;
+    QMdiSubWindow *toolSubWindow(QWidget *window) const;
     void setConnectedState(int state);
     void setPortList(const QStringList &ports);
     void addStatusWidget(QWidget *widget);
@@ -103,10 +111,20 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    struct ToolWindow
+    {
+        QWidget *window = nullptr;
+        QMdiSubWindow *subWindow = nullptr;
+        QAction *action = nullptr;
+        int key = 0;
+    };
+    const ToolWindow *toolWindow(QWidget *window) const;
+
     CustomControls::MySwitch *makeLamp();
     void handleWindowShortcut(int key);
 
     MainApp *m_app;
+    QList<ToolWindow> m_toolWindows;
     KeepAwake *m_keepAwake = nullptr;
     int m_lampTick = 0;
     // The application-wide filter sees one key press once per widget it

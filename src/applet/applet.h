@@ -106,6 +106,9 @@ public:
     void showWindow();
     void hideWindow();
 
+    // The help window (F1), null until first opened.
+    AppletHelper *help() const { return helpWindow; }
+
     void bindControls();
     void bindControl(CustomControls::UniversalControl *control);
     const QList<CustomControls::UniversalControl *> &boundControls() const { return controls; }

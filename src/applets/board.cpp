@@ -90,6 +90,12 @@ bool Board::readBoardValue(const QString &name, double *value)
     return ok;
 }
 
+double Board::variableValue(const char *name) const
+{
+    Variable *var = MainApp::instance()->registers()->var(QLatin1String(name));
+    return var ? var->value() : 0.0;
+}
+
 uint Board::regValue(const QString &ref) const
 {
     Register *reg = MainApp::instance()->registers()->reg(parameterNameOf(ref));
@@ -259,8 +265,14 @@ QVariant Board::run(const QString &function, const QVariant &argument)
              qCDebug(lcBoard) << "Get device status";
          })},
         {"getADC", "Get all ADC data", always([this] {
+             bool all = true;
              for (const char *name : {"getADC_ref", "getADC1", "getADC2", "getVS"})
-                 run(QLatin1String(name), QVariant());
+                 all = run(QLatin1String(name), QVariant()).toBool() && all;
+             // A failed read leaves a 0 that was never measured: only
+             // complete readings are recorded.
+             if (all)
+                 emit signal_measured(variableValue("ADC_Result1"), variableValue("ADC_Result2"),
+                                      variableValue("ADC_Result4"));
          })},
         {"getADC1", "Get ADC 1 data", reading("Isen1", "ADC_Result1", 1000)},
         {"getADC2", "Get ADC 2 data", reading("Isen2", "ADC_Result2", 1000)},

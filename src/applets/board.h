@@ -39,6 +39,10 @@ public:
     void setLoadedNames(const QStringList &names) { m_loadedNames = names; }
     bool isAutoRefreshing() const { return m_refreshTimer.isActive(); }
 
+signals:
+    // A complete reading of Measure or refresh: currents in A, supply in V.
+    void signal_measured(double isen1, double isen2, double supply);
+
 public slots:
     void on_cbEN_clicked(bool checked);
     void update_status();
@@ -57,6 +61,7 @@ private:
     bool command(const QByteArray &text);
     bool readBoardValue(const QString &name, double *value);
     uint regValue(const QString &ref) const;
+    double variableValue(const char *name) const;
     void spiSet(const QString &ref, uint value);
     void spiRun(const QString &function);
     void hbRun(const QString &function);
