@@ -7,22 +7,17 @@
 #include "link/flashsession.h"
 #include "link/heximage.h"
 #include "tools/bootloader.h"
+#include "directclient.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,14 +29,6 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-QString startSim(QProcess &sim)
-{
-    sim.start(QStringLiteral(HQL_SIM_PATH), {QStringLiteral("--exit-on-stdin-eof")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
-        return QString();
-    return QString::fromLocal8Bit(sim.readLine()).trimmed();
 }
 
 QByteArray record(int type, quint32 address, const QByteArray &data)
@@ -75,55 +62,6 @@ QByteArray hexText(const QByteArray &bytes)
     }
     return out + ":00000001FF\n";
 }
-
-// The physical limit: write each line, block until its reply's line end.
-class DirectClient
-{
-public:
-    explicit DirectClient(const QString &path)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
-        if (m_fd < 0)
-            return;
-        termios tio{};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    ~DirectClient()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool send(const QByteArray &line)
-    {
-        const char *p = line.constData();
-        qsizetype left = line.size();
-        while (left > 0) {
-            const ssize_t n = ::write(m_fd, p, size_t(left));
-            if (n <= 0)
-                return false;
-            p += n;
-            left -= n;
-        }
-        char buffer[256];
-        std::string reply;
-        for (;;) {
-            pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 2000) <= 0)
-                return false;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            reply.append(buffer, size_t(n));
-            if (reply.find('\n') != std::string::npos)
-                return reply.find("flash:ok") != std::string::npos;
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 } // namespace
 
@@ -195,11 +133,12 @@ int main(int argc, char *argv[])
         });
         ticker.start();
 
+        QByteArray reply;
         for (int round = 0; round < Rounds; ++round) {
             QElapsedTimer clock;
             clock.start();
             for (const QByteArray &line : lines) {
-                if (!client.send(line)) {
+                if (!client.exchange(line, &reply) || !reply.contains("flash:ok")) {
                     std::fprintf(stderr, "bench_flash: the direct client's line was refused\n");
                     return 1;
                 }

@@ -1,21 +1,17 @@
 // Round trip of "get VER" through the board link against the same exchange
 // made by a minimal direct client on the same pseudo-terminal, and the CPU a
 // connected, idle link uses.
+#include "directclient.h"
 #include "link/controlboard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,56 +31,6 @@ double processCpuSeconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
-
-// A simulated board of its own for each side, so that both are measured
-// in alternating rounds under the same machine load.
-QString startSim(QProcess &sim)
-{
-    sim.start(QStringLiteral(HQL_SIM_PATH), {QStringLiteral("--exit-on-stdin-eof")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
-        return QString();
-    return QString::fromLocal8Bit(sim.readLine()).trimmed();
-}
-
-// The physical limit: write the line, block until the reply's line end.
-class DirectClient
-{
-public:
-    explicit DirectClient(const QString &path)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
-        if (m_fd < 0)
-            return;
-        termios tio {};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    ~DirectClient()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool roundTrip()
-    {
-        if (m_fd < 0 || ::write(m_fd, "get VER\n", 8) != 8)
-            return false;
-        char buffer[256];
-        for (;;) {
-            pollfd p {m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 2000) <= 0)
-                return false;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            if (std::find(buffer, buffer + n, '\n') != buffer + n)
-                return true;
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 } // namespace
 
@@ -113,7 +59,7 @@ int main(int argc, char *argv[])
         for (int i = 0; i < Rounds; ++i) {
             QElapsedTimer clock;
             clock.start();
-            if (!client.roundTrip())
+            if (!client.exchange(QByteArrayLiteral("get VER\n")))
                 break;
             direct.push_back(double(clock.nsecsElapsed()) / 1000.0);
             clock.restart();

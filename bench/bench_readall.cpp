@@ -4,19 +4,15 @@
 // on a pseudo-terminal of its own.
 #include "app/mainapp.h"
 #include "applet/applet.h"
+#include "directclient.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,32 +23,6 @@ double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
-QString startSim(QProcess &sim)
-{
-    sim.start(QStringLiteral(HQL_SIM_PATH), {QStringLiteral("--exit-on-stdin-eof")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
-        return QString();
-    return QString::fromLocal8Bit(sim.readLine()).trimmed();
-}
-
-// Writes one line and blocks until its reply line has arrived.
-bool exchange(int fd, const QByteArray &line)
-{
-    if (::write(fd, line.constData(), size_t(line.size())) != line.size())
-        return false;
-    char buffer[512];
-    for (;;) {
-        pollfd p {fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0)
-            return false;
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        if (std::find(buffer, buffer + n, '\n') != buffer + n)
-            return true;
-    }
 }
 
 double threadCpuUs()
@@ -91,11 +61,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const int fd = ::open(QFile::encodeName(directPath).constData(), O_RDWR | O_NOCTTY);
-    termios tio {};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd, TCSANOW, &tio);
+    DirectClient client(directPath);
     QByteArray setLine("set");
     QByteArray getLine("get");
     for (int n : {0, 1, 3, 4, 5, 7, 0}) {
@@ -113,7 +79,7 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         const double rawBefore = threadCpuUs();
-        if (!exchange(fd, setLine) || !exchange(fd, getLine))
+        if (!client.exchange(setLine) || !client.exchange(getLine))
             break;
         direct.push_back(double(clock.nsecsElapsed()) / 1000.0);
         rawCpuUs += threadCpuUs() - rawBefore;
@@ -124,7 +90,6 @@ int main(int argc, char *argv[])
         full.push_back(double(clock.nsecsElapsed()) / 1000.0);
         appCpuUs += threadCpuUs() - cpuBefore;
     }
-    ::close(fd);
     app->shutdown();
     MainApp::destroyInstance();
     for (QProcess *sim : {&directSim, &appSim}) {
