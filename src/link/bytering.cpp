@@ -1,5 +1,8 @@
 #include "link/bytering.h"
 
+#include <algorithm>
+#include <cstring>
+
 ByteRing::ByteRing(int capacity) : m_storage(qMax(capacity, 1), '\0') {}
 
 void ByteRing::clear()
@@ -7,15 +10,17 @@ void ByteRing::clear()
     m_readPos = m_writePos = m_count = 0;
 }
 
+// Replies pass through here byte for byte: copies and scans go by the two
+// contiguous pieces of the ring, never a byte and a division at a time.
 int ByteRing::write(const QByteArray &bytes)
 {
     const int cap = capacity();
     const int n = qMin(int(bytes.size()), cap - m_count);
     char *data = m_storage.data();
-    for (int i = 0; i < n; ++i) {
-        data[m_writePos] = bytes.at(i);
-        m_writePos = (m_writePos + 1) % cap;
-    }
+    const int first = qMin(n, cap - m_writePos);
+    std::memcpy(data + m_writePos, bytes.constData(), size_t(first));
+    std::memcpy(data, bytes.constData() + first, size_t(n - first));
+    m_writePos = (m_writePos + n) % cap;
     m_count += n;
     return n;
 }
@@ -26,10 +31,10 @@ QByteArray ByteRing::read(int n)
     n = qBound(0, n, m_count);
     QByteArray out(n, Qt::Uninitialized);
     const char *data = m_storage.constData();
-    for (int i = 0; i < n; ++i) {
-        out[i] = data[m_readPos];
-        m_readPos = (m_readPos + 1) % cap;
-    }
+    const int first = qMin(n, cap - m_readPos);
+    std::memcpy(out.data(), data + m_readPos, size_t(first));
+    std::memcpy(out.data() + first, data, size_t(n - first));
+    m_readPos = (m_readPos + n) % cap;
     m_count -= n;
     return out;
 }
@@ -38,12 +43,18 @@ QByteArray ByteRing::readLine(bool &found)
 {
     const int cap = capacity();
     const char *data = m_storage.constData();
-    for (int i = 0; i < m_count; ++i) {
-        const char c = data[(m_readPos + i) % cap];
-        if (c == '\r' || c == '\n') {
-            found = true;
-            return read(i + 1);
-        }
+    const auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
+    const int first = qMin(m_count, cap - m_readPos);
+    const char *begin = data + m_readPos;
+    const char *hit = std::find_if(begin, begin + first, isEnd);
+    int length = int(hit - begin);
+    if (hit == begin + first) {
+        const char *wrapped = std::find_if(data, data + (m_count - first), isEnd);
+        length = first + int(wrapped - data);
+    }
+    if (length < m_count) {
+        found = true;
+        return read(length + 1);
     }
     found = false;
     return QByteArray();

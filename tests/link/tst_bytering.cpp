@@ -33,6 +33,19 @@ void tst_ByteRing::wrapsAround()
         QCOMPARE(ring.readLine(found), QByteArray("ab\n"));
         QVERIFY(found);
     }
+    // A line whose end arrives after the ring has wrapped.
+    ByteRing split(5);
+    split.write("xyz");
+    split.read(3);
+    split.write("pq");
+    bool found = true;
+    QCOMPARE(split.readLine(found), QByteArray());
+    QVERIFY(!found);
+    QCOMPARE(split.write("r\nst"), 3);
+    QCOMPARE(split.readLine(found), QByteArray("pqr\n"));
+    QVERIFY(found);
+    QCOMPARE(split.readAll(), QByteArray("s"));
+
     ring.write("xyz");
     ring.clear();
     QCOMPARE(ring.count(), 0);
