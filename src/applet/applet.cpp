@@ -346,12 +346,23 @@ void Applet::slot_ControlTriggered()
     ParameterEntry *entry = parameters.value(name);
     if (!entry)
         return;
-    if (entry->reg)
-        entry->reg->set(control->name(2), uint(qint64(control->value())));
-    else if (entry->var->type() == Variable::String)
+    if (entry->var && entry->var->type() == Variable::String) {
         entry->var->setText(control->byteValue(), ORIGIN_USER);
+        slot_updateControls(name);
+        return;
+    }
+    // A typo is no 0: nothing is written, and the control keeps the text
+    // (marked invalid) for the user to mend.
+    double number = 0;
+    if (!control->readNumber(number)) {
+        emit signal_log(1, QStringLiteral("%1: \"%2\" is no number; %3 is unchanged")
+                               .arg(objectName(), QString::fromLatin1(control->byteValue()), name));
+        return;
+    }
+    if (entry->reg)
+        entry->reg->set(control->name(2), uint(qint64(number)));
     else
-        entry->var->setValue(control->value(), ORIGIN_USER);
+        entry->var->setValue(number, ORIGIN_USER);
     slot_updateControls(name);
 }
 

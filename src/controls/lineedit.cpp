@@ -114,6 +114,18 @@ double LineEdit::value(bool *ok)
     return number;
 }
 
+bool LineEdit::readNumber(double &number)
+{
+    // Raw content stands for 0, as value() gives it.
+    if (arrayMode) {
+        number = 0;
+        return true;
+    }
+    bool ok = false;
+    number = value(&ok);
+    return ok;
+}
+
 QByteArray LineEdit::byteValue()
 {
     return text().toLatin1();

@@ -31,6 +31,7 @@ public:
     double value() override;
     // As value(); ok tells whether the text was a number in the field's radix.
     double value(bool *ok);
+    bool readNumber(double &number) override;
     void setToolTip(const QString &tip) override { QWidget::setToolTip(tip); }
     QString toolTip() override { return QWidget::toolTip(); }
     QByteArray byteValue() override;

@@ -45,6 +45,12 @@ public:
     virtual void setWritable(bool writable) = 0;
     virtual void setValue(double value) = 0;
     virtual double value() = 0;
+    // The value as a number; false when what the user typed is none.
+    virtual bool readNumber(double &number)
+    {
+        number = value();
+        return true;
+    }
     // 0 the field or argument, 1 the item name, anything else the full name.
     virtual QString name(int part);
     virtual void connectTrigger(const char *member, QObject *receiver);

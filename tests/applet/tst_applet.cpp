@@ -116,6 +116,16 @@ void tst_Applet::controlToModelToControls()
     QCOMPARE(f.cr0.get("CR0[9:7]"), 2u);
     QCOMPARE(ui->cmCR0_9_7->currentIndex(), 2);
 
+    // A typo writes nothing (not 0) and stays for the user to mend.
+    QSignalSpy logged(&f.applet, &Applet::signal_log);
+    ui->leCR0_9_7->selectAll();
+    QTest::keyClicks(ui->leCR0_9_7, "zz");
+    QTest::keyClick(ui->leCR0_9_7, Qt::Key_Return);
+    QCOMPARE(f.cr0.get("CR0[9:7]"), 2u);
+    QCOMPARE(ui->leCR0_9_7->text(), QString("zz"));
+    QCOMPARE(logged.count(), 1);
+    QVERIFY(logged.at(0).at(1).toString().contains("\"zz\" is no number"));
+
     QTest::mouseClick(ui->swCR0_10, Qt::LeftButton);
     QCOMPARE(f.cr0.get("CR0[10]"), 1u);
 
