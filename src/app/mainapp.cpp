@@ -46,6 +46,7 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcApp, "hql.app", QtInfoMsg)
@@ -214,7 +215,7 @@ void MainApp::startMainWindow()
     progress->deleteLater();
     m_progressDialog = nullptr;
     // Room for the whole status bar, within the screen.
-    QSize size(qMax(1100, m_mainWindow->minimumSizeHint().width()), 760);
+    QSize size(std::max({1100, m_mainWindow->minimumSizeHint().width(), m_mainWindow->statusBarWidth()}), 760);
     if (QScreen *screen = m_mainWindow->screen())
         size = size.boundedTo(screen->availableGeometry().size());
     m_mainWindow->resize(size);

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 
 using CustomControls::MySwitch;
 
@@ -263,6 +264,20 @@ void MainWindow::addStatusWidget(QWidget *widget)
     statusBar()->addWidget(widget, 0);
 }
 
+int MainWindow::statusBarWidth() const
+{
+    const QStatusBar *bar = statusBar();
+    const int spacing = bar->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing);
+    int width = 0;
+    for (const QWidget *w : bar->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (w->isWindow() || w->isHidden())
+            continue;
+        width += qMax(w->minimumWidth(), w->sizeHint().width()) + qMax(spacing, 6);
+    }
+    // The bar's margins and its size grip.
+    return width + 2 * bar->style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
+}
+
 QWidget *MainWindow::activeApplet() const
 {
     QMdiSubWindow *sub = mdiArea->activeSubWindow();
@@ -282,6 +297,8 @@ unsigned MainWindow::selectedBaudRate() const
 void MainWindow::setStatusText(const QString &text)
 {
     statusLabel->setText(text);
+    // A long board name is cut at the label's fixed width.
+    statusLabel->setToolTip(text);
 }
 
 void MainWindow::slot_ActivityRx_LED()

@@ -46,6 +46,9 @@ public:
     void setConnectedState(int state);
     void setPortList(const QStringList &ports);
     void addStatusWidget(QWidget *widget);
+    // The width the status bar needs to show every widget side by side; its
+    // own size hint leaves out what it would squeeze together.
+    int statusBarWidth() const;
     QWidget *activeApplet() const;
     QString selectedPort() const;
     unsigned selectedBaudRate() const;

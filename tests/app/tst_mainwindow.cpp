@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -143,6 +144,15 @@ void tst_MainWindow::statusBarOrder()
         if (expected.at(i))
             QCOMPARE(widgets.at(i), expected.at(i));
     }
+    // As wide as the status bar asks, every widget keeps its own room: none
+    // is drawn over its neighbour. (The window starts that wide where the
+    // screen allows.)
+    const QSize before = window->size();
+    window->resize(window->statusBarWidth(), before.height());
+    window->statusBar()->layout()->activate();
+    for (int i = 1; i < widgets.size(); ++i)
+        QVERIFY2(widgets.at(i - 1)->geometry().right() < widgets.at(i)->x(), qPrintable(QString::number(i)));
+    window->resize(before);
     QCOMPARE(qobject_cast<QLabel *>(widgets.at(7))->text(), QString(" rx "));
     QCOMPARE(qobject_cast<QLabel *>(widgets.at(9))->text(), QString(" tx "));
 
