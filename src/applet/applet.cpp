@@ -26,15 +26,20 @@ namespace {
 
 QPointer<QObject> s_logWindow;
 
+QList<Applet *> s_liveApplets;
 int s_batchDepth = 0;
 QList<QPointer<Applet>> s_pendingApplets;
 
 } // namespace
 
-Applet::Applet(QWidget *parent) : QWidget(parent) {}
+Applet::Applet(QWidget *parent) : QWidget(parent)
+{
+    s_liveApplets.append(this);
+}
 
 Applet::~Applet()
 {
+    s_liveApplets.removeOne(this);
     delete helpWindow;
     qDeleteAll(parameters);
     // The sub-window has no parent and shows this applet: take the applet out
@@ -427,6 +432,12 @@ Applet::RefreshBatch::~RefreshBatch()
 {
     if (--s_batchDepth == 0)
         flushRefreshes();
+}
+
+void Applet::refreshEverywhere(const QString &name)
+{
+    for (Applet *applet : std::as_const(s_liveApplets))
+        applet->updateControlsOf(name);
 }
 
 void Applet::flushRefreshes()

@@ -87,6 +87,9 @@ public:
     // Refreshes what open batches have collected so far (before the event
     // loop runs inside a function, so the windows show the current state).
     static void flushRefreshes();
+    // Refreshes the controls of the parameter in every window that shows it,
+    // after a change that was not announced (a register file, say).
+    static void refreshEverywhere(const QString &name);
 
     bool requestTransfer(int op, const QString &name);
     bool writeParameters(const QString &list);

@@ -497,6 +497,9 @@ bool AppletHelper::loadFile(const QString &fileName)
 
     render(QStringLiteral("nodes"));
     applet->slot_updateAllControls();
+    // Other windows showing these registers learn of the change here.
+    for (const auto &line : std::as_const(lines))
+        Applet::refreshEverywhere(line.first->name());
     applet->writeParameters(QStringLiteral("*"));
     return true;
 }

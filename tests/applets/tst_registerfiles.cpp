@@ -7,6 +7,7 @@
 #include "tools/dialogcheckboxes.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -116,6 +117,12 @@ void tst_RegisterFiles::exportChangeReapply()
                  qPrintable(QString("%1: frame %2 not sent").arg(names.at(i)).arg(frame, 4, 16)));
         QCOMPARE(b.app->registers()->reg(names.at(i))->get(names.at(i) + "[]"), saved.at(i));
     }
+    // The half-bridge controller's window shows the applied values too.
+    Applet *hb = b.applet<Applet>("HBController");
+    QVERIFY(hb);
+    auto *slope = hb->findChild<QComboBox *>("cmCR5A_1_0");
+    QVERIFY(slope);
+    QCOMPARE(uint(slope->currentIndex()), saved.at(0) & 0x3);
     QCOMPARE(b.answerer.count(), 0);
 }
 
