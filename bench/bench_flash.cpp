@@ -3,11 +3,12 @@
 // same kind of pseudo-terminal and simulated board; and how long the GUI
 // thread's event loop goes without turning meanwhile (a 10 ms timer).
 #include "app/modalboxdiverter.h"
+#include "directclient.h"
+#include "hexfile.h"
 #include "link/controlboard.h"
 #include "link/flashsession.h"
 #include "link/heximage.h"
 #include "tools/bootloader.h"
-#include "directclient.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -31,38 +32,6 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-QByteArray record(int type, quint32 address, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size());
-    bytes += char(address >> 8);
-    bytes += char(address);
-    bytes += char(type);
-    bytes += data;
-    quint8 sum = 0;
-    for (char c : bytes)
-        sum += quint8(c);
-    bytes += char(quint8(0x100 - sum));
-    return ':' + bytes.toHex().toUpper() + '\n';
-}
-
-// Intel HEX for bytes from address 0, 32 bytes a record.
-QByteArray hexText(const QByteArray &bytes)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < bytes.size(); i += 32) {
-        const quint32 address = quint32(i);
-        if ((address & 0xFFFF) == 0) {
-            QByteArray upper;
-            upper += char(address >> 24);
-            upper += char(address >> 16);
-            out += record(4, 0, upper);
-        }
-        out += record(0, address & 0xFFFF, bytes.mid(i, 32));
-    }
-    return out + ":00000001FF\n";
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -80,7 +49,7 @@ int main(int argc, char *argv[])
     const QString hexPath = dir.filePath("image.hex");
     {
         QFile file(hexPath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(hexText(bytes)) < 0) {
+        if (!file.open(QIODevice::WriteOnly) || file.write(HexFile::image(bytes, 0, 32)) < 0) {
             std::fprintf(stderr, "bench_flash: cannot write %s\n", qPrintable(hexPath));
             return 1;
         }

@@ -4,6 +4,7 @@
 // its bytes with everything past them erased, and the block check value
 // agrees with the register stepped one bit at a time.
 
+#include "fuzzcheck.h"
 #include "link/heximage.h"
 
 #include <QByteArray>
@@ -14,14 +15,6 @@
 #include <cstring>
 
 namespace {
-
-#define CHECK(condition)                                                                                     \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "invariant failed at line %d: %s\n", __LINE__, #condition);                 \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (false)
 
 // The check value one bit at a time, as the loader defines it.
 quint32 bitwiseCheck(const char *data, qsizetype size)

@@ -6,6 +6,7 @@
 // hash of the line supplies the numbers. Invariants that must hold for any
 // input are checked after each step.
 
+#include "fuzzcheck.h"
 #include "model/fieldtext.h"
 #include "model/register.h"
 
@@ -19,14 +20,6 @@
 #include <cstdlib>
 
 namespace {
-
-#define CHECK(condition)                                                                                     \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "invariant failed at line %d: %s\n", __LINE__, #condition);                 \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (false)
 
 quint32 hashOf(QStringView text)
 {

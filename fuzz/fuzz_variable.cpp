@@ -5,6 +5,7 @@
 // it reads as one, else bits taken from a hash).
 // The guard, range and notification rules are checked after each write.
 
+#include "fuzzcheck.h"
 #include "model/variable.h"
 
 #include <QLoggingCategory>
@@ -17,14 +18,6 @@
 #include <cstring>
 
 namespace {
-
-#define CHECK(condition)                                                                                     \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "invariant failed at line %d: %s\n", __LINE__, #condition);                 \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (false)
 
 quint64 hashOf(QStringView text)
 {
