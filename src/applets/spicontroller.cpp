@@ -11,6 +11,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcSpi, "hql.spi", QtInfoMsg)
 
 namespace {
@@ -265,16 +267,14 @@ bool SpiController::writeParameter(const QString &name)
     // Edits wait for a Write button; a bulk write (a register file applied)
     // is that button pressed for every control register. Offline there is
     // no chip to write to.
-    if (!isOnline())
-        return Applet::writeParameter(name);
     if (m_functionTable.isEmpty())
         m_functionTable = functionTable();
     const QString function = QStringLiteral("Write") + name;
-    for (const Function &f : std::as_const(m_functionTable)) {
-        if (f.name == function)
-            return f.body(QVariant());
-    }
-    return Applet::writeParameter(name);
+    const bool hasWrite = std::any_of(m_functionTable.cbegin(), m_functionTable.cend(),
+                                      [&function](const Function &f) { return f.name == function; });
+    if (!isOnline() || !hasWrite)
+        return Applet::writeParameter(name);
+    return run(function, QVariant()).toBool();
 }
 
 QList<Applet::Function> SpiController::functionTable()

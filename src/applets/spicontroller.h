@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-
 #include "applet/applet.h"
 
 namespace Ui {
