@@ -1,43 +1,83 @@
 // hql3318-ctl: sends one request to the application's scripting socket and
 // prints the reply.
-//   hql3318-ctl [--pipe NAME] set|get|run NAME [TYPED_VALUE ...]
-//   hql3318-ctl [--pipe NAME] -        (lines from standard input, one request)
-// Exit status: 0 for a reply, 1 for "err", 2 when no server answers.
-#include "app/localserver.h"
+//   hql3318-ctl [--pipe NAME] [--timeout SECONDS] set|get|run NAME [TYPED_VALUE ...]
+//   hql3318-ctl [--pipe NAME] [--timeout SECONDS] -   (lines from standard input, one request)
+// Exit status: 0 for a reply, 1 for "err", 2 when no server answers in time.
+#include "protocol/scriptprotocol.h"
 
-#include <QCoreApplication>
+#include <QByteArray>
 #include <QFile>
-#include <QLocalSocket>
+#include <QString>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
 int usage()
 {
-    std::fputs("usage: hql3318-ctl [--pipe NAME] set|get|run NAME [TYPED_VALUE ...]\n"
-               "       hql3318-ctl [--pipe NAME] -   (request lines from standard input)\n"
-               "typed values: i<integer> f<real> s<text> x<hex bytes>\n",
+    std::fputs("usage: hql3318-ctl [--pipe NAME] [--timeout SECONDS] set|get|run NAME [TYPED_VALUE ...]\n"
+               "       hql3318-ctl [--pipe NAME] [--timeout SECONDS] -   (request lines from standard input)\n"
+               "typed values: i<integer> f<real> s<text> x<hex bytes>\n"
+               "--timeout: how long to wait for the reply (default 60, 0 waits for ever);\n"
+               "           in a window a request may wait for a message box\n",
                stderr);
     return 2;
+}
+
+qint64 nowMs()
+{
+    timespec t {};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    QString pipe = QStringLiteral("HQL3318");
-    if (args.size() >= 2 && args.at(0) == QLatin1String("--pipe")) {
-        pipe = args.at(1);
-        args = args.mid(2);
+    QByteArray pipe = ScriptProtocol::DefaultName;
+    double timeoutSeconds = 60;
+    int i = 1;
+    for (; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--pipe") == 0) {
+            pipe = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--timeout") == 0) {
+            char *end = nullptr;
+            timeoutSeconds = std::strtod(argv[i + 1], &end);
+            if (!end || *end || timeoutSeconds < 0)
+                return usage();
+        } else {
+            break;
+        }
     }
-    if (args.isEmpty() || args.at(0) == QLatin1String("--help") || args.at(0) == QLatin1String("-h"))
+    if (i >= argc || std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
         return usage();
 
+    // Arguments travel as the bytes the shell gave, as the protocol's text is 8-bit.
     QByteArray request;
-    if (args.at(0) == QLatin1String("-")) {
+    if (std::strcmp(argv[i], "-") == 0) {
         QFile in;
         if (!in.open(stdin, QIODevice::ReadOnly))
             return usage();
@@ -45,31 +85,66 @@ int main(int argc, char *argv[])
         if (!request.endsWith('\n'))
             request += '\n';
     } else {
-        const QString word = args.at(0);
-        if ((word != QLatin1String("set") && word != QLatin1String("get") && word != QLatin1String("run")) ||
-            args.size() < 2)
+        const QByteArray word = argv[i];
+        if ((word != "set" && word != "get" && word != "run") || argc - i < 2)
             return usage();
-        request = args.join(QLatin1Char('\t')).toLocal8Bit() + '\n';
+        for (int k = i; k < argc; ++k) {
+            if (k > i)
+                request += '\t';
+            request += argv[k];
+        }
+        request += '\n';
     }
 
-    QLocalSocket socket;
-    socket.connectToServer(LocalServer::socketPath(pipe));
-    if (!socket.waitForConnected(3000)) {
-        std::fprintf(stderr, "hql3318-ctl: no server at %s\n", qPrintable(LocalServer::socketPath(pipe)));
+    const QString name = QString::fromLocal8Bit(pipe);
+    QString error;
+    if (!ScriptProtocol::checkPlace(name, false, &error)) {
+        std::fprintf(stderr, "hql3318-ctl: %s\n", qPrintable(error));
         return 2;
     }
-    socket.write(request);
-    socket.flush();
-    QByteArray reply;
+    const QByteArray path = QFile::encodeName(ScriptProtocol::socketPath(name));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path) {
+        std::fprintf(stderr, "hql3318-ctl: socket path too long: %s\n", path.constData());
+        return 2;
+    }
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "hql3318-ctl: no server at %s\n", path.constData());
+        return 2;
+    }
+    // The half-close tells the server that the request is complete.
+    if (!writeAll(fd, request) || ::shutdown(fd, SHUT_WR) != 0) {
+        std::fprintf(stderr, "hql3318-ctl: cannot send the request: %s\n", std::strerror(errno));
+        return 2;
+    }
+
     // The server closes the connection when the reply is complete.
-    while (socket.state() == QLocalSocket::ConnectedState) {
-        if (!socket.waitForReadyRead(60000) && socket.state() == QLocalSocket::ConnectedState) {
-            std::fputs("hql3318-ctl: the server did not answer\n", stderr);
+    const qint64 deadline = timeoutSeconds > 0 ? nowMs() + qint64(timeoutSeconds * 1000) : -1;
+    QByteArray reply;
+    char buffer[65536];
+    for (;;) {
+        const qint64 left = deadline < 0 ? -1 : deadline - nowMs();
+        if (deadline >= 0 && left <= 0) {
+            std::fprintf(stderr, "hql3318-ctl: no reply within %g s\n", timeoutSeconds);
             return 2;
         }
-        reply += socket.readAll();
+        pollfd p {fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, left < 0 ? -1 : int(qMin<qint64>(left, 1 << 30)));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r == 0)
+            continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        reply.append(buffer, n);
     }
-    reply += socket.readAll();
+    ::close(fd);
     std::fwrite(reply.constData(), 1, size_t(reply.size()), stdout);
     if (!reply.isEmpty() && !reply.endsWith('\n'))
         std::fputc('\n', stdout);

@@ -1,75 +1,242 @@
 #include "app/localserver.h"
 
 #include "app/mainapp.h"
+#include "protocol/scriptprotocol.h"
 
-#include <QDir>
+#include <QAbstractEventDispatcher>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QInputDialog>
 #include <QLocalServer>
-#include <QLocalSocket>
+#include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
-#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcServer, "hql.server", QtInfoMsg)
+
+namespace {
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+// The descriptors of accepted connections are ours: QLocalSocket would take
+// a client's half-close for a disconnect and could free itself inside a
+// request's message box.
+class LocalServer::Listener : public QLocalServer
+{
+public:
+    explicit Listener(LocalServer *owner) : QLocalServer(owner), m_owner(owner) {}
+
+protected:
+    void incomingConnection(quintptr socketDescriptor) override { m_owner->accept(int(socketDescriptor)); }
+
+private:
+    LocalServer *m_owner;
+};
+
+struct LocalServer::Connection : QObject
+{
+    enum State { Collecting, Queued, Serving, Replying };
+
+    ~Connection() override
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    int fd = -1;
+    State state = Collecting;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    QTimer quiet;
+    QByteArray in;
+    QByteArray out;
+    qsizetype written = 0;
+    bool eof = false;
+    bool broken = false;
+    // Over the size limit: answered "err" at once, the rest is read and dropped.
+    bool draining = false;
+};
 
 LocalServer::LocalServer(MainApp *app, QObject *parent) : QObject(parent), m_app(app) {}
 
 LocalServer::~LocalServer()
 {
+    // What was answered reaches its client; what waits is refused, not lost
+    // without a word.
+    const QDeadlineTimer deadline(1000);
+    for (Connection *c : std::as_const(m_connections)) {
+        if (c->state == Connection::Queued || c->state == Connection::Collecting) {
+            c->out = "err\n";
+            c->written = 0;
+        }
+        while (c->written < c->out.size() && !deadline.hasExpired()) {
+            const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
+                                     MSG_NOSIGNAL);
+            if (n > 0) {
+                c->written += n;
+            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                pollfd p {c->fd, POLLOUT, 0};
+                ::poll(&p, 1, int(qMax<qint64>(1, deadline.remainingTime())));
+            } else {
+                break;
+            }
+        }
+    }
+    qDeleteAll(m_connections);
+    m_connections.clear();
     if (pipeServer)
         pipeServer->close();
+    release();
 }
 
 QString LocalServer::socketPath(const QString &name)
 {
-    if (name.startsWith(QLatin1Char('/')))
-        return name;
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    const QString dir = runtime.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(runtime);
-    return QDir(dir).filePath(name);
+    return ScriptProtocol::socketPath(name);
 }
 
-bool LocalServer::isLive(const QString &path) const
+LocalServer::Liveness LocalServer::probe(const QString &path)
 {
-    QLocalSocket probe;
-    probe.connectToServer(path);
-    const bool live = probe.waitForConnected(500);
-    probe.abort();
-    return live;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0)
+        return errno == ENOENT ? NoSocket : NotASocket;
+    if (!S_ISSOCK(st.st_mode))
+        return NotASocket;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (size_t(native.size()) >= sizeof address.sun_path)
+        return NotASocket;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return LiveSocket;
+    const int r = ::connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    const int error = errno;
+    ::close(probe);
+    if (r == 0)
+        return LiveSocket;
+    // A refused connect is a socket nobody listens on; a full backlog
+    // (EAGAIN) or a foreign owner still means somebody holds it.
+    if (error == ECONNREFUSED)
+        return DeadSocket;
+    if (error == ENOENT)
+        return NoSocket;
+    return LiveSocket;
 }
 
-bool LocalServer::listenOn(const QString &path)
+// The lock beside the socket is held as long as the process lives, so a
+// busy instance (its backlog full, its thread in a long request) is never
+// mistaken for a crashed one.
+bool LocalServer::claim(const QString &path)
 {
-    if (!pipeServer) {
-        pipeServer = new QLocalServer(this);
-        pipeServer->setSocketOptions(QLocalServer::UserAccessOption);
-        pipeServer->setMaxPendingConnections(1);
-        connect(pipeServer, &QLocalServer::newConnection, this, &LocalServer::processConnection);
+    const QString lockPath = path + QLatin1String(".lock");
+    const QByteArray nativeLock = QFile::encodeName(lockPath);
+    int fd = -1;
+    for (int attempt = 0; attempt < 5 && fd < 0; ++attempt) {
+        fd = ::open(nativeLock.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            m_error = QStringLiteral("cannot open %1: %2").arg(lockPath, errnoText(errno));
+            m_inUse = false;
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            m_inUse = error == EWOULDBLOCK;
+            m_error = m_inUse ? QStringLiteral("another program serves %1").arg(path)
+                              : QStringLiteral("cannot lock %1: %2").arg(lockPath, errnoText(error));
+            return false;
+        }
+        // An instance that just stopped removed the file this lock is on.
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) != 0 || ::stat(nativeLock.constData(), &named) != 0 ||
+            held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+            ::close(fd);
+            fd = -1;
+        }
     }
-    // Only a socket nobody answers on is replaced: a crashed run left it.
-    QLocalServer::removeServer(path);
-    if (!pipeServer->listen(path)) {
-        m_error = pipeServer->errorString();
+    if (fd < 0) {
+        m_error = QStringLiteral("cannot hold the lock %1").arg(lockPath);
+        m_inUse = false;
         return false;
     }
+
+    m_inUse = false;
+    switch (probe(path)) {
+    case LiveSocket:
+        m_inUse = true;
+        m_error = QStringLiteral("another program serves %1").arg(path);
+        ::close(fd);
+        return false;
+    case NotASocket:
+        m_error = QStringLiteral("%1 exists and is not a socket; it was left alone").arg(path);
+        ::close(fd);
+        return false;
+    case DeadSocket:
+        // Left by a crashed run: nobody holds the lock or answers on it.
+        ::unlink(QFile::encodeName(path).constData());
+        break;
+    case NoSocket:
+        break;
+    }
+
+    if (!pipeServer) {
+        pipeServer = new Listener(this);
+        pipeServer->setSocketOptions(QLocalServer::UserAccessOption);
+    }
+    if (!pipeServer->listen(path)) {
+        m_error = pipeServer->errorString();
+        ::close(fd);
+        return false;
+    }
+    m_lockFd = fd;
+    m_lockPath = lockPath;
     m_path = path;
     return true;
 }
 
+void LocalServer::release()
+{
+    if (m_lockFd < 0)
+        return;
+    // Removed while still held: whoever locks the old file next sees it is gone.
+    ::unlink(QFile::encodeName(m_lockPath).constData());
+    ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
 bool LocalServer::start(const QString &name, bool askOnConflict)
 {
-    QString path = socketPath(name);
+    QString current = name;
     for (;;) {
-        if (!isLive(path)) {
-            if (listenOn(path))
-                return true;
+        const QString path = socketPath(current);
+        if (ScriptProtocol::checkPlace(current, true, &m_error) && claim(path))
+            return true;
+        if (!m_inUse) {
             if (askOnConflict)
                 QMessageBox::critical(nullptr, QStringLiteral("Local server failed"),
                                       QStringLiteral("Unable to start interprocess server: \n%1.").arg(m_error),
                                       QMessageBox::Ok);
             return false;
         }
-        m_error = QStringLiteral("another program serves %1").arg(path);
         if (!askOnConflict)
             return false;
         const auto answer = QMessageBox::question(
@@ -81,161 +248,232 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
         const QString other = QInputDialog::getText(nullptr, QString(), QStringLiteral("Pipename"),
                                                     QLineEdit::Normal, QString(), &ok);
         if (ok && !other.isEmpty())
-            path = socketPath(other);
+            current = other;
     }
 }
 
-void LocalServer::processConnection()
+void LocalServer::accept(int fd)
 {
-    while (QLocalSocket *socket = pipeServer->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
-        Pending &pending = m_pending[socket];
-        // Whatever arrived within the collection time is served, line end or not.
-        pending.timer = new QTimer(socket);
-        pending.timer->setSingleShot(true);
-        connect(pending.timer, &QTimer::timeout, this, [this, socket] { serve(socket); });
-        pending.timer->start(CollectMs);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { collect(socket); });
-        collect(socket);
+    // Only the user who started the application may drive it.
+    ucred peer {};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
+        qCWarning(lcServer) << "refused a connection of user" << peer.uid;
+        ::close(fd);
+        return;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+
+    auto *c = new Connection;
+    c->fd = fd;
+    c->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, c);
+    c->writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, c);
+    c->writeNotifier->setEnabled(false);
+    c->quiet.setSingleShot(true);
+    c->quiet.setInterval(CollectMs);
+    connect(c->readNotifier, &QSocketNotifier::activated, c, [this, c] { onReadable(c); });
+    connect(c->writeNotifier, &QSocketNotifier::activated, c, [this, c] { onWritable(c); });
+    connect(&c->quiet, &QTimer::timeout, c, [this, c] { onQuiet(c); });
+    m_connections.append(c);
+    c->quiet.start();
+    onReadable(c);
+}
+
+void LocalServer::onReadable(Connection *c)
+{
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(c->fd, buffer, sizeof buffer);
+        if (n > 0) {
+            if (c->state != Connection::Collecting || c->draining)
+                continue;
+            if (c->in.size() + n > MaxRequestBytes) {
+                // Nothing of it runs; the client still reads its answer.
+                c->draining = true;
+                c->in.clear();
+                c->in.squeeze();
+                qCInfo(lcServer) << "refused a request over" << MaxRequestBytes << "bytes";
+                reply(c, "err\n");
+                if (!m_connections.contains(c))
+                    return;
+                continue;
+            }
+            c->in.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // End of the client's data (a close or a half-close), or a reset.
+        c->eof = true;
+        c->broken = n < 0;
+        c->readNotifier->setEnabled(false);
+        break;
+    }
+
+    if (c->draining) {
+        if (c->eof && c->written >= c->out.size())
+            finish(c);
+        else if (!c->eof)
+            c->quiet.start();
+        return;
+    }
+    if (c->state != Connection::Collecting)
+        return;
+    if (c->broken) {
+        // An aborted client: half a line must not run.
+        finish(c);
+        return;
+    }
+    if (c->eof || (c->in.endsWith('\n') && c->in.size() <= AtOnceBytes)) {
+        markReady(c);
+        return;
+    }
+    c->quiet.start();
+}
+
+void LocalServer::onQuiet(Connection *c)
+{
+    if (c->draining) {
+        if (c->written >= c->out.size())
+            finish(c);
+        return;
+    }
+    if (c->state == Connection::Collecting)
+        markReady(c);
+}
+
+void LocalServer::markReady(Connection *c)
+{
+    c->state = Connection::Queued;
+    c->quiet.stop();
+    m_ready.append(c);
+    serveQueued();
+}
+
+void LocalServer::serveQueued()
+{
+    if (m_serving)
+        return;
+    while (!m_ready.isEmpty()) {
+        // Inside a wait, a box or a dialog the GUI thread belongs to someone
+        // else: the request waits until that loop has returned.
+        if (QThread::currentThread()->loopLevel() > m_serveDepth) {
+            serveWhenBack();
+            return;
+        }
+        Connection *c = m_ready.takeFirst();
+        c->state = Connection::Serving;
+        const QByteArray request = std::exchange(c->in, QByteArray());
+        m_serving = true;
+        const QByteArray response = request.isEmpty() ? QByteArray() : processRequest(request);
+        m_serving = false;
+        log(response);
+        reply(c, response);
     }
 }
 
-void LocalServer::collect(QLocalSocket *socket)
+void LocalServer::serveWhenBack()
 {
-    auto it = m_pending.find(socket);
-    if (it == m_pending.end())
+    if (m_waitingForLoop)
         return;
-    it->request += socket->readAll();
-    if (it->request.size() > MaxRequestBytes) {
-        m_pending.erase(it);
-        socket->write("err\n");
-        socket->flush();
-        socket->disconnectFromServer();
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
         return;
-    }
-    if (it->request.contains('\n'))
-        serve(socket);
+    m_waitingForLoop = true;
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, connection] {
+        if (QThread::currentThread()->loopLevel() > m_serveDepth)
+            return;
+        disconnect(*connection);
+        m_waitingForLoop = false;
+        QTimer::singleShot(0, this, &LocalServer::serveQueued);
+    });
 }
 
-void LocalServer::serve(QLocalSocket *socket)
+void LocalServer::reply(Connection *c, const QByteArray &bytes)
 {
-    auto it = m_pending.find(socket);
-    if (it == m_pending.end())
-        return;
-    const QByteArray request = it->request;
-    it->timer->stop();
-    m_pending.erase(it);
-    const QByteArray response = request.isEmpty() ? QByteArray() : processRequest(request);
-    log(response);
-    if (socket->state() == QLocalSocket::ConnectedState) {
-        socket->write(response);
-        socket->flush();
-        socket->disconnectFromServer();
+    c->state = Connection::Replying;
+    c->out = bytes;
+    c->written = 0;
+    onWritable(c);
+}
+
+void LocalServer::onWritable(Connection *c)
+{
+    while (c->written < c->out.size()) {
+        const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
+                                 MSG_NOSIGNAL);
+        if (n > 0) {
+            c->written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            c->writeNotifier->setEnabled(true);
+            return;
+        }
+        // The client went away before its reply.
+        c->written = c->out.size();
+        c->eof = true;
     }
+    c->writeNotifier->setEnabled(false);
+    // A refused request ends when its client stops sending.
+    if (c->draining && !c->eof) {
+        c->quiet.start(2000);
+        return;
+    }
+    finish(c);
+}
+
+void LocalServer::finish(Connection *c)
+{
+    m_connections.removeOne(c);
+    m_ready.removeOne(c);
+    c->readNotifier->setEnabled(false);
+    c->writeNotifier->setEnabled(false);
+    c->quiet.stop();
+    ::close(c->fd);
+    c->fd = -1;
+    // Its notifier may be the one delivering right now.
+    c->deleteLater();
 }
 
 QByteArray LocalServer::processRequest(const QByteArray &request)
 {
-    QByteArray text = request;
-    text.replace('\r', QByteArray());
     QByteArray response;
-    QByteArray last;
-    for (const QByteArray &line : text.split('\n')) {
-        if (line == last || line.trimmed().isEmpty())
-            continue;
+    for (const QByteArray &line : ScriptProtocol::requestLines(request)) {
         log(line);
         response += processLine(line);
-        last = line;
     }
     return response;
 }
 
-namespace {
-
-QString textUpToNul(const QByteArray &bytes)
-{
-    const int nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul >= 0 ? bytes.left(nul) : bytes);
-}
-
-} // namespace
-
 QByteArray LocalServer::processLine(const QByteArray &line)
 {
-    const QList<QByteArray> fields = line.split('\t');
-    const QByteArray &word = fields.at(0);
-    if (fields.size() < 2)
-        return "err\n";
-    const QString name = textUpToNul(fields.at(1));
-    if (word == "set" && fields.size() == 3) {
-        QVariant value = decode(fields.at(2));
-        return m_app->set(name, value) ? "ok\n" : "err\n";
-    }
-    if (word == "get" && fields.size() == 2) {
-        QVariant result;
-        return m_app->get(name, &result) ? encode(result) : "err\n";
-    }
-    if (word == "run") {
-        QVariant value;
-        if (fields.size() == 3) {
-            value = decode(fields.at(2));
-        } else if (fields.size() > 3) {
-            QVariantList list;
-            for (int i = 2; i < fields.size(); ++i)
-                list.append(decode(fields.at(i)));
-            value = list;
-        }
-        QVariant result;
-        return m_app->run(name, value, &result) ? encode(result) : "err\n";
+    ScriptProtocol::Call call = ScriptProtocol::parseLine(line);
+    QVariant result;
+    switch (call.kind) {
+    case ScriptProtocol::Call::Set: return m_app->set(call.name, call.value) ? "ok\n" : "err\n";
+    case ScriptProtocol::Call::Get: return m_app->get(call.name, &result) ? encode(result) : "err\n";
+    case ScriptProtocol::Call::Run: return m_app->run(call.name, call.value, &result) ? encode(result) : "err\n";
+    case ScriptProtocol::Call::Invalid: break;
     }
     return "err\n";
 }
 
 QVariant LocalServer::decode(const QByteArray &field)
 {
-    if (field.isEmpty())
-        return QVariant();
-    const QByteArray rest = field.mid(1);
-    switch (field.at(0)) {
-    case 'i':
-        return rest.toInt();
-    case 'f':
-        return rest.toDouble();
-    case 's':
-        return textUpToNul(rest);
-    case 'x': {
-        QByteArray digits;
-        for (char c : rest) {
-            if (std::isxdigit(static_cast<unsigned char>(c)))
-                digits += c;
-        }
-        return QByteArray::fromHex(digits);
-    }
-    default:
-        return QVariant();
-    }
+    return ScriptProtocol::decode(field);
 }
 
 QByteArray LocalServer::encode(const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        return value.toBool() ? "i1" : "i0";
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return 'i' + value.toString().toLatin1();
-    case QMetaType::Double:
-        return 'f' + QByteArray::number(value.toDouble(), 'g', 15);
-    case QMetaType::QString:
-        return 's' + value.toString().toLatin1();
-    case QMetaType::QByteArray:
-        return 'x' + value.toByteArray().toHex();
-    default:
-        return QByteArray();
-    }
+    return ScriptProtocol::encode(value);
 }
 
 void LocalServer::log(const QByteArray &text)

@@ -1,41 +1,53 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariant>
 
 class MainApp;
 class QLocalServer;
-class QLocalSocket;
-class QTimer;
 
 // Lets other programs of the same user drive the application through a
 // local socket: each connection carries one request of TAB-separated
 // "set", "get" and "run" lines with typed values; the reply is written and
 // the connection closed.
+//
+// Requests run one at a time and only from the application's own event
+// loop: a request that arrives while another one runs, or while a wait, a
+// message box or a dialog holds the GUI thread, waits its turn. The server
+// owns its connections' descriptors, so a client that half-closes after
+// sending still gets its reply, and one that goes away early is noticed
+// without anything being freed under a running request.
 class LocalServer : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int MaxRequestBytes = 1 << 20;
+    // A request that has not ended within this quiet time is served as it is.
     static constexpr int CollectMs = 100;
+    // Up to this size a request ending with a line end arrives in one piece
+    // from a client's single write, so it is served at once; a larger one is
+    // complete when its client half-closes or stays quiet for CollectMs.
+    static constexpr int AtOnceBytes = 32 * 1024;
 
     explicit LocalServer(MainApp *app, QObject *parent = nullptr);
+    // Replies still pending are written (bounded), then every connection closes.
     ~LocalServer() override;
 
-    // The socket file for a server name: in $XDG_RUNTIME_DIR, private to
-    // the user, or in the temporary directory without it.
     static QString socketPath(const QString &name);
 
     // Listens on the name. A socket left by a crashed run is replaced; a
     // live one asks the user for another name unless askOnConflict is false.
+    // Nothing but a dead socket is ever removed.
     bool start(const QString &name, bool askOnConflict = true);
     QString serverPath() const { return m_path; }
     QString errorText() const { return m_error; }
     void setLoggingOn(bool on) { loggingOn = on; }
+    // The event-loop depth requests run at: 1, the application's main loop.
+    void setServeDepth(int depth) { m_serveDepth = depth; }
 
     // Typed values: i integer, f real, s text, x bytes in hexadecimal.
     static QVariant decode(const QByteArray &field);
@@ -46,27 +58,38 @@ public:
 signals:
     void signal_log(int level, const QString &text);
 
-private slots:
-    void processConnection();
-
 private:
-    struct Pending
-    {
-        QByteArray request;
-        QTimer *timer = nullptr;
-    };
+    struct Connection;
+    class Listener;
 
-    bool isLive(const QString &path) const;
-    bool listenOn(const QString &path);
-    void collect(QLocalSocket *socket);
-    void serve(QLocalSocket *socket);
+    enum Liveness { NoSocket, DeadSocket, LiveSocket, NotASocket };
+    static Liveness probe(const QString &path);
+    bool claim(const QString &path);
+    void release();
+
+    void accept(int fd);
+    void onReadable(Connection *c);
+    void onWritable(Connection *c);
+    void onQuiet(Connection *c);
+    void markReady(Connection *c);
+    void serveQueued();
+    void serveWhenBack();
+    void reply(Connection *c, const QByteArray &bytes);
+    void finish(Connection *c);
     QByteArray processLine(const QByteArray &line);
     void log(const QByteArray &text);
 
     MainApp *m_app;
     bool loggingOn = false;
-    QLocalServer *pipeServer = nullptr;
+    Listener *pipeServer = nullptr;
     QString m_path;
+    QString m_lockPath;
+    int m_lockFd = -1;
     QString m_error;
-    QHash<QLocalSocket *, Pending> m_pending;
+    bool m_inUse = false;
+    QList<Connection *> m_connections;
+    QList<Connection *> m_ready;
+    bool m_serving = false;
+    bool m_waitingForLoop = false;
+    int m_serveDepth = 1;
 };

@@ -178,7 +178,13 @@ bool MainApp::initialise()
 
     m_board = new ControlBoard;
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
-    m_board->setScriptPathProvider([] {
+    m_board->setScriptPathProvider([this] {
+        // Nobody could answer a file dialog without a screen.
+        if (m_headless) {
+            emit signal_log(-1, QStringLiteral("Error RUN:open: \"script\" asks for a file, which needs a "
+                                               "window; use \"script:PATH\" instead"));
+            return QString();
+        }
         return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Script path"), QString(),
                                             QStringLiteral("Files (*.py)"));
     });
@@ -235,6 +241,9 @@ constexpr int OriginScripting = int(0xFF004321u);
 
 bool MainApp::set(const QString &name, QVariant &value)
 {
+    // Once a shutdown is asked for, nothing more runs.
+    if (m_shutDown)
+        return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2)
         return true;
@@ -247,6 +256,8 @@ bool MainApp::set(const QString &name, QVariant &value)
 
 bool MainApp::get(const QString &name, QVariant *result)
 {
+    if (m_shutDown)
+        return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {
         if (name.toLower() == QLatin1String("version") && result)
@@ -266,11 +277,15 @@ bool MainApp::get(const QString &name, QVariant *result)
 
 bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
 {
+    if (m_shutDown)
+        return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {
         const QString command = name.toLower();
         if (command == QLatin1String("shutdown")) {
-            shutdown();
+            // The event loop ends first and shutdown() runs after it, when
+            // no wait, box or request is left on the stack to find its
+            // applets gone.
             m_shutDown = true;
             emit signal_shutDown();
         } else if (command == QLatin1String("close")) {
@@ -305,7 +320,10 @@ bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
         } else if (command == QLatin1String("write")) {
             if (m_board && m_board->isConnected()) {
                 QByteArray reply;
-                m_board->transact(value.toByteArray(), &reply);
+                // Text is 8-bit: its bytes go out as they came.
+                const QByteArray bytes =
+                    value.typeId() == QMetaType::QString ? value.toString().toLatin1() : value.toByteArray();
+                m_board->transact(bytes, &reply);
                 if (result)
                     *result = reply;
             }
@@ -342,12 +360,14 @@ void MainApp::shutdown()
 
 bool MainApp::connectToBoard(const QString &port)
 {
-    if (!m_board)
+    if (!m_board || m_shutDown)
         return false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The mock-up's notice box runs the event loop inside the connect.
     const bool ok = m_board->connectBoard(port);
     // The chosen speed is recorded even when the connect failed.
-    m_board->setBaudRate(int(m_mainWindow->selectedBaudRate()));
+    if (m_board && m_mainWindow)
+        m_board->setBaudRate(int(m_mainWindow->selectedBaudRate()));
     QApplication::restoreOverrideCursor();
     return ok;
 }
@@ -727,10 +747,15 @@ void MainApp::restoreWindowState()
 
 void MainApp::slot_connected()
 {
-    if (m_mainWindow->selectedPort() == QLatin1String("mockup"))
+    if (!m_board || !m_mainWindow)
+        return;
+    // The port box and the banner show the port that was opened, however
+    // the connect was asked for.
+    m_mainWindow->showConnectedPort(m_board->portName());
+    if (m_board->mode() == ControlBoard::MockUp)
         m_mainWindow->setStatusText(
             QStringLiteral("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
-    else if (m_board)
+    else
         m_mainWindow->setStatusText(
             QStringLiteral("   %1 : %2 ").arg(m_board->firmwareIdentity()).arg(m_board->firmwareVersion()));
     m_mainWindow->setConnectedState(1);
@@ -762,7 +787,7 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
         *error = QStringLiteral("no file name");
         return false;
     }
-    QWidget *target = nullptr;
+    QPointer<QWidget> target;
     if (name == QLatin1String("MainWindow")) {
         target = m_mainWindow;
     } else if (name == QLatin1String("Logs")) {
@@ -810,7 +835,7 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
     QEventLoop settle;
     QTimer::singleShot(150, &settle, &QEventLoop::quit);
     settle.exec();
-    if (!target->isVisible()) {
+    if (!target || !target->isVisible()) {
         *error = QStringLiteral("the window %1 is not shown").arg(name);
         return false;
     }

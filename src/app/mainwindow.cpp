@@ -259,6 +259,18 @@ void MainWindow::setPortList(const QStringList &ports)
     portCombo->addItems(ports);
 }
 
+void MainWindow::showConnectedPort(const QString &port)
+{
+    int index = portCombo->findText(port, Qt::MatchExactly);
+    if (index < 0) {
+        // Before "mockup", which stays last.
+        const int mockup = portCombo->findText(QStringLiteral("mockup"), Qt::MatchExactly);
+        index = mockup >= 0 ? mockup : portCombo->count();
+        portCombo->insertItem(index, port);
+    }
+    portCombo->setCurrentIndex(index);
+}
+
 void MainWindow::addStatusWidget(QWidget *widget)
 {
     statusBar()->addWidget(widget, 0);

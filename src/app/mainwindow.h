@@ -45,6 +45,8 @@ public:
     QMdiSubWindow *toolSubWindow(QWidget *window) const;
     void setConnectedState(int state);
     void setPortList(const QStringList &ports);
+    // Selects the port the link opened, adding it when the list lacks it.
+    void showConnectedPort(const QString &port);
     void addStatusWidget(QWidget *widget);
     // The width the status bar needs to show every widget side by side; its
     // own size hint leaves out what it would squeeze together.

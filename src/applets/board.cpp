@@ -8,7 +8,7 @@
 #include "model/variable.h"
 #include "ui_board.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 
@@ -126,8 +126,14 @@ void Board::wait(int ms)
     m_delayPending = true;
     m_delayTimer->start(ms);
     flushRefreshes();
-    while (m_delayPending)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // A loop of its own, so that a scripting request arriving meanwhile
+    // waits until the running function has returned instead of running
+    // inside it. It also returns at once when the application quits.
+    QEventLoop loop;
+    connect(m_delayTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (m_delayPending)
+        loop.exec();
+    m_delayPending = false;
 }
 
 void Board::Delay_end()
@@ -433,6 +439,10 @@ void Board::on_cbAutoRefresh_toggled(bool checked)
 
 void Board::slot_Timer_timeout()
 {
+    // A refresh must not put its reads between the commands of a function
+    // that waits.
+    if (m_delayPending)
+        return;
     run(QStringLiteral("refresh"), QVariant());
 }
 

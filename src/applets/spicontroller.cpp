@@ -1,7 +1,6 @@
 #include "applets/spicontroller.h"
 
 #include "app/mainapp.h"
-#include "app/mainwindow.h"
 #include "applets/registermap.h"
 #include "applets/spiraw.h"
 #include "link/controlboard.h"
@@ -163,6 +162,18 @@ void SpiController::chainAdd(int address, uint data)
 bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
 {
     ControlBoard *board = MainApp::instance()->board();
+    // Frames kept from failed transfers go out again, but only while the
+    // line still fits the board's queue; past that no chain could ever pass.
+    if (qsizetype(sizeof "set") + m_pendingChain.size() > ControlBoard::QueueSize) {
+        const qsizetype frames = m_pendingChain.count('=');
+        m_pendingChain.clear();
+        if (beforeAnswers)
+            beforeAnswers();
+        emit signal_log(-1, QStringLiteral("SpiController:Chain of %1 SPI frames is too long for one command; "
+                                           "the frames were dropped")
+                                .arg(frames));
+        return false;
+    }
     if (!board || !board->transact("set" + m_pendingChain + '\n')) {
         if (beforeAnswers)
             beforeAnswers();
@@ -198,6 +209,17 @@ bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
     for (int i = 0; i < answers.size(); ++i)
         decodeAnswer(answers.at(i), i == answers.size() - 1);
     return true;
+}
+
+// Frames left from another connection mean nothing to this one.
+void SpiController::onConnected()
+{
+    m_pendingChain.clear();
+}
+
+void SpiController::onDisconnected()
+{
+    m_pendingChain.clear();
 }
 
 bool SpiController::writeRegister(int address, const QString &name)
@@ -342,8 +364,8 @@ void SpiController::on_cbSR0_10_stateChanged(int state)
 {
     // The chip lost its registers: reset the model and write the user's
     // configuration again. The mock-up's random status bits say nothing.
-    MainWindow *window = MainApp::instance()->mainWindow();
-    if (state == 0 || (window && window->selectedPort() == QLatin1String("mockup")))
+    ControlBoard *link = MainApp::instance()->board();
+    if (state == 0 || (link && link->mode() == ControlBoard::MockUp))
         return;
     run(QStringLiteral("Clear"), QVariant());
     if (Applet *board = peer(QStringLiteral("Board")))

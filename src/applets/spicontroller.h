@@ -22,6 +22,8 @@ public:
 
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
+    void onConnected() override;
+    void onDisconnected() override;
 
     // Frame to the chip: address [15:12], watchdog bit [11], data [10:0].
     quint16 frameFor(int address, uint data);

@@ -1,7 +1,6 @@
 #include "applets/spiraw.h"
 
 #include "app/mainapp.h"
-#include "app/mainwindow.h"
 #include "applets/registermap.h"
 #include "link/controlboard.h"
 #include "model/register.h"
@@ -105,8 +104,8 @@ bool SpiRaw::transferFrame()
         controller->set(QStringLiteral("WD"), map->reg(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u,
                         ORIGIN_FORCED);
 
-    MainWindow *window = MainApp::instance()->mainWindow();
-    if (window && window->selectedPort() == QLatin1String("mockup")) {
+    ControlBoard *link = MainApp::instance()->board();
+    if (link && link->mode() == ControlBoard::MockUp) {
         // Imitate the chip's header: the status register chosen by the last
         // CR0 write, falling back to SR0 after one answer unless SRA_MODE.
         set(QStringLiteral("SpiOut[12]"), 1u, ORIGIN_FORCED);

@@ -20,6 +20,7 @@ public:
     int count() const { return m_count; }
     int capacity() const { return m_storage.size(); }
     bool isEmpty() const { return m_count == 0; }
+    bool isFull() const { return m_count == capacity(); }
 
 private:
     QByteArray m_storage;

@@ -130,6 +130,9 @@ int ControlBoard::pullFromPort(bool *hungUp)
         if (n < SerialPort::ReadChunk)
             break;
     }
+    // Only what the board sends proves it is there.
+    if (total > 0)
+        touch();
     return total;
 }
 
@@ -145,9 +148,11 @@ void ControlBoard::run()
                 while (m_paused && !m_quit)
                     m_pauseChanged.wait(&m_mutex);
                 m_workerParked = false;
-                touch();
                 continue;
             }
+            // A transaction reads the port itself; its end wakes the worker.
+            while (m_callerReading && !m_paused && !m_quit)
+                m_pauseChanged.wait(&m_mutex);
         }
 
         // The port belongs to the callers: a transaction writes its command
@@ -172,13 +177,12 @@ void ControlBoard::run()
         {
             // Callers wait at the start of their transaction while this runs.
             QMutexLocker lock(&m_mutex);
-            if (m_callerReading)
+            if (m_callerReading || m_paused || !m_connected)
                 continue;
-            touch();
             bool hungUp = false;
             if (pullFromPort(&hungUp) > 0)
                 m_rxQueue.clear();
-            present = m_connected && !hungUp && pingPort();
+            present = !hungUp && pingPort();
         }
         if (!present)
             disconnectInternal(DueToErrors);
@@ -225,6 +229,8 @@ bool ControlBoard::connectBoard(const QString &name)
             m_portName = name;
             m_baudRate = LinkBaudRate;
             clearQueues();
+            m_owedLines = 0;
+            m_suspect = false;
             m_connected = true;
         }
         queryVersion();
@@ -258,6 +264,8 @@ void ControlBoard::disconnectInternal(int reason)
         m_port.close();
     }
     m_connected = false;
+    m_owedLines = 0;
+    m_suspect = false;
     portLock.unlock();
     {
         QMutexLocker lock(&m_mutex);
@@ -326,25 +334,28 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
     // through the worker would add a thread wake-up to every round trip.
     bool hungUp = false;
     {
-        // Bytes that came unasked (a late reply to an earlier command) are
-        // not this command's reply.
         QMutexLocker lock(&m_mutex);
         pullFromPort(&hungUp);
-        m_rxQueue.clear();
+        // Bytes that came unasked are not this command's reply; lines still
+        // owed to a command that timed out are dropped as they come.
+        if (m_owedLines == 0)
+            m_rxQueue.clear();
         m_callerReading = true;
     }
-    {
+    bool synced = hungUp || resynchronise(&hungUp);
+    if (synced && !hungUp) {
         QMutexLocker portLock(&m_portMutex);
         m_port.write(out);
+        emit signal_tx();
     }
-    emit signal_tx();
 
     const int limit = timeout < 0 ? int(m_defaultTimeoutMs) : timeout;
     QByteArray current;
     int received = 0;
     int good = 0;
-    if (limit > 0 && !hungUp) {
+    if (limit > 0 && synced && !hungUp) {
         log(RX, "TIMEOUT:" + QByteArray::number(limit));
+        const QList<QByteArray> sent = m_suspect ? out.split('\n') : QList<QByteArray>();
         // The limit is on silence between reply lines, not on the whole exchange.
         QElapsedTimer silence;
         silence.start();
@@ -356,8 +367,14 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
                 line = m_rxQueue.readLine(found);
             }
             if (found) {
-                current = line;
                 silence.restart();
+                // After a time-out a slow board's old answers may still come:
+                // one that does not answer this line is not taken for its reply.
+                if (m_suspect && !answers(line, sent.value(received))) {
+                    log(INF, "late reply dropped: " + line);
+                    continue;
+                }
+                current = line;
                 log(RX, line);
                 if (!line.contains("err"))
                     ++good;
@@ -377,20 +394,32 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
             }
             if (arrived > 0) {
                 emit signal_rx();
-                touch();
             } else if (hungUp || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 hungUp = true;
                 break;
             }
         }
+        if (received < lines) {
+            // Their answers are still owed and come before any later reply.
+            m_owedLines += lines - received;
+            m_owedSinceMs = m_clock.elapsed();
+            m_suspect = true;
+        } else {
+            m_suspect = false;
+        }
+    } else if (limit == 0 && synced && !hungUp) {
+        m_owedLines += lines;
+        m_owedSinceMs = m_clock.elapsed();
     }
     {
         QMutexLocker lock(&m_mutex);
         m_callerReading = false;
+        m_pauseChanged.wakeAll();
     }
-    touch();
     if (hungUp && m_connected)
         disconnectBoard(DueToErrors);
+    if (!synced)
+        return false;
 
     if (limit == 0) {
         if (reply)
@@ -403,6 +432,79 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
     }
     if (reply)
         *reply = current;
+    return true;
+}
+
+bool ControlBoard::answers(const QByteArray &reply, const QByteArray &commandLine)
+{
+    if (reply.contains("err"))
+        return true;
+    const bool get = commandLine.startsWith("get ");
+    if (!get && !commandLine.startsWith("set "))
+        return true;
+    qsizetype end = 4;
+    while (end < commandLine.size() && commandLine.at(end) != ' ' && commandLine.at(end) != '=')
+        ++end;
+    const QByteArray name = commandLine.mid(4, end - 4);
+    return reply.contains(name + (get ? '=' : ':'));
+}
+
+bool ControlBoard::resynchronise(bool *hungUp)
+{
+    // Owed lines come first, in order, so they are read and dropped until
+    // the board has been silent for the presence time.
+    while (m_owedLines > 0) {
+        bool found = false;
+        QByteArray line;
+        {
+            QMutexLocker lock(&m_mutex);
+            line = m_rxQueue.readLine(found);
+        }
+        if (found) {
+            --m_owedLines;
+            log(INF, "late reply dropped: " + line);
+            continue;
+        }
+        {
+            // A line longer than the queue lost its end: it is dropped whole.
+            QMutexLocker lock(&m_mutex);
+            if (m_rxQueue.isFull()) {
+                m_rxQueue.clear();
+                --m_owedLines;
+                continue;
+            }
+        }
+        // Silence counts from the last byte, but not from before the
+        // command whose answers are awaited.
+        const qint64 silent = m_clock.elapsed() - qMax<qint64>(m_lastActivityMs, m_owedSinceMs);
+        if (silent > SilenceMs || !m_connected)
+            break;
+        pollfd p {m_port.fd(), POLLIN, 0};
+        if (::poll(&p, 1, int(SilenceMs - silent) + 1) <= 0)
+            continue;
+        QMutexLocker lock(&m_mutex);
+        if (pullFromPort(hungUp) == 0 && (*hungUp || (p.revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+            *hungUp = true;
+            return false;
+        }
+    }
+    if (m_owedLines == 0)
+        return true;
+    // Nothing more came: either the board lost those answers or it is gone.
+    bool present = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        pullFromPort(hungUp);
+        m_rxQueue.clear();
+        present = m_connected && !*hungUp && pingPort();
+        m_rxQueue.clear();
+    }
+    m_owedLines = 0;
+    if (!present) {
+        log(RX_ERR, "no answer for " + QByteArray::number(SilenceMs) + " ms");
+        *hungUp = true;
+        return false;
+    }
     return true;
 }
 
@@ -488,8 +590,10 @@ bool ControlBoard::pingPort()
             QByteArray byte;
             if (m_port.read(byte, 1) < 0)
                 return false;
-            if (byte.size() == 1 && byte.at(0) == ACK)
+            if (byte.size() == 1 && byte.at(0) == ACK) {
+                touch();
                 return true;
+            }
         }
     }
     return false;
@@ -519,6 +623,10 @@ void ControlBoard::resetBoard()
     while (m_port.readAvailable(rest) > 0) {
     }
     clearQueues();
+    // The restarted firmware owes nothing.
+    m_owedLines = 0;
+    m_suspect = false;
+    touch();
 }
 
 QStringList ControlBoard::listPorts() const

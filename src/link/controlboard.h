@@ -98,6 +98,12 @@ private:
     int pullFromPort(bool *hungUp);
     void touch();
     void disconnectInternal(int reason);
+    // Drops the answers owed to commands that timed out before a new
+    // command goes out; false when the board did not answer at all.
+    bool resynchronise(bool *hungUp);
+    // Whether a reply line can be the answer to a "get"/"set" line: it names
+    // what the line asked for, or reports an error.
+    static bool answers(const QByteArray &reply, const QByteArray &commandLine);
 
     SerialPort m_port;
     std::atomic<int> m_mode {Serial};
@@ -132,6 +138,12 @@ private:
     QElapsedTimer m_clock;
     std::atomic<qint64> m_lastActivityMs {0};
     QElapsedTimer m_logClock;
+    // Reply lines still owed by commands that timed out, and since when.
+    std::atomic<int> m_owedLines {0};
+    std::atomic<qint64> m_owedSinceMs {0};
+    // Set by a time-out: until a command is answered in full, reply lines
+    // are checked against what their command asked.
+    std::atomic<bool> m_suspect {false};
 
     MockUpResponder m_mockUp;
     ScriptRunner m_script;

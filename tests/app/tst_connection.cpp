@@ -10,7 +10,12 @@
 #include "tools/logs.h"
 #include "controls/htmllistbox.h"
 
+#include "app/localserver.h"
+
 #include <QAction>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QTimer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -18,6 +23,37 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A scripting client in this thread, driven by the event loop like the
+// server it talks to.
+struct AsyncClient
+{
+    AsyncClient(const QString &path, const QByteArray &request)
+    {
+        QObject::connect(&socket, &QLocalSocket::connected, [this, request] { socket.write(request); });
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] { reply += socket.readAll(); });
+        QObject::connect(&socket, &QLocalSocket::disconnected, [this] {
+            reply += socket.readAll();
+            doneAt = clock.nsecsElapsed();
+        });
+        clock.start();
+        socket.connectToServer(path);
+    }
+    bool done() const { return doneAt >= 0; }
+
+    static QElapsedTimer clock;
+    QLocalSocket socket;
+    QByteArray reply;
+    qint64 doneAt = -1;
+};
+
+QElapsedTimer AsyncClient::clock;
+
+} // namespace
 
 // The main window's connection controls against a simulated board.
 class tst_Connection : public QObject
@@ -29,6 +65,8 @@ private slots:
     void cleanup();
     void connectAndLoseBoard();
     void mockUpBanner();
+    void scriptedOpenFollowsThePort();
+    void requestWaitsForTheBox();
     void trafficInLogWindow();
     void windowShortcutsWhileConnected_data();
     void windowShortcutsWhileConnected();
@@ -126,6 +164,52 @@ void tst_Connection::mockUpBanner()
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QVERIFY(!app->applets().at(3)->container()->isVisible());
     QVERIFY(!app->applets().at(3)->windowAction()->isEnabled());
+}
+
+// Whoever asks for the connection, the port box and the banner show the
+// port that was opened, and the windows treat it as what it is.
+void tst_Connection::scriptedOpenFollowsThePort()
+{
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+
+    MessageBoxAnswerer answerer;
+    QVariant port("mockup");
+    QVariant result;
+    QVERIFY(app->run("open", port, &result));
+    QCOMPARE(app->board()->mode(), int(ControlBoard::MockUp));
+    QCOMPARE(window->portCombo->currentText(), QString("mockup"));
+    QCOMPARE(window->statusLabel->text(),
+             QString("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
+
+    // Back to the real board while the box still reads "mockup".
+    port = sim->path();
+    QVERIFY(app->run("open", port, &result));
+    QCOMPARE(app->board()->mode(), int(ControlBoard::Serial));
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+    QCOMPARE(window->statusLabel->text(), QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+}
+
+// In a window a box waits for the user; a request that arrives meanwhile
+// runs after the one that opened the box has answered.
+void tst_Connection::requestWaitsForTheBox()
+{
+    // This test's event loop is the one QTest::qWait runs.
+    app->server()->setServeDepth(0);
+    const QString path = app->server()->serverPath();
+    MessageBoxAnswerer answerer(QMessageBox::Ok, 300);
+    std::unique_ptr<AsyncClient> second;
+    QTimer::singleShot(30, [&] { second = std::make_unique<AsyncClient>(path, "run\tclose\n"); });
+    AsyncClient first(path, "run\topen\tsmockup\n");
+    QTRY_VERIFY_WITH_TIMEOUT(first.done() && second && second->done(), 5000);
+    QCOMPARE(first.reply, QByteArray("i1"));
+    QCOMPARE(second->reply, QByteArray("i1"));
+    QVERIFY(first.doneAt <= second->doneAt);
+    QCOMPARE(answerer.count(), 1);
+    // The close came second, so it had the last word.
+    QVERIFY(!app->isBoardConnected());
+    app->server()->setServeDepth(1);
 }
 
 void tst_Connection::trafficInLogWindow()

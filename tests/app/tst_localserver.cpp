@@ -6,15 +6,21 @@
 #include "testapplet.h"
 #include "model/register.h"
 #include "model/variable.h"
+#include "protocol/scriptprotocol.h"
 
 #include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +83,8 @@ private slots:
     void badClientsDisturbNobody();
     void privateSocket();
     void secondServerLeavesLiveSocket();
+    void privateDirectory_data();
+    void privateDirectory();
 
 private:
     MainApp *app = nullptr;
@@ -234,21 +242,86 @@ void tst_LocalServer::secondServerLeavesLiveSocket()
     QVERIFY(!second.start(path, false));
     QCOMPARE(ask(path, "get\tversion\n"), QByteArray("i1"));
 
-    // A socket file nobody answers on is taken over.
+    // A socket nobody listens on, as a crashed run leaves it, is taken over.
     const QString stale = path + "-stale";
     {
-        QLocalServer dead;
-        QVERIFY(dead.listen(stale));
-        // Leave the file behind as a crashed run would.
-        dead.setSocketOptions(QLocalServer::NoOptions);
+        const QByteArray native = QFile::encodeName(stale);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        ::close(fd);
     }
-    QFile::remove(stale);
-    QFile file(stale);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
     LocalServer third(app);
     QVERIFY(third.start(stale, false));
     QCOMPARE(ask(stale, "get\tversion\n"), QByteArray("i1"));
+
+    // Anything but a socket is left alone.
+    const QString plain = path + "-plain";
+    QFile file(plain);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep");
+    file.close();
+    LocalServer fourth(app);
+    QVERIFY(!fourth.start(plain, false));
+    QVERIFY2(fourth.errorText().contains("not a socket"), qPrintable(fourth.errorText()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep"));
+    file.remove();
+}
+
+void tst_LocalServer::privateDirectory_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("missing, made") << "missing" << true << true;
+    QTest::newRow("missing, only checked") << "missing" << false << false;
+    QTest::newRow("private") << "private" << false << true;
+    QTest::newRow("open to others") << "open" << true << false;
+    QTest::newRow("a link to a private one") << "link" << true << false;
+    QTest::newRow("a file") << "file" << true << false;
+    QTest::newRow("another user's") << "foreign" << true << false;
+}
+
+void tst_LocalServer::privateDirectory()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, create);
+    QFETCH(bool, accepted);
+
+    QTemporaryDir scratch;
+    const QString dir = scratch.filePath("hql3318-test");
+    const QByteArray native = QFile::encodeName(dir);
+    if (kind == "private" || kind == "open" || kind == "foreign")
+        QCOMPARE(::mkdir(native.constData(), kind == "open" ? 0777 : 0700), 0);
+    if (kind == "open")
+        QCOMPARE(::chmod(native.constData(), 0777), 0);
+    if (kind == "link") {
+        QVERIFY(QDir(scratch.path()).mkdir("real"));
+        QVERIFY(QFile::setPermissions(scratch.filePath("real"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                    QFileDevice::ExeOwner));
+        QVERIFY(QFile::link(scratch.filePath("real"), dir));
+    }
+    if (kind == "file") {
+        QFile file(dir);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (kind == "foreign") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to give a directory to another user");
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+    }
+    QString error;
+    QCOMPARE(ScriptProtocol::checkPrivateDirectory(dir, create, &error), accepted);
+    QCOMPARE(error.isEmpty(), accepted);
+    if (accepted) {
+        struct stat st {};
+        QCOMPARE(::lstat(native.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
 }
 
 QTEST_MAIN(tst_LocalServer)

@@ -195,8 +195,13 @@ void tst_MainApp::simulationBanner()
     app->startMainWindow();
     MainWindow *window = app->mainWindow();
     window->setPortList({"/dev/ttyUSB0", "mockup"});
-    window->portCombo->setCurrentIndex(1);
-    app->slot_connected();
+    // The banner follows the port the link opened, not the box's text.
+    window->portCombo->setCurrentIndex(0);
+    {
+        MessageBoxAnswerer answerer;
+        QVERIFY(app->connectToBoard("mockup"));
+    }
+    QCOMPARE(window->portCombo->currentText(), QString("mockup"));
     QCOMPARE(window->statusLabel->text(),
              QString("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
     QCOMPARE(window->connectButton->text(), QString("Disconnect"));

@@ -1,4 +1,4 @@
-#include "app/localserver.h"
+#include "appprocess.h"
 #include "simboard.h"
 
 #include <QLocalSocket>
@@ -15,57 +15,11 @@
 
 namespace {
 
-// The application started headless in a scratch working directory, serving
-// its own socket name.
-class App
-{
-public:
-    App(const QString &pipe, const QStringList &extra = {})
-    {
-        m_process.setWorkingDirectory(m_dir.path());
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral(HQL_APP_PATH), QStringList{"--headless", "--pipe", pipe} + extra);
-        m_path = LocalServer::socketPath(pipe);
-    }
-    ~App()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000))
-                m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-    bool waitReady() const
-    {
-        return QTest::qWaitFor([this] { return QFile::exists(m_path); }, 10000);
-    }
-    QProcess m_process;
-    QTemporaryDir m_dir;
-    QString m_path;
-};
+using App = AppProcess;
 
-struct Reply
+CtlReply ctl(const QString &pipe, const QStringList &args, const QByteArray &input = QByteArray())
 {
-    int status;
-    QByteArray out;
-};
-
-Reply ctl(const QString &pipe, const QStringList &args, const QByteArray &input = QByteArray())
-{
-    QProcess p;
-    p.start(QStringLiteral(HQL_CTL_PATH), QStringList{"--pipe", pipe} + args);
-    p.waitForStarted();
-    if (!input.isEmpty())
-        p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(30000);
-    return {p.exitCode(), p.readAllStandardOutput()};
-}
-
-QString uniquePipe(const char *what)
-{
-    return QStringLiteral("hql3318-e2e-%1-%2").arg(QCoreApplication::applicationPid()).arg(what);
+    return runCtl(pipe, args, input);
 }
 
 } // namespace
@@ -94,7 +48,7 @@ void tst_Scripting::driveTheBoard()
 
     QCOMPARE(ctl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
     QCOMPARE(ctl(pipe, {"run", "open", "s" + sim.path()}).out, QByteArray("i1\n"));
-    Reply r = ctl(pipe, {"set", "SpiController.CR5A[9:8]", "i2"});
+    CtlReply r = ctl(pipe, {"set", "SpiController.CR5A[9:8]", "i2"});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, QByteArray("ok\n"));
     QCOMPARE(ctl(pipe, {"get", "SpiController.CR5A[9:8]"}).out, QByteArray("i2\n"));
@@ -118,7 +72,7 @@ void tst_Scripting::errorsWhileDisconnected()
     const QString pipe = uniquePipe("errors");
     App app(pipe);
     QVERIFY(app.waitReady());
-    const Reply r = ctl(pipe, {"get", "SpiController.CR0"});
+    const CtlReply r = ctl(pipe, {"get", "SpiController.CR0"});
     QCOMPARE(r.status, 1);
     QCOMPARE(r.out, QByteArray("err\n"));
     // Headless: the error box is written, not shown.

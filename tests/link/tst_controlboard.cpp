@@ -1,6 +1,7 @@
 #include "link/controlboard.h"
 #include "simboard.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -52,6 +53,8 @@ private slots:
     void speedChangeAndDisconnect();
     void notOurBoard();
     void silentBoardIsDropped();
+    void silentBoardIsDroppedUnderTraffic();
+    void lateReplyIsNotTheNextOnesAnswer();
     void hangUpDuringTransaction();
     void garbageAndFlood();
     void mockUp();
@@ -306,6 +309,41 @@ void tst_ControlBoard::silentBoardIsDropped()
     QTRY_VERIFY(!log.isEmpty());
     QVERIFY(logTexts(log).last().endsWith("):Disconnect due to errors"));
     QCOMPARE(log.last().at(0).toInt(), -1000);
+}
+
+// Commands that keep failing are no sign of life: only what the board
+// sends is.
+void tst_ControlBoard::silentBoardIsDroppedUnderTraffic()
+{
+    Connected c({"--silent-after", "2"});
+    QVERIFY(c.ok);
+    c.link.setLogging(true);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QElapsedTimer clock;
+    clock.start();
+    while (c.link.isConnected() && clock.elapsed() < 6000)
+        QVERIFY(!c.link.transact("get DIO22"));
+    QVERIFY2(clock.elapsed() < 3500, QByteArray::number(clock.elapsed()).constData());
+    QVERIFY(!c.link.isConnected());
+    QVERIFY(logTexts(log).filter("):Disconnect due to errors").size() == 1);
+}
+
+// The board answers more slowly than the time-out: its old reply arrives
+// while the next command waits and must not be taken for that one's.
+void tst_ControlBoard::lateReplyIsNotTheNextOnesAnswer()
+{
+    Connected c({"--delay", "300"});
+    QVERIFY(c.ok);
+    QByteArray answer;
+    QVERIFY(!c.link.transact("get PWM0FREQ", &answer, 200));
+    for (const QByteArray name : {"PWM0DUTY", "PWM1FREQ", "PWM1DUTY"}) {
+        answer.clear();
+        if (c.link.transact("get " + name, &answer, 200))
+            QVERIFY2(answer.startsWith(name + '='), answer.constData());
+    }
+    QVERIFY(c.link.transact("get WDtime", &answer, 1000));
+    QCOMPARE(answer, QByteArray("WDtime=20\n"));
+    QVERIFY(c.link.isConnected());
 }
 
 void tst_ControlBoard::hangUpDuringTransaction()

@@ -6,7 +6,8 @@
 #include <QPointer>
 #include <QTimer>
 
-MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer) : m_answer(answer)
+MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer, int delayMs)
+    : m_answer(answer), m_delayMs(delayMs)
 {
     qApp->installEventFilter(this);
 }
@@ -32,7 +33,7 @@ bool MessageBoxAnswerer::eventFilter(QObject *watched, QEvent *event)
             // Answer once the box runs its own loop.
             QPointer<QMessageBox> guard(box);
             const QMessageBox::StandardButton answer = m_answer;
-            QTimer::singleShot(0, box, [guard, answer] {
+            QTimer::singleShot(m_delayMs, box, [guard, answer] {
                 if (!guard)
                     return;
                 if (QAbstractButton *button = guard->button(answer))

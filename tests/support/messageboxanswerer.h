@@ -6,13 +6,14 @@
 #include <QStringList>
 
 // Answers every message box that opens while it lives, so a modal box never
-// hangs a test, and records what the boxes said.
+// hangs a test, and records what the boxes said. With a delay it answers
+// as a person does, after reading.
 class MessageBoxAnswerer : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok);
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok, int delayMs = 0);
     ~MessageBoxAnswerer() override;
 
     struct Box
@@ -32,5 +33,6 @@ protected:
 
 private:
     QMessageBox::StandardButton m_answer;
+    int m_delayMs = 0;
     QList<Box> m_boxes;
 };

@@ -1,0 +1,475 @@
+// Scripting requests under automation and faults: the real application,
+// the simulated board and clients as separate processes.
+#include "appprocess.h"
+#include "simboard.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <memory>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A client that is started and left to run; finished() says when its reply came.
+class Client
+{
+public:
+    Client(const QString &pipe, const QStringList &args)
+    {
+        QObject::connect(&m_process, &QProcess::finished, [this] { m_finishedAt = s_clock.nsecsElapsed(); });
+        m_process.start(QStringLiteral(HQL_CTL_PATH), QStringList{"--pipe", pipe, "--timeout", "30"} + args);
+        m_process.waitForStarted();
+        m_process.closeWriteChannel();
+    }
+    bool wait() { return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(30000); }
+    QByteArray out() { return m_out += m_process.readAllStandardOutput(); }
+    int status() const { return m_process.exitCode(); }
+    qint64 finishedAt() const { return m_finishedAt; }
+
+    static QElapsedTimer s_clock;
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+    qint64 m_finishedAt = -1;
+};
+
+QElapsedTimer Client::s_clock;
+
+int connectTo(const QString &path, bool nonBlocking = false)
+{
+    const QByteArray native = QFile::encodeName(path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One request on a raw socket, as other languages' clients send it.
+QByteArray exchange(const QString &path, const QByteArray &request, bool halfClose)
+{
+    const int fd = connectTo(path);
+    if (fd < 0)
+        return "<no server>";
+    qsizetype done = 0;
+    while (done < request.size()) {
+        const ssize_t n = ::send(fd, request.constData() + done, size_t(request.size() - done), MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (halfClose)
+        ::shutdown(fd, SHUT_WR);
+    QByteArray reply;
+    char buffer[65536];
+    for (;;) {
+        pollfd p {fd, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0)
+            break;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        reply.append(buffer, n);
+    }
+    ::close(fd);
+    return reply;
+}
+
+// Lines whose replies are all "i1", different from their neighbours so
+// that none is skipped as a repeat.
+QByteArray versionLines(int count)
+{
+    QByteArray lines;
+    for (int i = 0; i < count; ++i)
+        lines += i % 2 ? "get\tVersion\n" : "get\tversion\n";
+    return lines;
+}
+
+// The application connected to a simulated board.
+struct Bench
+{
+    explicit Bench(const char *what, const QStringList &simOptions = {}, bool headless = true)
+        : sim(simOptions), pipe(uniquePipe(what)), app(pipe, {"--port", sim.path()}, headless)
+    {
+    }
+    bool open() { return app.waitReady() && runCtl(pipe, {"run", "open", "s" + sim.path()}).out == "i1\n"; }
+
+    SimBoard sim;
+    QString pipe;
+    AppProcess app;
+};
+
+} // namespace
+
+class tst_Requests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void overlapping_data();
+    void overlapping();
+    void largeRequests_data();
+    void largeRequests();
+    void clientLeavesEarly();
+    void lateRepliesAreDropped();
+    void chainAfterRefusedFrames();
+    void textTravelsAsBytes();
+    void headlessNeverWaits();
+    void ctlTimeout();
+    void pipeThatIsNotASocket();
+    void privateFallbackDirectory();
+    void busyInstanceKeepsItsSocket();
+    void otherUsersAreRefused();
+};
+
+void tst_Requests::initTestCase()
+{
+    Client::s_clock.start();
+}
+
+// A request that waits inside (a motor sequence's pauses, a window grab's
+// settling) and a second one sent 30 ms later: the second runs only after
+// the first has answered, and each client gets its own reply.
+void tst_Requests::overlapping_data()
+{
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QByteArray>("firstReply");
+    QTest::addColumn<QStringList>("second");
+    QTest::addColumn<QByteArray>("secondReply");
+    QTest::addColumn<QString>("lastOnWire");
+    QTest::addColumn<bool>("exits");
+
+    const QStringList forward {"run", "Board.setForward1"};
+    const QStringList grab {"run", "grab", "sBoard", "s@FILE@"};
+    const QStringList get {"run", "write", "sget WDtime"};
+    const QByteArray wdtime = "x" + QByteArray("WDtime=20\n").toHex() + "\n";
+    const QStringList close {"run", "close"};
+    const QStringList shutdown {"run", "shutdown"};
+
+    QTest::newRow("forward, then write") << forward << QByteArray("i1\n") << get << wdtime << "get WDtime" << false;
+    QTest::newRow("forward, then close")
+        << forward << QByteArray("i1\n") << close << QByteArray("i1\n") << "set baudrate=115200" << false;
+    QTest::newRow("forward, then shutdown")
+        << forward << QByteArray("i1\n") << shutdown << QByteArray("i1\n") << "set baudrate=115200" << true;
+    QTest::newRow("forward, then get") << forward << QByteArray("i1\n") << QStringList{"get", "Board.PWM1_DUTY"}
+                                       << QByteArray("f50\n") << QString() << false;
+    QTest::newRow("grab, then write") << grab << QByteArray("i1\n") << get << wdtime << "get WDtime" << false;
+    QTest::newRow("grab, then shutdown")
+        << grab << QByteArray("i1\n") << shutdown << QByteArray("i1\n") << "set baudrate=115200" << true;
+    QTest::newRow("open script, then shutdown")
+        << QStringList{"run", "open", "sscript"} << QByteArray("i1\n") << shutdown << QByteArray("i1\n")
+        << QString() << true;
+}
+
+void tst_Requests::overlapping()
+{
+    QFETCH(QStringList, first);
+    QFETCH(QByteArray, firstReply);
+    QFETCH(QStringList, second);
+    QFETCH(QByteArray, secondReply);
+    QFETCH(QString, lastOnWire);
+    QFETCH(bool, exits);
+
+    // Pictures need shown windows: an offscreen window instead of headless.
+    const bool grabs = first.contains("grab");
+    Bench bench("overlap", {}, !grabs);
+    QVERIFY(bench.open());
+    const QString picture = bench.app.m_dir.filePath("board.png");
+    first.replaceInStrings("@FILE@", picture);
+
+    Client one(bench.pipe, first);
+    QTest::qWait(30);
+    Client two(bench.pipe, second);
+    QVERIFY(one.wait());
+    QVERIFY(two.wait());
+    QCOMPARE(one.out(), firstReply);
+    QCOMPARE(two.out(), secondReply);
+    QVERIFY2(one.finishedAt() <= two.finishedAt(), "the second request answered before the first");
+    if (grabs)
+        QVERIFY(QFileInfo(picture).size() > 0);
+
+    // Nothing of the first request reached the wire after the second's line.
+    if (!lastOnWire.isEmpty())
+        QTRY_COMPARE(bench.sim.transcript().value(bench.sim.transcript().size() - 1), lastOnWire);
+    if (exits) {
+        QVERIFY(bench.app.m_process.waitForFinished(10000));
+        QCOMPARE(bench.app.m_process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(bench.app.m_process.exitCode(), 0);
+    } else {
+        QCOMPARE(runCtl(bench.pipe, {"get", "version"}).out, QByteArray("i1\n"));
+    }
+}
+
+// Requests larger than one socket buffer run whole; one over the limit
+// runs not at all.
+void tst_Requests::largeRequests_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("halfClose");
+    QTest::addColumn<bool>("lastLineEnds");
+    QTest::addColumn<bool>("refused");
+
+    // 12 bytes a line: 26,000 lines are about 305 KiB.
+    QTest::newRow("300 KiB, half-closed") << 26000 << true << true << false;
+    QTest::newRow("300 KiB, left open") << 26000 << false << true << false;
+    QTest::newRow("300 KiB, half-closed, last line without LF") << 26000 << true << false << false;
+    QTest::newRow("900 KiB, left open") << 78000 << false << true << false;
+    QTest::newRow("over 1 MiB") << 90000 << true << true << true;
+}
+
+void tst_Requests::largeRequests()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, halfClose);
+    QFETCH(bool, lastLineEnds);
+    QFETCH(bool, refused);
+
+    const QString pipe = uniquePipe("large");
+    AppProcess app(pipe);
+    QVERIFY(app.waitReady());
+    // A refused request must not run even its first line.
+    QByteArray request = "run\tshutdown\n";
+    if (!refused)
+        request.clear();
+    request += versionLines(lines);
+    if (!lastLineEnds)
+        request.chop(1);
+    const QByteArray reply = exchange(app.m_path, request, halfClose);
+    if (refused) {
+        QCOMPARE(reply, QByteArray("err\n"));
+        QCOMPARE(app.m_process.state(), QProcess::Running);
+    } else {
+        QCOMPARE(reply.size(), qsizetype(2 * lines));
+        QCOMPARE(reply.count("i1"), qsizetype(lines));
+    }
+    QCOMPARE(runCtl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
+}
+
+// Clients that send failing lines and go away at once: each error opens a
+// box (answered on standard error when headless) while the client is gone.
+void tst_Requests::clientLeavesEarly()
+{
+    const QString pipe = uniquePipe("early");
+    AppProcess app(pipe);
+    QVERIFY(app.waitReady());
+    for (int round = 0; round < 10; ++round) {
+        QByteArray request;
+        for (int i = 0; i < 8; ++i)
+            request += "get\tSpiController.CR" + QByteArray::number(i) + "\n";
+        const int fd = connectTo(app.m_path);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), ssize_t(request.size()));
+        ::close(fd);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(app.output().count("Error GET SpiController.CR") == 80, 10000);
+    QCOMPARE(app.m_process.state(), QProcess::Running);
+    QCOMPARE(runCtl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
+}
+
+// A board slower than the time-out: a reply that comes late is never
+// taken for a later command's.
+void tst_Requests::lateRepliesAreDropped()
+{
+    Bench bench("late", {"--delay", "700"});
+    QVERIFY(bench.open());
+    const QList<QByteArray> names {"PWM0FREQ", "PWM0DUTY", "PWM1FREQ", "PWM1DUTY", "WDtime", "DIO25"};
+    for (const QByteArray &name : names) {
+        const QByteArray reply = runCtl(bench.pipe, {"run", "write", "sget " + name}).out;
+        const QByteArray text = QByteArray::fromHex(reply.mid(1).trimmed());
+        QVERIFY2(text.isEmpty() || text.startsWith(name + '='), (name + " answered " + text).constData());
+    }
+    // With a time-out the board can meet, the next read is right again.
+    QCOMPARE(runCtl(bench.pipe, {"run", "set_timeout", "i1500"}).out, QByteArray("i1\n"));
+    const QByteArray reply = runCtl(bench.pipe, {"run", "write", "sget PWM1DUTY"}).out;
+    QCOMPARE(QByteArray::fromHex(reply.mid(1).trimmed()), QByteArray("PWM1DUTY=50\n"));
+}
+
+// A board that answers ENQ but refuses every SPI frame: the frames kept for
+// the next chain stop growing once they cannot fit one line, and a new
+// connection starts with none.
+void tst_Requests::chainAfterRefusedFrames()
+{
+    auto refusing = std::make_unique<Bench>("chain", QStringList{"--error", "SPI0CS0DATA"});
+    QVERIFY(refusing->open());
+    for (int i = 0; i < 40; ++i)
+        QCOMPARE(runCtl(refusing->pipe, {"run", "SpiController.ReadAll"}).out, QByteArray("i0\n"));
+    QTRY_COMPARE(refusing->app.output().count("too long for one command"), qsizetype(1));
+    for (const QString &line : refusing->sim.transcript())
+        QVERIFY2(line.size() < 5000, "a chain line longer than the board's queue was sent");
+
+    SimBoard healthy;
+    QCOMPARE(runCtl(refusing->pipe, {"run", "open", "s" + healthy.path()}).out, QByteArray("i1\n"));
+    QCOMPARE(runCtl(refusing->pipe, {"run", "SpiController.ReadAll"}).out, QByteArray("i1\n"));
+    QString chain;
+    for (const QString &line : healthy.transcript()) {
+        if (line.startsWith("set SPI0CS0DATA") && line.count("SPI0CS0DATA=") > 1)
+            chain = line;
+    }
+    QCOMPARE(chain.count("SPI0CS0DATA="), 7);
+}
+
+void tst_Requests::textTravelsAsBytes()
+{
+    Bench bench("bytes");
+    QVERIFY(bench.open());
+    runCtl(bench.pipe, {"-"}, QByteArray("run\twrite\tsget A\xe9Z\n"));
+    QTRY_VERIFY(bench.sim.transcript().contains("get A\\xE9Z"));
+}
+
+void tst_Requests::headlessNeverWaits()
+{
+    const QString pipe = uniquePipe("never");
+    AppProcess app(pipe);
+    QVERIFY(app.waitReady());
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(runCtl(pipe, {"--timeout", "5", "run", "open", "sscript"}).out, QByteArray("i1\n"));
+    QVERIFY(clock.elapsed() < 5000);
+    QTRY_VERIFY(app.output().contains("script:PATH"));
+    QCOMPARE(runCtl(pipe, {"run", "shutdown"}).out, QByteArray("i1\n"));
+    QVERIFY(app.m_process.waitForFinished(10000));
+    QCOMPARE(app.m_process.exitStatus(), QProcess::NormalExit);
+}
+
+// A server that takes the connection and never answers.
+void tst_Requests::ctlTimeout()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mute");
+    const QByteArray native = QFile::encodeName(path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QCOMPARE(::bind(server, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QCOMPARE(::listen(server, 4), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const CtlReply r = runCtl(path, {"--timeout", "1", "get", "version"});
+    const qint64 took = clock.elapsed();
+    ::close(server);
+    QCOMPARE(r.status, 2);
+    QVERIFY2(took >= 900 && took < 5000, QByteArray::number(took).constData());
+}
+
+// --pipe naming something that is no socket leaves it alone.
+void tst_Requests::pipeThatIsNotASocket()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("precious.txt");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep me\n");
+    file.close();
+    AppProcess app(path);
+    QVERIFY(app.m_process.waitForFinished(10000));
+    QVERIFY(app.output().contains("is not a socket"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep me\n"));
+}
+
+void tst_Requests::privateFallbackDirectory()
+{
+    const QString pipe = uniquePipe("fallback");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    QTemporaryDir work;
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(work.path());
+    app.start(QStringLiteral(HQL_APP_PATH), {"--headless", "--pipe", pipe});
+    const QString dir = QStringLiteral("/tmp/hql3318-%1").arg(::geteuid());
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(dir + "/" + pipe); }, 10000));
+    struct stat st {};
+    QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &st), 0);
+    QVERIFY(S_ISDIR(st.st_mode));
+    QCOMPARE(st.st_uid, ::geteuid());
+    QCOMPARE(st.st_mode & 0777, 0700u);
+
+    QProcess ctl;
+    ctl.setProcessEnvironment(env);
+    ctl.start(QStringLiteral(HQL_CTL_PATH), {"--pipe", pipe, "run", "shutdown"});
+    QVERIFY(ctl.waitForFinished(10000));
+    QCOMPARE(ctl.readAllStandardOutput(), QByteArray("i1\n"));
+    QVERIFY(app.waitForFinished(10000));
+    QVERIFY(!QFile::exists(dir + "/" + pipe));
+}
+
+// An instance whose thread is busy and whose backlog is full is still
+// alive: a second instance must not take its name.
+void tst_Requests::busyInstanceKeepsItsSocket()
+{
+    // A board that falls silent right after the connect keeps the GUI
+    // thread in one long transaction.
+    qsizetype connectLines = 0;
+    {
+        Bench counting("count");
+        QVERIFY(counting.open());
+        QTest::qWait(500);
+        connectLines = counting.sim.transcript().size();
+    }
+    Bench bench("busy", {"--silent-after", QString::number(connectLines)});
+    QVERIFY(bench.open());
+    QCOMPARE(runCtl(bench.pipe, {"run", "set_timeout", "i4000"}).out, QByteArray("i1\n"));
+    Client slow(bench.pipe, {"run", "write", "sget PWM0DUTY"});
+    QTest::qWait(300);
+    QList<int> waiting;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectTo(bench.app.m_path, true);
+        if (fd < 0)
+            break;
+        waiting.append(fd);
+    }
+    QVERIFY2(waiting.size() < 200, "the backlog never filled");
+    AppProcess second(bench.pipe);
+    QVERIFY(second.m_process.waitForFinished(10000));
+    QVERIFY(second.output().contains("another program serves"));
+    for (int fd : std::as_const(waiting))
+        ::close(fd);
+    QVERIFY(slow.wait());
+    QCOMPARE(runCtl(bench.pipe, {"get", "version"}).out, QByteArray("i1\n"));
+}
+
+// Only the user who started the application may drive it, even when the
+// socket's mode would let others in.
+void tst_Requests::otherUsersAreRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to run a client as another user");
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (setpriv.isEmpty())
+        QSKIP("setpriv is not installed");
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ExeOther |
+                                                  QFileDevice::ReadOther));
+    const QString path = dir.filePath("open-socket");
+    AppProcess app(path);
+    QVERIFY(app.waitReady());
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0666) == 0);
+    QProcess other;
+    other.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(HQL_CTL_PATH),
+                          "--pipe", path, "--timeout", "5", "run", "shutdown"});
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(other.readAllStandardOutput(), QByteArray());
+    QTRY_VERIFY(app.output().contains("refused a connection"));
+    QCOMPARE(app.m_process.state(), QProcess::Running);
+}
+
+QTEST_GUILESS_MAIN(tst_Requests)
+#include "tst_requests.moc"
