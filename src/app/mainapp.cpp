@@ -20,6 +20,7 @@
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
+#include "controls/universalcontrol.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
@@ -80,6 +81,7 @@ MainApp::~MainApp()
     qDeleteAll(appletList);
     delete m_board;
     Applet::setLogWindow(nullptr);
+    CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
     // Placed in the main window it went with it; otherwise it goes here.
@@ -120,6 +122,10 @@ bool MainApp::initialise()
     }
 
     m_mainWindow = new MainWindow(this);
+    // Script snippets dragged from a control name the active device window.
+    const QPointer<MainWindow> mainWindow(m_mainWindow);
+    CustomControls::UniversalControl::setActiveAppletProvider(
+        [mainWindow]() -> QWidget * { return mainWindow ? mainWindow->activeApplet() : nullptr; });
     // Integer division as given; the window is kept below the screen's top
     // edge so its title bar stays reachable on small screens.
     if (QScreen *screen = QGuiApplication::primaryScreen()) {

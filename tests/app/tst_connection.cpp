@@ -1,19 +1,22 @@
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
+#include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
+#include "dialogdriver.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
 #include "testapplet.h"
+#include "testserver.h"
 #include "tools/logs.h"
-#include "controls/htmllistbox.h"
+#include "tools/measurements.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -32,6 +35,7 @@ private slots:
     void trafficInLogWindow();
     void windowShortcutsWhileConnected_data();
     void windowShortcutsWhileConnected();
+    void shortcutAfterBoxThenConnect();
 
 private:
     void startApp(const QStringList &ports);
@@ -154,32 +158,63 @@ void tst_Connection::trafficInLogWindow()
 void tst_Connection::windowShortcutsWhileConnected_data()
 {
     QTest::addColumn<int>("key");
-    QTest::addColumn<int>("applet");
+    QTest::addColumn<QString>("opens");
 
-    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << 3;
-    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << 0;
-    QTest::newRow("Ctrl+6") << int(Qt::Key_6) << 6;
-    QTest::newRow("Ctrl+7") << int(Qt::Key_7) << -1;
-    QTest::newRow("Ctrl+9") << int(Qt::Key_9) << -1;
+    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << "SpiController";
+    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << "Basic";
+    QTest::newRow("Ctrl+6") << int(Qt::Key_6) << "ChipID";
+    QTest::newRow("Ctrl+7 opens the plot") << int(Qt::Key_7) << "Measurements";
+    QTest::newRow("Ctrl+9 opens nothing") << int(Qt::Key_9) << "";
 }
 
 void tst_Connection::windowShortcutsWhileConnected()
 {
     QFETCH(int, key);
-    QFETCH(int, applet);
+    QFETCH(QString, opens);
 
     QVERIFY(choosePort(sim->path()));
     QVERIFY(app->connectToBoard(sim->path()));
     MessageBoxAnswerer answerer;
     QTest::keyClick(window->mdiArea, Qt::Key(key), Qt::ControlModifier);
+    // The key is acted on once it has been delivered.
+    QTest::qWait(50);
     QCOMPARE(answerer.count(), 0);
-    for (int i = 0; i < app->applets().size(); ++i) {
-        Applet *a = app->applets().at(i);
-        QCOMPARE(a->container()->isVisible(), i == applet);
-        QCOMPARE(a->windowAction()->isChecked(), i == applet);
+    QStringList shown;
+    for (Applet *a : app->applets()) {
+        QCOMPARE(a->windowAction()->isChecked(), a->container()->isVisible());
+        if (a->container()->isVisible())
+            shown.append(a->objectName());
     }
-    if (applet >= 0)
-        QCOMPARE(window->activeApplet(), app->applets().at(applet));
+    QMdiSubWindow *plot = window->toolSubWindow(app->measurements());
+    if (plot->isVisible())
+        shown.append(app->measurements()->objectName());
+    QCOMPARE(shown, opens.isEmpty() ? QStringList() : QStringList(opens));
+    if (!opens.isEmpty())
+        QCOMPARE(window->activeApplet()->objectName(), opens);
+}
+
+// A box shown without a board leaves the keys working: once connected, the
+// first Ctrl+3 opens its window.
+void tst_Connection::shortcutAfterBoxThenConnect()
+{
+    QWidget *typing = window->portCombo->lineEdit();
+    window->activateWindow();
+    typing->setFocus();
+    DialogDriver person("QMessageBox", [typing](QDialog *dialog) {
+        QTest::keyRelease(typing, Qt::Key_3, Qt::ControlModifier);
+        QTest::mouseClick(static_cast<QMessageBox *>(dialog)->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    QTest::keyPress(typing, Qt::Key_3, Qt::ControlModifier);
+    QTRY_COMPARE(person.runs(), 1);
+
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    Applet *spi = app->findApplet("SpiController", MainApp::ByObjectName);
+    QVERIFY(!spi->container()->isVisible());
+    QTest::keyClick(window->mdiArea, Qt::Key_3, Qt::ControlModifier);
+    QTRY_VERIFY(spi->container()->isVisible());
+    QCOMPARE(person.runs(), 1);
 }
 
 QTEST_MAIN(tst_Connection)
