@@ -15,6 +15,7 @@
 #include "model/variable.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -93,6 +94,7 @@ private slots:
     void dutySlider_data();
     void dutySlider();
     void pinCheckBox();
+    void frequencyTypo();
 };
 
 void tst_HBController::connectStartsGenerators()
@@ -393,6 +395,43 @@ void tst_HBController::pinCheckBox()
     pin->click();
     QCOMPARE(b.var("PWM1_DIO")->value(), 0.0);
     QCOMPARE(b.sent(), (QStringList{"set PWM0DUTY=100", "set PWM0DUTY=0"}));
+}
+
+// A frequency the field cannot read stays red until the user mends it;
+// the model and the Set button keep the last good value meanwhile.
+void tst_HBController::frequencyTypo()
+{
+    HbBench b;
+    QVERIFY(b.ok);
+    b.hb()->showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(b.hb()));
+    auto *field = b.hb()->findChild<CustomControls::LineEdit *>("leCLK1Freq");
+    auto *set = b.hb()->findChild<QPushButton *>("pbBoard_setCLK1_Freq");
+    QVERIFY(field && set && field->isVisible());
+    b.markSent();
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    QVERIFY(field->hasFocus());
+    field->selectAll();
+    QTest::keyClicks(field, "15k");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->text(), QString("15k"));
+    QCOMPARE(field->styleSheet(), QString("color:red"));
+    QCOMPARE(b.var("PWM1_FREQ")->value(), 20000.0);
+    // Leaving the field does not clear the mark either.
+    QTest::mouseClick(set, Qt::LeftButton);
+    QCOMPARE(field->styleSheet(), QString("color:red"));
+    QCOMPARE(b.sent(), QStringList{"set PWM0FREQ=20000"});
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    field->selectAll();
+    QTest::keyClicks(field, "15000");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->styleSheet(), QString());
+    QCOMPARE(b.var("PWM1_FREQ")->value(), 15000.0);
+    b.markSent();
+    QTest::mouseClick(set, Qt::LeftButton);
+    QCOMPARE(b.sent(), QStringList{"set PWM0FREQ=15000"});
 }
 
 QTEST_MAIN(tst_HBController)
