@@ -78,10 +78,6 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     describe(parser, options);
     parser.process(application);
-    const QCommandLineOption &screenshot = options.screenshot;
-    const QCommandLineOption &port = options.port;
-    const QCommandLineOption &pipe = options.pipe;
-    const QCommandLineOption &headless = options.headless;
 
     QFont font = QApplication::font();
     font.setPixelSize(12);
@@ -99,15 +95,15 @@ int main(int argc, char *argv[])
     }
 
     MainApp *app = MainApp::instance();
-    app->setExtraPorts(parser.values(port));
-    if (parser.isSet(pipe))
-        app->setServerName(parser.value(pipe), false);
-    app->setHeadless(parser.isSet(headless));
+    app->setExtraPorts(parser.values(options.port));
+    if (parser.isSet(options.pipe))
+        app->setServerName(parser.value(options.pipe), false);
+    app->setHeadless(parser.isSet(options.headless));
     if (!app->initialise())
         return 0;
     app->startMainWindow();
-    if (parser.isSet(screenshot)) {
-        const QString file = parser.value(screenshot);
+    if (parser.isSet(options.screenshot)) {
+        const QString file = parser.value(options.screenshot);
         // Let the window lay itself out and paint once before it is grabbed.
         QTimer::singleShot(300, app, [app, file] {
             const bool saved = app->mainWindow()->grab().save(file);
