@@ -454,8 +454,10 @@ Bootloader *MainApp::firmwareWindow() const
 
 void MainApp::openFirmwareWindow()
 {
-    if (!m_firmwareWindow)
+    if (!m_firmwareWindow) {
         m_firmwareWindow = new Bootloader(m_mainWindow);
+        connect(m_firmwareWindow, &Bootloader::signal_restartFinished, this, &MainApp::slot_boardRestarted);
+    }
     m_firmwareWindow->setBoard(m_board);
     m_firmwareWindow->show();
     m_firmwareWindow->raise();
@@ -829,6 +831,18 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
     return true;
 }
 
+void MainApp::slot_boardRestarted()
+{
+    // The restarted firmware starts from its own defaults (generators off,
+    // chip reset) and may be a new version: the windows would show what no
+    // longer holds. Connecting again sets the board up and reads it anew.
+    disconnectFromBoard();
+    QMessageBox::information(m_firmwareWindow, QString(),
+                             QStringLiteral("The board was restarted and has been disconnected.\n"
+                                            "Press Connect to use it again."),
+                             QMessageBox::Ok);
+}
+
 void MainApp::slot_notice(const QString &text)
 {
     QMessageBox::information(nullptr, QString(), text, QMessageBox::Ok);
@@ -838,6 +852,8 @@ void MainApp::slot_disconnected()
 {
     disableApplets();
     m_mainWindow->setConnectedState(0);
+    // The board's name belongs to the connection.
+    m_mainWindow->setStatusText(QString());
 }
 
 Settings &MainApp::settings() const

@@ -112,6 +112,8 @@ void tst_Connection::connectAndLoseBoard()
     QVERIFY(window->portCombo->isEnabled());
     QCOMPARE(window->connectionLamp->stateValue(), 0);
     QVERIFY(!app->applets().at(1)->container()->isVisible());
+    // The board's name goes with the connection.
+    QCOMPARE(window->statusLabel->text(), QString());
 }
 
 void tst_Connection::mockUpBanner()
@@ -130,6 +132,15 @@ void tst_Connection::mockUpBanner()
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QVERIFY(!app->applets().at(3)->container()->isVisible());
     QVERIFY(!app->applets().at(3)->windowAction()->isEnabled());
+    QCOMPARE(window->statusLabel->text(), QString());
+
+    // A board connected after the simulation shows its own name.
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QCOMPARE(window->statusLabel->text(),
+             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QCOMPARE(window->statusLabel->text(), QString());
 }
 
 void tst_Connection::trafficInLogWindow()

@@ -1,3 +1,4 @@
+#include "app/mainwindow.h"
 #include "applets/chipid.h"
 #include "applets/hbcontroller.h"
 #include "applets/registermap.h"
@@ -13,9 +14,11 @@
 #include "controls/switch.h"
 #include "model/register.h"
 #include "model/variable.h"
+#include "tools/bootloader.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -95,6 +98,7 @@ private slots:
     void dutySlider();
     void pinCheckBox();
     void frequencyTypo();
+    void restartAsksToReconnect();
 };
 
 void tst_HBController::connectStartsGenerators()
@@ -433,6 +437,40 @@ void tst_HBController::frequencyTypo()
     b.markSent();
     QTest::mouseClick(set, Qt::LeftButton);
     QCOMPARE(b.sent(), QStringList{"set PWM0FREQ=15000"});
+}
+
+// After the firmware window's Restart the board runs its defaults (the
+// generators stopped): the application disconnects and says to connect
+// again, and connecting sets the generators up as the window shows them.
+void tst_HBController::restartAsksToReconnect()
+{
+    HbBench b;
+    QVERIFY(b.ok);
+    MainWindow *window = b.app->mainWindow();
+    b.hb()->showWindow();
+    QCOMPARE(b.var("PWM1OnOff")->value(), 1.0);
+    QVERIFY(!window->statusLabel->text().isEmpty());
+
+    window->updateFirmwareAction->trigger();
+    Bootloader *firmware = b.app->firmwareWindow();
+    QVERIFY(firmware && firmware->isVisible());
+    QSignalSpy restarted(firmware, &Bootloader::signal_restartFinished);
+    b.answerer.clear();
+    QTest::mouseClick(firmware->findChild<QPushButton *>("pbRestart"), Qt::LeftButton);
+    QVERIFY(restarted.wait(15000));
+    QCOMPARE(b.answerer.texts(), QStringList{"The board was restarted and has been disconnected.\n"
+                                             "Press Connect to use it again."});
+    QVERIFY(!b.app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QCOMPARE(window->statusLabel->text(), QString());
+    QVERIFY(!b.hb()->container()->isVisible());
+    firmware->close();
+
+    b.markSent();
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(b.app->isBoardConnected());
+    QTRY_VERIFY(b.sent().contains("set PWM0START"));
+    QCOMPARE(b.var("PWM1OnOff")->value(), 1.0);
 }
 
 QTEST_MAIN(tst_HBController)
