@@ -470,6 +470,25 @@ QString MainApp::aboutText()
         .arg(QStringLiteral("HQL3318"), BuildInfo::date() + QLatin1String("  ") + BuildInfo::time());
 }
 
+namespace {
+
+// The history is wrapped for reading as a file; the box wraps it again at
+// its own width, so an item's indented continuation lines join it first.
+QString joinedContinuations(const QString &text)
+{
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const bool continues = line.startsWith(QLatin1Char(' ')) && !line.trimmed().isEmpty();
+        if (continues && !lines.isEmpty() && !lines.last().trimmed().isEmpty())
+            lines.last() += QLatin1Char(' ') + line.trimmed();
+        else
+            lines.append(line);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
 void MainApp::showAbout()
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("About"), aboutText(), QMessageBox::Ok);
@@ -481,7 +500,7 @@ void MainApp::showAbout()
             bytes.truncate(nul);
         auto *text = new QTextEdit(&box);
         text->setReadOnly(true);
-        text->setPlainText(QString::fromLatin1(bytes));
+        text->setPlainText(joinedContinuations(QString::fromLatin1(bytes)));
         text->setFixedSize(400, 500);
         if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
             grid->addWidget(text, grid->rowCount(), 0, 1, grid->columnCount());

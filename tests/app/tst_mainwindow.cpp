@@ -20,7 +20,9 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTextEdit>
 #include <QtTest>
 
 #include <algorithm>
@@ -79,6 +81,7 @@ private slots:
     void chipNameLayout_data();
     void chipNameLayout();
     void keepAwakeEntry();
+    void aboutHistoryWrappedOnce();
     void closeQuits();
 
 private:
@@ -403,6 +406,32 @@ void tst_MainWindow::keepAwakeEntry()
     window->slot_pbDontSleep(true);
     QVERIFY(window->keepAwakeAction->isChecked());
     QVERIFY(service->isOn());
+}
+
+// The change history fills the box's text field in whole paragraphs that
+// the field wraps at its own width, with nothing cut off at the side.
+void tst_MainWindow::aboutHistoryWrappedOnce()
+{
+    QString history;
+    bool fits = false;
+    DialogDriver reader("QMessageBox", [&](QDialog *box) {
+        if (auto *text = box->findChild<QTextEdit *>()) {
+            history = text->toPlainText();
+            fits = text->lineWrapMode() != QTextEdit::NoWrap && text->horizontalScrollBar()->maximum() == 0;
+        }
+        box->accept();
+    });
+    window->serviceMenu->actions().at(0)->trigger();
+    QCOMPARE(reader.runs(), 1);
+    QVERIFY(fits);
+    QFile file(":/project/changes.txt");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString source = QString::fromLatin1(file.readAll());
+    QVERIFY(source.contains("\n  "));
+    // Every item is one paragraph: its continuation lines joined it.
+    QCOMPARE(history.count("\n- "), source.count("\n- "));
+    for (const QString &line : history.split('\n'))
+        QVERIFY2(!line.startsWith(' '), qPrintable(line));
 }
 
 void tst_MainWindow::closeQuits()
