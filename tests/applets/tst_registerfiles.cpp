@@ -63,6 +63,7 @@ class tst_RegisterFiles : public QObject
 
 private slots:
     void exportChangeReapply();
+    void selectionInRegistrationOrder();
     void applyInHbControllerHelp_data();
     void applyInHbControllerHelp();
 };
@@ -126,6 +127,31 @@ void tst_RegisterFiles::exportChangeReapply()
     QVERIFY(slope);
     QCOMPARE(uint(slope->currentIndex()), saved.at(0) & 0x3);
     QCOMPARE(b.answerer.count(), 0);
+}
+
+// The register choice of Export lists the registers as the window
+// registered them, the same on every run.
+void tst_RegisterFiles::selectionInRegistrationOrder()
+{
+    BenchFixture b;
+    QVERIFY(b.ok);
+    auto *spi = b.applet<SpiController>("SpiController");
+    AppletHelper *help = openHelp(spi);
+    QVERIFY(help);
+    AppletHelper::setFileChooser([](const QString &, const QString &, bool) { return QString(); });
+    auto restore = qScopeGuard([] { AppletHelper::setFileChooser(nullptr); });
+    QStringList listed;
+    QTimer::singleShot(0, [&listed] {
+        auto *dialog = qobject_cast<DialogCheckBoxes *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QListWidget *list = dialog->listWidget();
+        for (int row = 0; row < list->count(); ++row)
+            listed.append(qobject_cast<QCheckBox *>(list->itemWidget(list->item(row)))->text());
+        dialog->reject();
+    });
+    QTest::mouseClick(help->pbExport, Qt::LeftButton);
+    QCOMPARE(listed, RegisterMap::spiControllerOrder());
 }
 
 void tst_RegisterFiles::applyInHbControllerHelp_data()
