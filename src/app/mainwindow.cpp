@@ -258,6 +258,10 @@ void MainWindow::setPortList(const QStringList &ports)
 {
     portCombo->clear();
     portCombo->addItems(ports);
+    // The port of the last connect comes first choice again, if offered.
+    const int last = portCombo->findText(m_app->settingValue(QStringLiteral("last_port")).toString());
+    if (last >= 0)
+        portCombo->setCurrentIndex(last);
 }
 
 void MainWindow::addStatusWidget(QWidget *widget)
@@ -329,7 +333,10 @@ void MainWindow::slot_pbConnectBoard_click()
 {
     bool ok = false;
     if (connectButton->isChecked()) {
-        ok = m_app->connectToBoard(portCombo->currentText());
+        const QString port = portCombo->currentText();
+        ok = m_app->connectToBoard(port);
+        if (ok)
+            m_app->setSettingValue(QStringLiteral("last_port"), port);
     } else {
         m_app->disconnectFromBoard();
     }

@@ -19,7 +19,9 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The main window's connection controls against a simulated board.
@@ -28,6 +30,8 @@ class tst_Connection : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
     void connectAndLoseBoard();
@@ -36,18 +40,36 @@ private slots:
     void windowShortcutsWhileConnected_data();
     void windowShortcutsWhileConnected();
     void shortcutAfterBoxThenConnect();
+    void lastPortPreselected();
 
 private:
     void startApp(const QStringList &ports);
     bool choosePort(const QString &port);
 
+    // Settings and the window-state file go here, not into the build tree.
+    QTemporaryDir workDir;
+    QString previousDir;
     SimBoard *sim = nullptr;
     MainApp *app = nullptr;
     MainWindow *window = nullptr;
 };
 
+void tst_Connection::initTestCase()
+{
+    QVERIFY(workDir.isValid());
+    previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workDir.path()));
+}
+
+void tst_Connection::cleanupTestCase()
+{
+    QDir::setCurrent(previousDir);
+}
+
 void tst_Connection::init()
 {
+    // Every test starts without a remembered port.
+    QFile::remove(workDir.filePath("hql3318.ini"));
     sim = new SimBoard;
     QVERIFY2(sim->isRunning(), qPrintable(sim->errorString()));
     startApp({sim->path()});
@@ -226,6 +248,32 @@ void tst_Connection::shortcutAfterBoxThenConnect()
     QTest::keyClick(window->mdiArea, Qt::Key_3, Qt::ControlModifier);
     QTRY_VERIFY(spi->container()->isVisible());
     QCOMPARE(person.runs(), 1);
+}
+
+// The port of the last connect is the port box's choice at the next start,
+// as long as it is still offered.
+void tst_Connection::lastPortPreselected()
+{
+    QCOMPARE(window->portCombo->currentIndex(), 0);
+    QVERIFY(choosePort("mockup"));
+    MessageBoxAnswerer answerer;
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!app->isBoardConnected());
+    QSettings stored(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+    QCOMPARE(stored.value("last_port").toString(), QString("mockup"));
+
+    app->shutdown();
+    MainApp::destroyInstance();
+    startApp({sim->path()});
+    QCOMPARE(window->portCombo->currentText(), QString("mockup"));
+
+    // A port no longer offered leaves the first one chosen.
+    app->setSettingValue("last_port", "/dev/gone");
+    window->slot_Rescan();
+    QCOMPARE(window->portCombo->currentIndex(), 0);
+    QCOMPARE(window->portCombo->currentText(), sim->path());
 }
 
 QTEST_MAIN(tst_Connection)
