@@ -5,11 +5,67 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
 
+namespace {
+
+struct Options
+{
+    QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                  QStringLiteral("Save a picture of the main window to <file> and quit."),
+                                  QStringLiteral("file")};
+    QCommandLineOption port{
+        QStringLiteral("port"),
+        QStringLiteral(
+            "Offer the serial device <path> (for example a pseudo-terminal) as a board port; repeatable."),
+        QStringLiteral("path")};
+    QCommandLineOption pipe{QStringLiteral("pipe"),
+                            QStringLiteral("Serve the scripting socket under <name> instead of HQL3318."),
+                            QStringLiteral("name")};
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral(
+            "Run without a window: message boxes go to standard error, errors to the daily log file.")};
+};
+
+void describe(QCommandLineParser &parser, const Options &options)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Evaluation application for the HQL3318 half-bridge pre-driver"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({options.screenshot, options.port, options.pipe, options.headless});
+}
+
+// --help and --version print and exit; they must not need a display.
+bool asksForTextOnly(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (qstrcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("hql3318"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HQL_VERSION));
+    const Options options;
+    if (asksForTextOnly(argc, argv)) {
+        QCoreApplication text(argc, argv);
+        QCommandLineParser parser;
+        describe(parser, options);
+        parser.process(text);
+        return 0;
+    }
+
     // Headless runs need no display: pick the offscreen platform unless the
     // user chose one.
     for (int i = 1; i < argc; ++i) {
@@ -17,30 +73,10 @@ int main(int argc, char *argv[])
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("hql3318"));
-    QApplication::setApplicationVersion(QStringLiteral(HQL_VERSION));
     BuildInfo::set(HQL_BUILD_DATE, HQL_BUILD_TIME);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Evaluation application for the HQL3318 half-bridge pre-driver"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a picture of the main window to <file> and quit."),
-                                        QStringLiteral("file"));
-    parser.addOption(screenshot);
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Offer the serial device <path> (for example a pseudo-terminal) as a board port; repeatable."),
-                                  QStringLiteral("path"));
-    parser.addOption(port);
-    const QCommandLineOption pipe(QStringLiteral("pipe"),
-                                  QStringLiteral("Serve the scripting socket under <name> instead of HQL3318."),
-                                  QStringLiteral("name"));
-    parser.addOption(pipe);
-    const QCommandLineOption headless(
-        QStringLiteral("headless"),
-        QStringLiteral("Run without a window: message boxes go to standard error, errors to the daily log file."));
-    parser.addOption(headless);
+    describe(parser, options);
     parser.process(application);
 
     QFont font = QApplication::font();
@@ -59,15 +95,15 @@ int main(int argc, char *argv[])
     }
 
     MainApp *app = MainApp::instance();
-    app->setExtraPorts(parser.values(port));
-    if (parser.isSet(pipe))
-        app->setServerName(parser.value(pipe), false);
-    app->setHeadless(parser.isSet(headless));
+    app->setExtraPorts(parser.values(options.port));
+    if (parser.isSet(options.pipe))
+        app->setServerName(parser.value(options.pipe), false);
+    app->setHeadless(parser.isSet(options.headless));
     if (!app->initialise())
         return 0;
     app->startMainWindow();
-    if (parser.isSet(screenshot)) {
-        const QString file = parser.value(screenshot);
+    if (parser.isSet(options.screenshot)) {
+        const QString file = parser.value(options.screenshot);
         // Let the window lay itself out and paint once before it is grabbed.
         QTimer::singleShot(300, app, [app, file] {
             const bool saved = app->mainWindow()->grab().save(file);

@@ -20,6 +20,7 @@
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
+#include "controls/universalcontrol.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
@@ -80,6 +81,7 @@ MainApp::~MainApp()
     qDeleteAll(appletList);
     delete m_board;
     Applet::setLogWindow(nullptr);
+    CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
     // Placed in the main window it went with it; otherwise it goes here.
@@ -120,6 +122,10 @@ bool MainApp::initialise()
     }
 
     m_mainWindow = new MainWindow(this);
+    // Script snippets dragged from a control name the active device window.
+    const QPointer<MainWindow> mainWindow(m_mainWindow);
+    CustomControls::UniversalControl::setActiveAppletProvider(
+        [mainWindow]() -> QWidget * { return mainWindow ? mainWindow->activeApplet() : nullptr; });
     // Integer division as given; the window is kept below the screen's top
     // edge so its title bar stays reachable on small screens.
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -468,8 +474,10 @@ Bootloader *MainApp::firmwareWindow() const
 
 void MainApp::openFirmwareWindow()
 {
-    if (!m_firmwareWindow)
+    if (!m_firmwareWindow) {
         m_firmwareWindow = new Bootloader(m_mainWindow);
+        connect(m_firmwareWindow, &Bootloader::signal_restartFinished, this, &MainApp::slot_boardRestarted);
+    }
     m_firmwareWindow->setBoard(m_board);
     m_firmwareWindow->show();
     m_firmwareWindow->raise();
@@ -482,6 +490,25 @@ QString MainApp::aboutText()
         .arg(QStringLiteral("HQL3318"), BuildInfo::date() + QLatin1String("  ") + BuildInfo::time());
 }
 
+namespace {
+
+// The history is wrapped for reading as a file; the box wraps it again at
+// its own width, so an item's indented continuation lines join it first.
+QString joinedContinuations(const QString &text)
+{
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const bool continues = line.startsWith(QLatin1Char(' ')) && !line.trimmed().isEmpty();
+        if (continues && !lines.isEmpty() && !lines.last().trimmed().isEmpty())
+            lines.last() += QLatin1Char(' ') + line.trimmed();
+        else
+            lines.append(line);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
 void MainApp::showAbout()
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("About"), aboutText(), QMessageBox::Ok);
@@ -493,7 +520,7 @@ void MainApp::showAbout()
             bytes.truncate(nul);
         auto *text = new QTextEdit(&box);
         text->setReadOnly(true);
-        text->setPlainText(QString::fromLatin1(bytes));
+        text->setPlainText(joinedContinuations(QString::fromLatin1(bytes)));
         text->setFixedSize(400, 500);
         if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
             grid->addWidget(text, grid->rowCount(), 0, 1, grid->columnCount());
@@ -848,6 +875,18 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
     return true;
 }
 
+void MainApp::slot_boardRestarted()
+{
+    // The restarted firmware starts from its own defaults (generators off,
+    // chip reset) and may be a new version: the windows would show what no
+    // longer holds. Connecting again sets the board up and reads it anew.
+    disconnectFromBoard();
+    QMessageBox::information(m_firmwareWindow, QString(),
+                             QStringLiteral("The board was restarted and has been disconnected.\n"
+                                            "Press Connect to use it again."),
+                             QMessageBox::Ok);
+}
+
 void MainApp::slot_notice(const QString &text)
 {
     QMessageBox::information(nullptr, QString(), text, QMessageBox::Ok);
@@ -857,6 +896,8 @@ void MainApp::slot_disconnected()
 {
     disableApplets();
     m_mainWindow->setConnectedState(0);
+    // The board's name belongs to the connection.
+    m_mainWindow->setStatusText(QString());
 }
 
 Settings &MainApp::settings() const

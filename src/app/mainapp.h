@@ -122,6 +122,8 @@ public slots:
     void slot_connected();
     void slot_disconnected();
     void slot_notice(const QString &text);
+    // After the firmware window's Restart.
+    void slot_boardRestarted();
 
 private:
     MainApp();

@@ -20,6 +20,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -257,6 +258,10 @@ void MainWindow::setPortList(const QStringList &ports)
 {
     portCombo->clear();
     portCombo->addItems(ports);
+    // The port of the last connect comes first choice again, if offered.
+    const int last = portCombo->findText(m_app->settingValue(QStringLiteral("last_port")).toString());
+    if (last >= 0)
+        portCombo->setCurrentIndex(last);
 }
 
 void MainWindow::showConnectedPort(const QString &port)
@@ -340,7 +345,10 @@ void MainWindow::slot_pbConnectBoard_click()
 {
     bool ok = false;
     if (connectButton->isChecked()) {
-        ok = m_app->connectToBoard(portCombo->currentText());
+        const QString port = portCombo->currentText();
+        ok = m_app->connectToBoard(port);
+        if (ok)
+            m_app->setSettingValue(QStringLiteral("last_port"), port);
     } else {
         m_app->disconnectFromBoard();
     }
@@ -495,36 +503,52 @@ void MainWindow::slot_CloseAllButActive()
 
 void MainWindow::handleWindowShortcut(int key)
 {
-    if (m_app->isBoardConnected()) {
-        Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
-        if (!applet) {
-            for (const ToolWindow &tool : std::as_const(m_toolWindows)) {
-                if (tool.key == key) {
-                    showToolWindow(tool.window);
-                    break;
-                }
-            }
+    // The plot keeps its readings after a disconnect: it opens without a board.
+    for (const ToolWindow &tool : std::as_const(m_toolWindows)) {
+        if (tool.key == key) {
+            showToolWindow(tool.window);
             return;
         }
+    }
+    if (m_app->isBoardConnected()) {
+        Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
+        if (!applet)
+            return;
         applet->showWindow();
         if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
             mdiArea->setActiveSubWindow(sub);
         return;
     }
+    // One box at a time, however often the key comes while it is open.
+    if (m_connectBoxOpen)
+        return;
+    m_connectBoxOpen = true;
+    const QPointer<MainWindow> self(this);
     QMessageBox::information(nullptr, QString(), QStringLiteral("Connect board before window open."),
                              QMessageBox::Ok);
+    if (self)
+        m_connectBoxOpen = false;
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyRelease) {
-        m_lastShortcutEvent = nullptr;
-    } else if (event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if ((key->modifiers() & Qt::ControlModifier) && key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9 &&
-            key != m_lastShortcutEvent) {
+            !key->isAutoRepeat() && (key != m_lastShortcutEvent || key->timestamp() != m_lastShortcutTime)) {
             m_lastShortcutEvent = key;
-            handleWindowShortcut(key->key());
+            m_lastShortcutTime = key->timestamp();
+            // Acted on once the key press has been delivered: a box's modal
+            // loop inside the delivery would see the key's release and the
+            // same press again on its way to the parent widgets.
+            const int code = key->key();
+            QMetaObject::invokeMethod(
+                this,
+                [this, code] {
+                    m_lastShortcutEvent = nullptr;
+                    handleWindowShortcut(code);
+                },
+                Qt::QueuedConnection);
         }
     }
     return QMainWindow::eventFilter(watched, event);

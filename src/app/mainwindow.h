@@ -133,6 +133,9 @@ private:
     KeepAwake *m_keepAwake = nullptr;
     int m_lampTick = 0;
     // The application-wide filter sees one key press once per widget it
-    // propagates through; the shortcut acts on its first sight only.
+    // propagates through; the shortcut acts on its first sight only. Two
+    // presses handled in one batch may share an address, not a time stamp.
     const QKeyEvent *m_lastShortcutEvent = nullptr;
+    quint64 m_lastShortcutTime = 0;
+    bool m_connectBoxOpen = false;
 };

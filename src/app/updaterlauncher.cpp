@@ -5,7 +5,10 @@
 
 UpdaterLauncher::Command UpdaterLauncher::command(const QString &updaterPath, const QString &workingDirectory)
 {
-    return {updaterPath, {QStringLiteral("HQL3318"), workingDirectory}};
+    // A detached start looks a bare name up in PATH, not in the working
+    // directory where the existence check found it.
+    const QString program = updaterPath.isEmpty() ? updaterPath : QFileInfo(updaterPath).absoluteFilePath();
+    return {program, {QStringLiteral("HQL3318"), workingDirectory}};
 }
 
 bool UpdaterLauncher::start(const Command &command)

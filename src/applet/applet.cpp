@@ -108,6 +108,7 @@ bool Applet::addRegister(const QString &name, Register *reg)
     entry->kind = ParameterEntry::KindRegister;
     entry->reg = reg;
     parameters.insert(name, entry);
+    m_parameterOrder.append(name);
     reg->connectTo(this, SLOT(slot_updateSet(QString)), SLOT(slot_updateGet(QString)));
     return true;
 }
@@ -131,6 +132,7 @@ bool Applet::addVariable(const QString &name, Variable *var)
     entry->kind = ParameterEntry::KindVariable;
     entry->var = var;
     parameters.insert(name, entry);
+    m_parameterOrder.append(name);
     connect(var, &Variable::signal_updateSet, this, &Applet::slot_updateSet);
     connect(var, &Variable::signal_updateGet, this, &Applet::slot_updateGet);
     return true;

@@ -66,7 +66,8 @@ public:
     bool addRegister(const QString &name, Register *reg);
     bool addVariable(Variable *var);
     bool addVariable(const QString &name, Variable *var);
-    QStringList parameterNames() const { return parameters.keys(); }
+    // In the order they were registered, so lists built from them are the same every run.
+    QStringList parameterNames() const { return m_parameterOrder; }
     QStringList functionNames() const;
     const QMap<QString, QString> &functionDescriptions() const { return functions; }
     const ParameterEntry *parameter(const QString &name) const { return parameters.value(name); }
@@ -183,6 +184,7 @@ private:
     void refreshNow(const QString &name);
 
     int m_shortcutKey = 0;
+    QStringList m_parameterOrder;
     quint64 m_refreshes = 0;
     QSet<QString> m_pendingRefresh;
     int m_containerMode = ContainerMdi;

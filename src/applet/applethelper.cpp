@@ -284,6 +284,9 @@ void AppletHelper::renderNodes()
     const int index = parameterCombo->findText(chosen);
     if (index >= 0)
         parameterCombo->setCurrentIndex(index);
+    else if (!chosen.isEmpty())
+        // A reference typed by hand ("CR5A[9:8]") is no entry of the list.
+        parameterCombo->setEditText(chosen);
 }
 
 void AppletHelper::slot_pbUpdateAll_clicked()

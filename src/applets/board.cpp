@@ -313,6 +313,19 @@ QVariant Board::run(const QString &function, const QVariant &argument)
          }},
         {"setLoaded", "Sets Loaded Configuration saved in UCR reg Values",
          [this](const QVariant &) {
+             if (m_loadedNames.isEmpty()) {
+                 // A bare "set" line would only come back as an error. The
+                 // notice waits until the caller (a click, a script) is done.
+                 QMetaObject::invokeMethod(
+                     MainApp::instance(),
+                     [] {
+                         MainApp::instance()->slot_notice(QStringLiteral(
+                             "No workspace is loaded, so there is no user configuration to send.\n"
+                             "Load one with Config > Load config first."));
+                     },
+                     Qt::QueuedConnection);
+                 return false;
+             }
              SpiController *controller = spi();
              static const QRegularExpression number(QStringLiteral("\\d+"));
              for (const QString &name : std::as_const(m_loadedNames)) {

@@ -76,8 +76,9 @@ double HBController::variable(const QString &name) const
 
 void HBController::command(const QByteArray &text)
 {
-    if (ControlBoard *board = MainApp::instance()->board())
-        board->transact(text);
+    ControlBoard *board = MainApp::instance()->board();
+    if (!board || !board->transact(text))
+        ++m_failedCommands;
 }
 
 bool HBController::spi(const QStringList &functions, const QVariant &argument)
@@ -202,7 +203,9 @@ bool HBController::transfer(int op, const QString &name)
     const bool all = name == QLatin1String("*");
     // Every write of a shared register passes here; only the generators' own names matter.
     if (!all && !name.startsWith(QLatin1String("PWM")))
-        return false;
+        return true;
+    // Nested transfers (a default written back to its variable) count too.
+    const int failedBefore = m_failedCommands;
     for (int n = 1; n <= 2; ++n) {
         const QString pwm = windowPwm(n);
         if (all || name == pwm + QStringLiteral("OnOff"))
@@ -212,8 +215,8 @@ bool HBController::transfer(int op, const QString &name)
         if (name == pwm + QStringLiteral("_DUTY"))
             sendDuty(n);
     }
-    // Every call reports failure, as the register browser shows for each parameter.
-    return false;
+    // Only a command the board refused or never answered is a failure.
+    return m_failedCommands == failedBefore;
 }
 
 void HBController::onConnected()

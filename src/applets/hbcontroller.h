@@ -41,4 +41,6 @@ private:
     void command(const QByteArray &text);
 
     Ui::HBController *ui;
+    // Board commands that failed so far; a transfer fails when it adds one.
+    int m_failedCommands = 0;
 };

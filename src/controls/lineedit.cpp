@@ -116,13 +116,12 @@ double LineEdit::value(bool *ok)
 
 bool LineEdit::readNumber(double &number)
 {
-    // Raw content stands for 0, as value() gives it.
-    if (arrayMode) {
-        number = 0;
-        return true;
-    }
+    // Raw content ("#" in front, or ARRAY chosen) is no number either: a
+    // register or number bound here must not get 0 from it.
     bool ok = false;
-    number = value(&ok);
+    number = arrayMode ? 0 : value(&ok);
+    if (!ok)
+        setStyleSheet(QLatin1String(InvalidStyle));
     return ok;
 }
 
@@ -173,6 +172,12 @@ void LineEdit::slot_triggered()
     if (!edited)
         return;
     emit signal_activated();
+    // A text the receiver could not read stays marked until it parses or
+    // the model value is shown again.
+    if (styleSheet() == QLatin1String(InvalidStyle)) {
+        edited = false;
+        return;
+    }
     clearEditState();
 }
 

@@ -1,14 +1,16 @@
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
+#include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
+#include "dialogdriver.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
 #include "testapplet.h"
+#include "testserver.h"
 #include "tools/logs.h"
-#include "controls/htmllistbox.h"
+#include "tools/measurements.h"
 
 #include "app/localserver.h"
 
@@ -19,9 +21,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -61,6 +66,8 @@ class tst_Connection : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
     void connectAndLoseBoard();
@@ -70,18 +77,37 @@ private slots:
     void trafficInLogWindow();
     void windowShortcutsWhileConnected_data();
     void windowShortcutsWhileConnected();
+    void shortcutAfterBoxThenConnect();
+    void lastPortPreselected();
 
 private:
     void startApp(const QStringList &ports);
     bool choosePort(const QString &port);
 
+    // Settings and the window-state file go here, not into the build tree.
+    QTemporaryDir workDir;
+    QString previousDir;
     SimBoard *sim = nullptr;
     MainApp *app = nullptr;
     MainWindow *window = nullptr;
 };
 
+void tst_Connection::initTestCase()
+{
+    QVERIFY(workDir.isValid());
+    previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workDir.path()));
+}
+
+void tst_Connection::cleanupTestCase()
+{
+    QDir::setCurrent(previousDir);
+}
+
 void tst_Connection::init()
 {
+    // Every test starts without a remembered port.
+    QFile::remove(workDir.filePath("hql3318.ini"));
     sim = new SimBoard;
     QVERIFY2(sim->isRunning(), qPrintable(sim->errorString()));
     startApp({sim->path()});
@@ -146,6 +172,8 @@ void tst_Connection::connectAndLoseBoard()
     QVERIFY(window->portCombo->isEnabled());
     QCOMPARE(window->connectionLamp->stateValue(), 0);
     QVERIFY(!app->applets().at(1)->container()->isVisible());
+    // The board's name goes with the connection.
+    QCOMPARE(window->statusLabel->text(), QString());
 }
 
 void tst_Connection::mockUpBanner()
@@ -164,6 +192,15 @@ void tst_Connection::mockUpBanner()
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QVERIFY(!app->applets().at(3)->container()->isVisible());
     QVERIFY(!app->applets().at(3)->windowAction()->isEnabled());
+    QCOMPARE(window->statusLabel->text(), QString());
+
+    // A board connected after the simulation shows its own name.
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QCOMPARE(window->statusLabel->text(),
+             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QCOMPARE(window->statusLabel->text(), QString());
 }
 
 // Whoever asks for the connection, the port box and the banner show the
@@ -238,32 +275,89 @@ void tst_Connection::trafficInLogWindow()
 void tst_Connection::windowShortcutsWhileConnected_data()
 {
     QTest::addColumn<int>("key");
-    QTest::addColumn<int>("applet");
+    QTest::addColumn<QString>("opens");
 
-    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << 3;
-    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << 0;
-    QTest::newRow("Ctrl+6") << int(Qt::Key_6) << 6;
-    QTest::newRow("Ctrl+7") << int(Qt::Key_7) << -1;
-    QTest::newRow("Ctrl+9") << int(Qt::Key_9) << -1;
+    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << "SpiController";
+    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << "Basic";
+    QTest::newRow("Ctrl+6") << int(Qt::Key_6) << "ChipID";
+    QTest::newRow("Ctrl+7 opens the plot") << int(Qt::Key_7) << "Measurements";
+    QTest::newRow("Ctrl+9 opens nothing") << int(Qt::Key_9) << "";
 }
 
 void tst_Connection::windowShortcutsWhileConnected()
 {
     QFETCH(int, key);
-    QFETCH(int, applet);
+    QFETCH(QString, opens);
 
     QVERIFY(choosePort(sim->path()));
     QVERIFY(app->connectToBoard(sim->path()));
     MessageBoxAnswerer answerer;
     QTest::keyClick(window->mdiArea, Qt::Key(key), Qt::ControlModifier);
+    // The key is acted on once it has been delivered.
+    QTest::qWait(50);
     QCOMPARE(answerer.count(), 0);
-    for (int i = 0; i < app->applets().size(); ++i) {
-        Applet *a = app->applets().at(i);
-        QCOMPARE(a->container()->isVisible(), i == applet);
-        QCOMPARE(a->windowAction()->isChecked(), i == applet);
+    QStringList shown;
+    for (Applet *a : app->applets()) {
+        QCOMPARE(a->windowAction()->isChecked(), a->container()->isVisible());
+        if (a->container()->isVisible())
+            shown.append(a->objectName());
     }
-    if (applet >= 0)
-        QCOMPARE(window->activeApplet(), app->applets().at(applet));
+    QMdiSubWindow *plot = window->toolSubWindow(app->measurements());
+    if (plot->isVisible())
+        shown.append(app->measurements()->objectName());
+    QCOMPARE(shown, opens.isEmpty() ? QStringList() : QStringList(opens));
+    if (!opens.isEmpty())
+        QCOMPARE(window->activeApplet()->objectName(), opens);
+}
+
+// A box shown without a board leaves the keys working: once connected, the
+// first Ctrl+3 opens its window.
+void tst_Connection::shortcutAfterBoxThenConnect()
+{
+    QWidget *typing = window->portCombo->lineEdit();
+    window->activateWindow();
+    typing->setFocus();
+    DialogDriver person("QMessageBox", [typing](QDialog *dialog) {
+        QTest::keyRelease(typing, Qt::Key_3, Qt::ControlModifier);
+        QTest::mouseClick(static_cast<QMessageBox *>(dialog)->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    QTest::keyPress(typing, Qt::Key_3, Qt::ControlModifier);
+    QTRY_COMPARE(person.runs(), 1);
+
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    Applet *spi = app->findApplet("SpiController", MainApp::ByObjectName);
+    QVERIFY(!spi->container()->isVisible());
+    QTest::keyClick(window->mdiArea, Qt::Key_3, Qt::ControlModifier);
+    QTRY_VERIFY(spi->container()->isVisible());
+    QCOMPARE(person.runs(), 1);
+}
+
+// The port of the last connect is the port box's choice at the next start,
+// as long as it is still offered.
+void tst_Connection::lastPortPreselected()
+{
+    QCOMPARE(window->portCombo->currentIndex(), 0);
+    QVERIFY(choosePort("mockup"));
+    MessageBoxAnswerer answerer;
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!app->isBoardConnected());
+    QSettings stored(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+    QCOMPARE(stored.value("last_port").toString(), QString("mockup"));
+
+    app->shutdown();
+    MainApp::destroyInstance();
+    startApp({sim->path()});
+    QCOMPARE(window->portCombo->currentText(), QString("mockup"));
+
+    // A port no longer offered leaves the first one chosen.
+    app->setSettingValue("last_port", "/dev/gone");
+    window->slot_Rescan();
+    QCOMPARE(window->portCombo->currentIndex(), 0);
+    QCOMPARE(window->portCombo->currentText(), sim->path());
 }
 
 QTEST_MAIN(tst_Connection)

@@ -2,10 +2,12 @@
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "controls/myswitch.h"
+#include "dialogdriver.h"
 #include "messageboxanswerer.h"
 #include "testserver.h"
 #include "tools/bootloader.h"
 #include "tools/keepawake.h"
+#include "tools/measurements.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -15,9 +17,12 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTextEdit>
 #include <QtTest>
 
 #include <algorithm>
@@ -68,12 +73,15 @@ private slots:
     void lampTimer();
     void shortcutWithoutBoard_data();
     void shortcutWithoutBoard();
+    void shortcutBoxOnce_data();
+    void shortcutBoxOnce();
     void connectFails();
     void firmwareWindow();
     void contextMenuOnBackground();
     void chipNameLayout_data();
     void chipNameLayout();
     void keepAwakeEntry();
+    void aboutHistoryWrappedOnce();
     void closeQuits();
 
 private:
@@ -224,12 +232,16 @@ void tst_MainWindow::shortcutWithoutBoard_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<int>("boxes");
+    QTest::addColumn<bool>("plot");
 
-    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << int(Qt::ControlModifier) << 1;
-    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << int(Qt::ControlModifier) << 1;
-    QTest::newRow("Ctrl+Shift+9") << int(Qt::Key_9) << int(Qt::ControlModifier | Qt::ShiftModifier) << 1;
-    QTest::newRow("plain 3") << int(Qt::Key_3) << int(Qt::NoModifier) << 0;
-    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 0;
+    QTest::newRow("Ctrl+3") << int(Qt::Key_3) << int(Qt::ControlModifier) << 1 << false;
+    QTest::newRow("Ctrl+1") << int(Qt::Key_1) << int(Qt::ControlModifier) << 1 << false;
+    QTest::newRow("Ctrl+Shift+9") << int(Qt::Key_9) << int(Qt::ControlModifier | Qt::ShiftModifier) << 1
+                                  << false;
+    QTest::newRow("plain 3") << int(Qt::Key_3) << int(Qt::NoModifier) << 0 << false;
+    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << 0 << false;
+    // Without device windows the plot has the first key; it needs no board.
+    QTest::newRow("Ctrl+0 opens the plot") << int(Qt::Key_0) << int(Qt::ControlModifier) << 0 << true;
 }
 
 void tst_MainWindow::shortcutWithoutBoard()
@@ -237,7 +249,11 @@ void tst_MainWindow::shortcutWithoutBoard()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(int, boxes);
+    QFETCH(bool, plot);
 
+    QMdiSubWindow *plotWindow = window->toolSubWindow(MainApp::instance()->measurements());
+    QVERIFY(plotWindow);
+    plotWindow->hide();
     // The key goes to a widget in a window's layout, so it propagates and the
     // application-wide filter sees it more than once.
     QWidget top;
@@ -248,12 +264,56 @@ void tst_MainWindow::shortcutWithoutBoard()
 
     MessageBoxAnswerer answerer;
     QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    // The box comes once the key has been delivered.
+    QTest::qWait(50);
     QCOMPARE(answerer.count(), boxes);
     if (boxes) {
         QCOMPARE(answerer.boxes().at(0).title, QString());
         QCOMPARE(answerer.boxes().at(0).text, QString("Connect board before window open."));
     }
     QCOMPARE(counter.presses, 1);
+    QCOMPARE(plotWindow->isVisible(), plot);
+    plotWindow->hide();
+}
+
+void tst_MainWindow::shortcutBoxOnce_data()
+{
+    QTest::addColumn<bool>("byMouse");
+    QTest::newRow("closed with Enter") << false;
+    QTest::newRow("closed with the mouse") << true;
+}
+
+// A person lets go of Ctrl+digit while the box is open and then closes it:
+// one box, and the next Ctrl+digit shows it again.
+void tst_MainWindow::shortcutBoxOnce()
+{
+    QFETCH(bool, byMouse);
+
+    window->setConnectedState(0);
+    window->activateWindow();
+    QWidget *typing = window->portCombo->lineEdit();
+    typing->setFocus();
+    Qt::Key held = Qt::Key_2;
+    QStringList texts;
+    DialogDriver person("QMessageBox", [&](QDialog *dialog) {
+        auto *box = static_cast<QMessageBox *>(dialog);
+        texts.append(box->text());
+        QTest::keyRelease(typing, held, Qt::ControlModifier);
+        if (byMouse)
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        else
+            QTest::keyClick(box, Qt::Key_Return);
+    });
+    for (Qt::Key key : {Qt::Key_2, Qt::Key_5}) {
+        held = key;
+        const int before = person.runs();
+        QTest::keyPress(typing, key, Qt::ControlModifier);
+        QTRY_COMPARE(person.runs(), before + 1);
+        // A second box would follow at once.
+        QTest::qWait(100);
+        QCOMPARE(person.runs(), before + 1);
+    }
+    QCOMPARE(texts, QStringList(2, "Connect board before window open."));
 }
 
 void tst_MainWindow::connectFails()
@@ -346,6 +406,32 @@ void tst_MainWindow::keepAwakeEntry()
     window->slot_pbDontSleep(true);
     QVERIFY(window->keepAwakeAction->isChecked());
     QVERIFY(service->isOn());
+}
+
+// The change history fills the box's text field in whole paragraphs that
+// the field wraps at its own width, with nothing cut off at the side.
+void tst_MainWindow::aboutHistoryWrappedOnce()
+{
+    QString history;
+    bool fits = false;
+    DialogDriver reader("QMessageBox", [&](QDialog *box) {
+        if (auto *text = box->findChild<QTextEdit *>()) {
+            history = text->toPlainText();
+            fits = text->lineWrapMode() != QTextEdit::NoWrap && text->horizontalScrollBar()->maximum() == 0;
+        }
+        box->accept();
+    });
+    window->serviceMenu->actions().at(0)->trigger();
+    QCOMPARE(reader.runs(), 1);
+    QVERIFY(fits);
+    QFile file(":/project/changes.txt");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString source = QString::fromLatin1(file.readAll());
+    QVERIFY(source.contains("\n  "));
+    // Every item is one paragraph: its continuation lines joined it.
+    QCOMPARE(history.count("\n- "), source.count("\n- "));
+    for (const QString &line : history.split('\n'))
+        QVERIFY2(!line.startsWith(' '), qPrintable(line));
 }
 
 void tst_MainWindow::closeQuits()

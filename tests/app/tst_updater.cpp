@@ -21,6 +21,7 @@ private slots:
     void cleanupTestCase();
     void command();
     void storedPathStarts();
+    void relativePathStarts();
     void asksUntilValid_data();
     void asksUntilValid();
     void notStarted_data();
@@ -84,6 +85,24 @@ void tst_Updater::storedPathStarts()
     QCOMPARE(QDir::currentPath(), workDir);
     QCOMPARE(asked.runs(), 0);
     QCOMPARE(answerer.count(), 0);
+}
+
+// A path relative to the working directory starts the file found there.
+void tst_Updater::relativePathStarts()
+{
+    MainApp *app = MainApp::instance();
+    const QString local = QDir::current().filePath("upd.sh");
+    QFile::remove(local);
+    QVERIFY(QFile::copy(script, local));
+    app->setSettingValue("updater_path", "upd.sh");
+    QFile::remove(workDir + "/args.txt");
+    MessageBoxAnswerer answerer;
+    DialogDriver asked("QInputDialog", [](QDialog *d) { d->reject(); });
+    QVERIFY(app->launchUpdater());
+    QTRY_COMPARE(QFile::exists(workDir + "/args.txt"), true);
+    QCOMPARE(asked.runs(), 0);
+    QCOMPARE(answerer.count(), 0);
+    QCOMPARE(UpdaterLauncher::command("upd.sh", workDir).program, local);
 }
 
 void tst_Updater::asksUntilValid_data()

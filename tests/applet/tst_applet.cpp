@@ -43,6 +43,7 @@ private slots:
     void parameterName();
     void binding();
     void controlToModelToControls();
+    void rawTextWritesNothing();
     void onlineOffline();
     void busyGuard();
     void setAndGetByPath_data();
@@ -147,6 +148,31 @@ void tst_Applet::controlToModelToControls()
     QTest::keyClicks(ui->leLabel, "motor A");
     QTest::keyClick(ui->leLabel, Qt::Key_Return);
     QCOMPARE(f.label.text(), QByteArray("motor A"));
+}
+
+// Raw text ("#" in front, or ARRAY from the menu) is no number: committing
+// it leaves the register as it was, every time.
+void tst_Applet::rawTextWritesNothing()
+{
+    Fixture f;
+    CustomControls::LineEdit *edit = f.applet.ui->leCR0_9_7;
+    f.applet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.applet));
+    f.cr0.set("CR0[9:7]", 2);
+    f.applet.slot_updateAllControls();
+    QSignalSpy logged(&f.applet, &Applet::signal_log);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QStringList styles;
+    for (const char *typed : {"#5", "7", "abc"}) {
+        edit->selectAll();
+        QTest::keyClicks(edit, typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(f.cr0.get("CR0[9:7]"), 2u);
+        styles.append(edit->styleSheet());
+    }
+    // Each stays marked as not taken.
+    QCOMPARE(styles, QStringList(3, "color:red"));
+    QCOMPARE(logged.count(), 3);
 }
 
 void tst_Applet::onlineOffline()

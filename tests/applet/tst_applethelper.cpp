@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -186,6 +187,7 @@ private slots:
     void comboEntries();
     void getSetFill_data();
     void getSetFill();
+    void typedReferenceStays();
     void search();
     void runResult_data();
     void runResult();
@@ -330,6 +332,25 @@ void tst_AppletHelper::getSetFill()
             QString(" BLANK1[2] = %1\nHB1").arg((cr5a >> 8) & 3)));
     // Only the typo is reported.
     QCOMPARE(log.size(), typed == "12z" ? 1 : 0);
+}
+
+// A reference typed into the selector stays chosen after Set, so the next
+// Set writes it again.
+void tst_AppletHelper::typedReferenceStays()
+{
+    Fixture f;
+    f.applet.cr5a.set(0x31Fu);
+    const uint cr0 = f.applet.cr0.get("CR0[]");
+    QLineEdit *reference = f.help->parameterCombo->lineEdit();
+    reference->selectAll();
+    QTest::keyClicks(reference, "CR5A[9:8]");
+    for (uint value : {2u, 1u}) {
+        f.help->valueEdit->setText(QString::number(value));
+        QTest::mouseClick(f.help->pbSet, Qt::LeftButton);
+        QCOMPARE(f.applet.cr5a.get("CR5A[9:8]"), value);
+        QCOMPARE(f.help->parameterCombo->currentText(), QString("CR5A[9:8]"));
+    }
+    QCOMPARE(f.applet.cr0.get("CR0[]"), cr0);
 }
 
 void tst_AppletHelper::search()

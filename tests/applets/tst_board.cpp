@@ -119,6 +119,7 @@ private slots:
     void basicRunSequences_data();
     void basicRunSequences();
     void configurations();
+    void setLoadedWithoutWorkspace();
     void setFSM_data();
     void setFSM();
     void measurements_data();
@@ -305,6 +306,26 @@ void tst_Board::configurations()
     QCOMPARE(b.sent().value(0), QString("set SPI0CS0DATA=0253ab SPI0CS0DATA=0255b9 SPI0CS0DATA=026290 "
                                         "SPI0CS0DATA=026523 SPI0CS0DATA=027290 SPI0CS0DATA=0275b9 "
                                         "SPI0CS0DATA=028290 SPI0CS0DATA=0285b9"));
+}
+
+// "Set User Configuration" before any workspace was loaded sends nothing
+// and says why, with no error box.
+void tst_Board::setLoadedWithoutWorkspace()
+{
+    Bench b;
+    QVERIFY(b.ok);
+    QVERIFY(b.board->loadedNames().isEmpty());
+    b.board->showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(b.board));
+    auto *send = b.board->findChild<QPushButton *>("pbBoard_setLoaded");
+    QVERIFY(send && send->isVisible());
+    b.answerer.clear();
+    QTest::mouseClick(send, Qt::LeftButton);
+    QTRY_COMPARE(b.answerer.count(), 1);
+    QCOMPARE(b.answerer.boxes().at(0).icon, QMessageBox::Information);
+    QVERIFY2(b.answerer.texts().at(0).startsWith("No workspace is loaded"),
+             qPrintable(b.answerer.texts().at(0)));
+    QCOMPARE(b.sent(), QStringList());
 }
 
 void tst_Board::setFSM_data()

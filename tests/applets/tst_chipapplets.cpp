@@ -1,3 +1,4 @@
+#include "app/mdiarea.h"
 #include "applets/chipid.h"
 #include "applets/registermap.h"
 #include "applets/spicontroller.h"
@@ -11,6 +12,9 @@
 #include "model/register.h"
 #include "model/variable.h"
 
+#include <QDrag>
+#include <QMdiArea>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -54,6 +58,8 @@ private slots:
     void readId();
     void windowControls();
     void mockUpHeader();
+    void scriptDragNamesItsWindow_data();
+    void scriptDragNamesItsWindow();
 };
 
 void tst_ChipApplets::configurationOnConnect()
@@ -326,6 +332,57 @@ void tst_ChipApplets::mockUpHeader()
     QCOMPARE(reg(b, "ADDR[3:0]"), 4u);
     QVERIFY(spi->run("WriteCR2", QVariant()).toBool());
     QCOMPARE(reg(b, "ADDR[3:0]"), 0u);
+}
+
+void tst_ChipApplets::scriptDragNamesItsWindow_data()
+{
+    QTest::addColumn<int>("window");
+    QTest::addColumn<int>("other");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("text");
+
+    // The window dragged from, and one opened after it, so that another is
+    // the active window when the drag starts.
+    QTest::newRow("SPI Controller") << int(Qt::Key_3) << int(Qt::Key_1) << "cbSR0_4"
+                                    << "SpiController.SR0[4] #HQL3318:get,set";
+    QTest::newRow("Board") << int(Qt::Key_1) << int(Qt::Key_3) << "cbSR0_4"
+                           << "Board.SR0[4] #HQL3318:get,set";
+    QTest::newRow("HB Controller") << int(Qt::Key_2) << int(Qt::Key_3) << "cbSR0_4"
+                                   << "HBController.SR0[4] #HQL3318:get,set";
+    // A switch takes no focus; pressing it still makes its window the active one.
+    QTest::newRow("generator switch") << int(Qt::Key_2) << int(Qt::Key_3) << "csPWM1OnOff"
+                                      << "HBController.PWM1OnOff #HQL3318:get,set";
+}
+
+// A Ctrl+drag from a status bit hands a script snippet that names the
+// device window the bit is shown in.
+void tst_ChipApplets::scriptDragNamesItsWindow()
+{
+    QFETCH(int, window);
+    QFETCH(int, other);
+    QFETCH(QString, control);
+    QFETCH(QString, text);
+
+    BenchFixture b;
+    QVERIFY(b.ok);
+    MainWindow *main = b.app->mainWindow();
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main));
+    Applet *applet = b.app->findApplet(window, MainApp::ByShortcutKey);
+    QTest::keyClick(main->mdiArea, Qt::Key(window), Qt::ControlModifier);
+    QTRY_VERIFY(applet->isVisible());
+    QTest::keyClick(main->mdiArea, Qt::Key(other), Qt::ControlModifier);
+    QTRY_VERIFY(main->activeApplet() != applet);
+
+    auto *bit = applet->findChild<QWidget *>(control);
+    QVERIFY(bit && bit->isVisible());
+    QTest::mousePress(bit, Qt::LeftButton, Qt::ControlModifier, QPoint(8, bit->height() / 2));
+    auto *drag = main->findChild<QDrag *>();
+    QVERIFY(drag);
+    QCOMPARE(drag->mimeData()->text(), text);
+    QCOMPARE(QString::fromLatin1(drag->mimeData()->data("VBScript Get Data")),
+             "# = @HQL3318.get(\"" + text.section(' ', 0, 0) + "\" ) ");
+    QTest::mouseRelease(bit, Qt::LeftButton, Qt::ControlModifier, QPoint(8, bit->height() / 2));
 }
 
 QTEST_MAIN(tst_ChipApplets)

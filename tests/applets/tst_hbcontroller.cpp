@@ -1,3 +1,4 @@
+#include "app/mainwindow.h"
 #include "applets/chipid.h"
 #include "applets/hbcontroller.h"
 #include "applets/registermap.h"
@@ -13,8 +14,11 @@
 #include "controls/switch.h"
 #include "model/register.h"
 #include "model/variable.h"
+#include "tools/bootloader.h"
 
 #include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -93,6 +97,8 @@ private slots:
     void dutySlider_data();
     void dutySlider();
     void pinCheckBox();
+    void frequencyTypo();
+    void restartAsksToReconnect();
 };
 
 void tst_HBController::connectStartsGenerators()
@@ -254,7 +260,8 @@ void tst_HBController::transferBlocks()
     HbBench b;
     QVERIFY(b.ok);
     b.prepare(onOff1, onOff2, 1500.5, 30, true, true);
-    QVERIFY(!b.hb()->transfer(op, name));
+    // Reads do nothing; a write fails only when a command fails.
+    QCOMPARE(b.hb()->transfer(op, name), op == 0);
     QCOMPARE(b.sent(), sent);
     // The defaults land in the variables as well.
     for (const char *g : {"PWM1", "PWM2"}) {
@@ -291,7 +298,7 @@ void tst_HBController::generatorWindowState()
     // Flip the state first so that the transfer under test changes it.
     b.prepare(!onOff, !onOff, 20000, 50, false, false);
     b.var(pwm + "OnOff")->setValue(onOff, ORIGIN_FORCED);
-    QVERIFY(!hb->transfer(0, pwm + "OnOff"));
+    QVERIFY(hb->transfer(0, pwm + "OnOff"));
     QCOMPARE(clock->styleSheet(), onOff ? QString("image: url(:/board/img_signal_clock.png)") : QString());
     QCOMPARE(pin->isEnabled(), !onOff);
     QCOMPARE(onOffSwitch->value(), double(onOff));
@@ -393,6 +400,77 @@ void tst_HBController::pinCheckBox()
     pin->click();
     QCOMPARE(b.var("PWM1_DIO")->value(), 0.0);
     QCOMPARE(b.sent(), (QStringList{"set PWM0DUTY=100", "set PWM0DUTY=0"}));
+}
+
+// A frequency the field cannot read stays red until the user mends it;
+// the model and the Set button keep the last good value meanwhile.
+void tst_HBController::frequencyTypo()
+{
+    HbBench b;
+    QVERIFY(b.ok);
+    b.hb()->showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(b.hb()));
+    auto *field = b.hb()->findChild<CustomControls::LineEdit *>("leCLK1Freq");
+    auto *set = b.hb()->findChild<QPushButton *>("pbBoard_setCLK1_Freq");
+    QVERIFY(field && set && field->isVisible());
+    b.markSent();
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    QVERIFY(field->hasFocus());
+    field->selectAll();
+    QTest::keyClicks(field, "15k");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->text(), QString("15k"));
+    QCOMPARE(field->styleSheet(), QString("color:red"));
+    QCOMPARE(b.var("PWM1_FREQ")->value(), 20000.0);
+    // Leaving the field does not clear the mark either.
+    QTest::mouseClick(set, Qt::LeftButton);
+    QCOMPARE(field->styleSheet(), QString("color:red"));
+    QCOMPARE(b.sent(), QStringList{"set PWM0FREQ=20000"});
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    field->selectAll();
+    QTest::keyClicks(field, "15000");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->styleSheet(), QString());
+    QCOMPARE(b.var("PWM1_FREQ")->value(), 15000.0);
+    b.markSent();
+    QTest::mouseClick(set, Qt::LeftButton);
+    QCOMPARE(b.sent(), QStringList{"set PWM0FREQ=15000"});
+}
+
+// After the firmware window's Restart the board runs its defaults (the
+// generators stopped): the application disconnects and says to connect
+// again, and connecting sets the generators up as the window shows them.
+void tst_HBController::restartAsksToReconnect()
+{
+    HbBench b;
+    QVERIFY(b.ok);
+    MainWindow *window = b.app->mainWindow();
+    b.hb()->showWindow();
+    QCOMPARE(b.var("PWM1OnOff")->value(), 1.0);
+    QVERIFY(!window->statusLabel->text().isEmpty());
+
+    window->updateFirmwareAction->trigger();
+    Bootloader *firmware = b.app->firmwareWindow();
+    QVERIFY(firmware && firmware->isVisible());
+    QSignalSpy restarted(firmware, &Bootloader::signal_restartFinished);
+    b.answerer.clear();
+    QTest::mouseClick(firmware->findChild<QPushButton *>("pbRestart"), Qt::LeftButton);
+    QVERIFY(restarted.wait(15000));
+    QCOMPARE(b.answerer.texts(), QStringList{"The board was restarted and has been disconnected.\n"
+                                             "Press Connect to use it again."});
+    QVERIFY(!b.app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QCOMPARE(window->statusLabel->text(), QString());
+    QVERIFY(!b.hb()->container()->isVisible());
+    firmware->close();
+
+    b.markSent();
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(b.app->isBoardConnected());
+    QTRY_VERIFY(b.sent().contains("set PWM0START"));
+    QCOMPARE(b.var("PWM1OnOff")->value(), 1.0);
 }
 
 QTEST_MAIN(tst_HBController)

@@ -63,6 +63,9 @@ class tst_RegisterFiles : public QObject
 
 private slots:
     void exportChangeReapply();
+    void selectionInRegistrationOrder();
+    void applyInHbControllerHelp_data();
+    void applyInHbControllerHelp();
 };
 
 // A user saves the bridge configuration registers of the SPI controller,
@@ -124,6 +127,74 @@ void tst_RegisterFiles::exportChangeReapply()
     QVERIFY(slope);
     QCOMPARE(uint(slope->currentIndex()), saved.at(0) & 0x3);
     QCOMPARE(b.answerer.count(), 0);
+}
+
+// The register choice of Export lists the registers as the window
+// registered them, the same on every run.
+void tst_RegisterFiles::selectionInRegistrationOrder()
+{
+    BenchFixture b;
+    QVERIFY(b.ok);
+    auto *spi = b.applet<SpiController>("SpiController");
+    AppletHelper *help = openHelp(spi);
+    QVERIFY(help);
+    AppletHelper::setFileChooser([](const QString &, const QString &, bool) { return QString(); });
+    auto restore = qScopeGuard([] { AppletHelper::setFileChooser(nullptr); });
+    QStringList listed;
+    QTimer::singleShot(0, [&listed] {
+        auto *dialog = qobject_cast<DialogCheckBoxes *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QListWidget *list = dialog->listWidget();
+        for (int row = 0; row < list->count(); ++row)
+            listed.append(qobject_cast<QCheckBox *>(list->itemWidget(list->item(row)))->text());
+        dialog->reject();
+    });
+    QTest::mouseClick(help->pbExport, Qt::LeftButton);
+    QCOMPARE(listed, RegisterMap::spiControllerOrder());
+}
+
+void tst_RegisterFiles::applyInHbControllerHelp_data()
+{
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QStringList>("failures");
+
+    QTest::newRow("every write succeeds") << QStringList() << QStringList();
+    // The board refuses to start generator 2 (PWM1 on the board).
+    QTest::newRow("one command refused") << QStringList{"--error", "PWM1START"}
+                                         << QStringList{"HBController Parameter PWM2OnOff fail to write"};
+}
+
+// Applying a register file in the half-bridge controller's help window
+// reports a write as failed only when a board command failed.
+void tst_RegisterFiles::applyInHbControllerHelp()
+{
+    QFETCH(QStringList, simOptions);
+    QFETCH(QStringList, failures);
+
+    BenchFixture b(simOptions);
+    QVERIFY(b.ok);
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QFile file(dir.filePath("slopes.101.HBController"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("CR5A::10101010100\nCR5B::01010101011\n");
+    file.close();
+
+    Applet *hb = b.applet<Applet>("HBController");
+    hb->showWindow();
+    AppletHelper *help = openHelp(hb);
+    QVERIFY(help);
+    QTest::mouseClick(help->pbUpdateAll, Qt::LeftButton);
+    QComboBox *configurations = help->configurationsCombo;
+    const int entry = configurations->findText("slopes.101.HBController");
+    QVERIFY(entry > 0);
+    b.answerer.clear();
+    configurations->setCurrentIndex(entry);
+    QCOMPARE(b.app->registers()->reg("CR5A")->get("CR5A[]"), 0x155u);
+    QCOMPARE(b.answerer.texts().filter("fail to write"), failures);
 }
 
 QTEST_MAIN(tst_RegisterFiles)

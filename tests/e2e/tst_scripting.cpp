@@ -9,9 +9,13 @@
 
 #include <atomic>
 #include <csignal>
-#include <thread>
-#include <vector>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -31,6 +35,7 @@ class tst_Scripting : public QObject
 private slots:
     void driveTheBoard();
     void errorsWhileDisconnected();
+    void replyOnTerminal();
     void shutdownEndsTheProcess();
     void staleSocketAfterKill();
     void secondInstanceKeepsAway();
@@ -79,6 +84,41 @@ void tst_Scripting::errorsWhileDisconnected()
     QByteArray said;
     QTRY_VERIFY((said += app.m_process.readAll()).contains("Error GET SpiController.CR0"));
     QCOMPARE(ctl(uniquePipe("nobody"), {"get", "version"}).status, 2);
+}
+
+// In a terminal every reply ends its line, so the shell's prompt starts on
+// a line of its own.
+void tst_Scripting::replyOnTerminal()
+{
+    const QString pipe = uniquePipe("terminal");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    auto closeMaster = qScopeGuard([master] { ::close(master); });
+    const QString terminal = QString::fromLocal8Bit(ptsname(master));
+
+    const QList<QPair<QStringList, QByteArray>> cases = {
+        {{"get", "version"}, "i1\r\n"},
+        {{"get", "SpiController.CR0"}, "err\r\n"},
+        {{"run", "open", "smockup"}, "i1\r\n"},
+    };
+    for (const auto &[args, shown] : cases) {
+        QProcess p;
+        p.setStandardOutputFile(terminal);
+        p.start(QStringLiteral(HQL_CTL_PATH), QStringList{"--pipe", pipe} + args);
+        QVERIFY(p.waitForFinished(30000));
+        QByteArray seen;
+        pollfd ready{master, POLLIN, 0};
+        while (::poll(&ready, 1, 200) > 0) {
+            char buffer[256];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            seen.append(buffer, n);
+        }
+        QCOMPARE(seen, shown);
+    }
 }
 
 void tst_Scripting::shutdownEndsTheProcess()

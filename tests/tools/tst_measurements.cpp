@@ -296,7 +296,7 @@ void tst_Measurements::windowPlacesAndShortcut()
     QMdiSubWindow *sub = window->toolSubWindow(plot);
     QVERIFY(!sub->isVisible());
     QTest::keyClick(window->mdiArea, Qt::Key_7, Qt::ControlModifier);
-    QVERIFY(sub->isVisible());
+    QTRY_VERIFY(sub->isVisible());
     QVERIFY(entry->isChecked());
     QCOMPARE(window->activeApplet(), plot);
 
@@ -314,6 +314,12 @@ void tst_Measurements::windowPlacesAndShortcut()
     QVERIFY(sub->isVisible());
     window->slot_CloseAll();
     QVERIFY(!sub->isVisible());
+    // Its key opens it again without a board.
+    bench.answerer.clear();
+    QTest::keyClick(window->mdiArea, Qt::Key_7, Qt::ControlModifier);
+    QTRY_VERIFY(sub->isVisible());
+    QCOMPARE(plot->log().size(), 1);
+    QCOMPARE(bench.answerer.count(), 0);
 }
 
 void tst_Measurements::exportThroughDialogAndSocket()
