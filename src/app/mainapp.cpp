@@ -226,11 +226,17 @@ void MainApp::startMainWindow()
     progress->hide();
     progress->deleteLater();
     m_progressDialog = nullptr;
-    // Room for the whole status bar, within the screen.
-    QSize size(std::max({1100, m_mainWindow->minimumSizeHint().width(), m_mainWindow->statusBarWidth()}), 760);
-    if (QScreen *screen = m_mainWindow->screen())
-        size = size.boundedTo(screen->availableGeometry().size());
-    m_mainWindow->resize(size);
+    // Room for the whole status bar and the largest device window, kept whole
+    // on the screen with some room for the window manager's frame.
+    const QSize roomy = m_mainWindow->roomySize();
+    if (QScreen *screen = m_mainWindow->screen()) {
+        const QRect place =
+            MainWindow::placement(roomy, m_mainWindow->pos(), screen->availableGeometry(), QSize(16, 40));
+        m_mainWindow->resize(place.size());
+        m_mainWindow->move(place.topLeft());
+    } else {
+        m_mainWindow->resize(roomy);
+    }
     if (m_headless) {
         // Errors reach the daily log file instead of a screen.
         m_logs->saveLogCheck->setChecked(true);

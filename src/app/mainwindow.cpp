@@ -25,6 +25,8 @@
 #include <QStatusBar>
 #include <QStyle>
 
+#include <algorithm>
+
 using CustomControls::MySwitch;
 
 namespace {
@@ -91,6 +93,12 @@ MainWindow::MainWindow(MainApp *app)
     logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     logWindowAction->setEnabled(false);
+
+    m_arrangeSeparator = windowsMenu->addSeparator();
+    cascadeAction = windowsMenu->addAction(QStringLiteral("&Cascade"));
+    connect(cascadeAction, &QAction::triggered, mdiArea, &QMdiArea::cascadeSubWindows);
+    tileAction = windowsMenu->addAction(QStringLiteral("&Tile"));
+    connect(tileAction, &QAction::triggered, mdiArea, &MdiArea::tileSideBySide);
 
     QAction *closeAll = contextMenu.addAction(QStringLiteral("Close All"));
     connect(closeAll, &QAction::triggered, this, &MainWindow::slot_CloseAll);
@@ -175,8 +183,15 @@ void MainWindow::addApplet(int menuChoice, Applet *applet, bool asSubWindow)
         auto *dock = static_cast<QDockWidget *>(applet->createContainer(Applet::ContainerDock, this));
         addDockWidget(Qt::RightDockWidgetArea, dock);
     }
-    QMenu *menu = menuChoice == ServiceMenu ? serviceMenu : windowsMenu;
-    menu->addAction(applet->windowAction());
+    addWindowEntry(menuChoice == ServiceMenu ? serviceMenu : windowsMenu, applet->windowAction());
+}
+
+void MainWindow::addWindowEntry(QMenu *menu, QAction *action)
+{
+    if (menu == windowsMenu)
+        menu->insertAction(m_arrangeSeparator, action);
+    else
+        menu->addAction(action);
 }
 
 void MainWindow::addToolWindow(QWidget *window, int key)
@@ -207,7 +222,7 @@ void MainWindow::addToolWindow(QWidget *window, int key)
         }
     });
     m_toolWindows.append(tool);
-    windowsMenu->addAction(tool.action);
+    addWindowEntry(windowsMenu, tool.action);
 }
 
 const MainWindow::ToolWindow *MainWindow::toolWindow(QWidget *window) const
@@ -293,6 +308,27 @@ int MainWindow::statusBarWidth() const
     }
     // The bar's margins and its size grip.
     return width + 2 * bar->style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
+}
+
+QSize MainWindow::roomySize() const
+{
+    QSize largest;
+    for (const QMdiSubWindow *window : mdiArea->subWindowList())
+        largest = largest.expandedTo(window->size());
+    const int frame = 2 * mdiArea->frameWidth();
+    const int chrome = menuBar()->sizeHint().height() + statusBar()->sizeHint().height() + frame;
+    return QSize(std::max({1100, minimumSizeHint().width(), statusBarWidth(), largest.width() + frame}),
+                 std::max(760, largest.height() + chrome));
+}
+
+QRect MainWindow::placement(const QSize &wanted, const QPoint &preferred, const QRect &available,
+                            const QSize &frame)
+{
+    const QSize room = (available.size() - frame).expandedTo(QSize(1, 1));
+    const QSize size = wanted.boundedTo(room);
+    const int x = std::clamp(preferred.x(), available.left(), available.left() + room.width() - size.width());
+    const int y = std::clamp(preferred.y(), available.top(), available.top() + room.height() - size.height());
+    return QRect(QPoint(x, y), size);
 }
 
 QWidget *MainWindow::activeApplet() const

@@ -51,6 +51,15 @@ public:
     // The width the status bar needs to show every widget side by side; its
     // own size hint leaves out what it would squeeze together.
     int statusBarWidth() const;
+    // Large enough for the whole status bar and for the largest window of the
+    // MDI area without scrolling.
+    QSize roomySize() const;
+    // Where a window of the wanted size goes on a screen's available area:
+    // as large as the area allows, at the preferred top left or moved just
+    // enough to stay whole on the screen. frame is what the window manager
+    // adds around the window.
+    static QRect placement(const QSize &wanted, const QPoint &preferred, const QRect &available,
+                           const QSize &frame);
     QWidget *activeApplet() const;
     QString selectedPort() const;
     unsigned selectedBaudRate() const;
@@ -74,6 +83,8 @@ public:
     QAction *updateFirmwareAction;
     QAction *keepAwakeAction;
     QAction *logWindowAction;
+    QAction *cascadeAction;
+    QAction *tileAction;
     QList<QAction *> configActions;
     QPushButton *connectButton;
     QComboBox *portCombo;
@@ -126,11 +137,14 @@ private:
     const ToolWindow *toolWindow(QWidget *window) const;
 
     CustomControls::MySwitch *makeLamp();
+    // Window entries go above the arranging entries of "&Windows".
+    void addWindowEntry(QMenu *menu, QAction *action);
     void handleWindowShortcut(int key);
 
     MainApp *m_app;
     QList<ToolWindow> m_toolWindows;
     KeepAwake *m_keepAwake = nullptr;
+    QAction *m_arrangeSeparator = nullptr;
     int m_lampTick = 0;
     // The application-wide filter sees one key press once per widget it
     // propagates through; the shortcut acts on its first sight only. Two

@@ -1,8 +1,11 @@
 #include "controls/myswitch.h"
 
+#include <QHash>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QTransform>
 
 namespace CustomControls {
@@ -42,6 +45,53 @@ QList<SwitchImageSet> buildImageTable()
     };
 }
 
+// The size a picture is drawn for; click regions are given in its pixels.
+QSize naturalSize(const QString &image)
+{
+    static QHash<QString, QSize> sizes;
+    const auto found = sizes.constFind(image);
+    if (found != sizes.constEnd())
+        return *found;
+    const QSize size = QImageReader(image).size();
+    sizes.insert(image, size);
+    return size;
+}
+
+QTransform pictureTransform(double angle, bool mirroredX, bool mirroredY)
+{
+    QTransform transform;
+    transform.rotate(angle);
+    transform.scale(mirroredX ? -1 : 1, mirroredY ? -1 : 1);
+    return transform;
+}
+
+// The picture rendered at the device's own pixel size, so that an SVG source
+// stays sharp at any scale instead of being stretched from its natural size.
+QPixmap renderedPicture(const QString &image, const QSize &pixels, const QTransform &transform)
+{
+    const QString key = QStringLiteral("hql-switch:%1:%2x%3:%4,%5,%6,%7")
+                            .arg(image)
+                            .arg(pixels.width())
+                            .arg(pixels.height())
+                            .arg(transform.m11())
+                            .arg(transform.m12())
+                            .arg(transform.m21())
+                            .arg(transform.m22());
+    QPixmap picture;
+    if (QPixmapCache::find(key, &picture))
+        return picture;
+    QImageReader reader(image);
+    reader.setScaledSize(pixels);
+    QImage rendered = reader.read();
+    if (rendered.isNull())
+        return picture;
+    if (!transform.isIdentity())
+        rendered = rendered.transformed(transform, Qt::FastTransformation);
+    picture = QPixmap::fromImage(rendered);
+    QPixmapCache::insert(key, picture);
+    return picture;
+}
+
 } // namespace
 
 const QList<SwitchImageSet> &MySwitch::imageTable()
@@ -52,7 +102,9 @@ const QList<SwitchImageSet> &MySwitch::imageTable()
 
 MySwitch::MySwitch(QWidget *parent) : QLabel(parent)
 {
-    setAutoFillBackground(true);
+    // No fill of its own: a round picture sits on whatever it is placed on,
+    // not on a square of another shade.
+    setAutoFillBackground(false);
     setCursor(Qt::PointingHandCursor);
 }
 
@@ -61,6 +113,7 @@ void MySwitch::addState(const QString &name, const QString &image, int value)
     if (value == -1)
         value = m_states.size();
     m_states.append({value, name, image, QRect()});
+    updateGeometry();
 }
 
 void MySwitch::setStateRegion(int index, const QRect &region)
@@ -81,6 +134,7 @@ void MySwitch::setType(int type)
         for (int i = 0; i < set.regions.size(); ++i)
             setStateRegion(first + i, set.regions.at(i));
     }
+    updateGeometry();
     update();
 }
 
@@ -119,9 +173,15 @@ int MySwitch::targetForClick(const QPoint &pos) const
 {
     if (m_states.isEmpty())
         return -1;
-    const QSize picture = QPixmap(m_states.value(m_currentIndex).image).size();
-    int px = width() > 0 ? pos.x() * picture.width() / width() : 0;
-    int py = height() > 0 ? pos.y() * picture.height() / height() : 0;
+    // Widget positions map through the painted picture, not the whole widget.
+    const QSize picture = naturalSize(m_states.value(m_currentIndex).image);
+    const QRectF shown = pictureRect();
+    int px = 0;
+    int py = 0;
+    if (!shown.isEmpty()) {
+        px = int((pos.x() - shown.left()) * picture.width() / shown.width());
+        py = int((pos.y() - shown.top()) * picture.height() / shown.height());
+    }
     if (m_mirroredX)
         px = picture.width() - px;
     if (m_mirroredY)
@@ -136,21 +196,53 @@ int MySwitch::targetForClick(const QPoint &pos) const
     return (m_currentIndex + 1) % m_states.size();
 }
 
-void MySwitch::paintEvent(QPaintEvent *event)
+QRectF MySwitch::pictureRect() const
 {
-    QLabel::paintEvent(event);
     if (m_currentIndex < 0 || m_currentIndex >= m_states.size())
+        return QRectF();
+    const QSize natural = naturalSize(m_states.at(m_currentIndex).image);
+    if (natural.isEmpty() || width() <= 0 || height() <= 0)
+        return QRectF();
+    // A turned picture must fit with its corners, so the scale comes from its
+    // turned bounding box.
+    const QSizeF box = QTransform().rotate(m_angle).mapRect(QRectF(QPointF(0, 0), QSizeF(natural))).size();
+    const double scale = qMin(width() / box.width(), height() / box.height());
+    const QSizeF size = QSizeF(natural) * scale;
+    return QRectF(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+}
+
+QSize MySwitch::sizeHint() const
+{
+    if (m_currentIndex < 0 || m_currentIndex >= m_states.size())
+        return QLabel::sizeHint();
+    const QSize natural = naturalSize(m_states.at(m_currentIndex).image);
+    if (natural.isEmpty())
+        return QLabel::sizeHint();
+    return QTransform().rotate(m_angle).mapRect(QRect(QPoint(0, 0), natural)).size();
+}
+
+QSize MySwitch::minimumSizeHint() const
+{
+    return m_states.isEmpty() ? QLabel::minimumSizeHint() : sizeHint();
+}
+
+void MySwitch::paintEvent(QPaintEvent *)
+{
+    const QRectF target = pictureRect();
+    if (target.isEmpty())
         return;
-    QPixmap picture(m_states.at(m_currentIndex).image);
+    QPainter painter(this);
+    const qreal ratio = painter.device()->devicePixelRatioF();
+    const QSize pixels = (target.size() * ratio).toSize();
+    if (pixels.isEmpty())
+        return;
+    QPixmap picture = renderedPicture(m_states.at(m_currentIndex).image, pixels,
+                                      pictureTransform(m_angle, m_mirroredX, m_mirroredY));
     if (picture.isNull())
         return;
-    QTransform transform;
-    transform.rotate(m_angle);
-    transform.scale(m_mirroredX ? -1 : 1, m_mirroredY ? -1 : 1);
-    if (!transform.isIdentity())
-        picture = picture.transformed(transform, Qt::FastTransformation);
-    QPainter painter(this);
-    painter.drawPixmap(rect(), picture);
+    picture.setDevicePixelRatio(ratio);
+    const QSizeF shown = QSizeF(picture.size()) / ratio;
+    painter.drawPixmap(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), picture);
 }
 
 void MySwitch::mousePressEvent(QMouseEvent *event)

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QList>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 
@@ -60,6 +61,14 @@ public:
     // regions), or -1 when there are no states.
     int targetForClick(const QPoint &pos) const;
 
+    // Where the current picture is painted: its aspect kept, as large as the
+    // widget allows, centred. Empty without a picture.
+    QRectF pictureRect() const;
+
+    // The natural size of the current picture, turned by the angle.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 public slots:
     bool setCurrentState(qint32 index);
 
@@ -68,6 +77,7 @@ signals:
     void signal_clicked();
 
 protected:
+    // Only the picture: the label text is the switch's option text.
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 

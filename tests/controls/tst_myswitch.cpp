@@ -1,9 +1,46 @@
 #include "controls/myswitch.h"
+#include "controls/switch.h"
 
+#include <QImageReader>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QSvgRenderer>
 #include <QtTest>
 
+#include <algorithm>
+
 using CustomControls::MySwitch;
+using CustomControls::Switch;
+
+namespace {
+
+// The picture's source drawn straight at the given device pixel size over
+// the background: what a sharp switch shows.
+QImage reference(const QString &image, const QSize &pixels, const QColor &background)
+{
+    QImage out(pixels, QImage::Format_ARGB32);
+    out.fill(background);
+    QSvgRenderer source(image);
+    QPainter painter(&out);
+    source.render(&painter);
+    return out;
+}
+
+int largestDifference(const QImage &a, const QImage &b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y);
+            const QColor q = b.pixelColor(x, y);
+            largest = std::max(
+                {largest, qAbs(p.red() - q.red()), qAbs(p.green() - q.green()), qAbs(p.blue() - q.blue())});
+        }
+    }
+    return largest;
+}
+
+} // namespace
 
 class tst_MySwitch : public QObject
 {
@@ -19,6 +56,9 @@ private slots:
     void click();
     void clickIgnored();
     void selectValue();
+    void paintsOnlyThePicture_data();
+    void paintsOnlyThePicture();
+    void sizeHint();
 };
 
 void tst_MySwitch::imageTable_data()
@@ -137,6 +177,8 @@ void tst_MySwitch::click_data()
     // Mirrored in x, the widget's left edge is the picture's right edge.
     QTest::newRow("four-way mirrored x") << 3 << QSize(36, 50) << true << false << 1 << QPoint(1, 40) << 0;
     QTest::newRow("four-way no hit") << 3 << QSize(36, 50) << false << false << 3 << QPoint(30, 25) << 0;
+    // A wider widget shows the picture centred; presses map through it.
+    QTest::newRow("four-way wide widget") << 3 << QSize(72, 50) << false << false << 3 << QPoint(34, 40) << 1;
 }
 
 void tst_MySwitch::click()
@@ -196,6 +238,89 @@ void tst_MySwitch::selectValue()
     // Every matching state is selected in turn; the last one stays.
     QCOMPARE(sw.currentIndex(), 2);
     QCOMPARE(changed.count(), 2);
+}
+
+void tst_MySwitch::paintsOnlyThePicture_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<double>("angle");
+    QTest::addColumn<QSize>("size");
+
+    // The generator switches of the board windows: a round button in a cell
+    // of another shape, with the caption "ON_OFF" as their option text.
+    QTest::newRow("button in a wide cell") << 6 << 1 << 0.0 << QSize(48, 24);
+    QTest::newRow("button in a tall cell") << 6 << 0 << 0.0 << QSize(24, 48);
+    QTest::newRow("button enlarged") << 6 << 1 << 0.0 << QSize(96, 64);
+    QTest::newRow("lamp") << 9 << 1 << 0.0 << QSize(20, 20);
+    QTest::newRow("four-way turned") << 3 << 2 << 90.0 << QSize(120, 40);
+}
+
+// Rendered as a person sees it: nothing but the state's picture, in its own
+// shape, and as sharp as its source at the screen's pixel ratio (the test
+// also runs with QT_SCALE_FACTOR=2).
+void tst_MySwitch::paintsOnlyThePicture()
+{
+    QFETCH(int, type);
+    QFETCH(int, state);
+    QFETCH(double, angle);
+    QFETCH(QSize, size);
+
+    Switch sw;
+    sw.setText("ON_OFF");
+    sw.setType(type);
+    sw.setAngle(angle);
+    sw.setCurrentState(state);
+    sw.resize(size);
+
+    const QImage shot = sw.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const qreal ratio = shot.devicePixelRatio();
+    QCOMPARE(ratio, qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble());
+    const QColor background = sw.palette().color(sw.backgroundRole());
+    QRect drawn;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (shot.pixelColor(x, y) != background)
+                drawn |= QRect(x, y, 1, 1);
+        }
+    }
+    QVERIFY(!drawn.isEmpty());
+
+    // The turned picture's box, centred, in device pixels.
+    const QRectF picture = sw.pictureRect();
+    const QRectF turned = QTransform()
+                              .translate(picture.center().x(), picture.center().y())
+                              .rotate(angle)
+                              .translate(-picture.center().x(), -picture.center().y())
+                              .mapRect(picture);
+    const QRect shown = QRectF(turned.topLeft() * ratio, turned.size() * ratio).toAlignedRect();
+    QVERIFY2(shown.contains(drawn), qPrintable(QStringLiteral("drawn (%1,%2 %3x%4) outside the picture")
+                                                   .arg(drawn.x())
+                                                   .arg(drawn.y())
+                                                   .arg(drawn.width())
+                                                   .arg(drawn.height())));
+    const QSize natural = QImageReader(sw.state(state).image).size();
+    QCOMPARE(QSizeF(picture.size()).width() * natural.height(),
+             QSizeF(picture.size()).height() * natural.width());
+    if (angle != 0)
+        return;
+    // Round pictures stay round.
+    QVERIFY2(qAbs(drawn.width() - drawn.height()) <= 1,
+             qPrintable(QStringLiteral("%1x%2").arg(drawn.width()).arg(drawn.height())));
+    const QImage expected = reference(sw.state(state).image, shown.size(), background);
+    QVERIFY2(largestDifference(shot.copy(shown), expected) <= 12, "the picture is not sharp");
+}
+
+// Layouts give a switch its picture's own size, turned with it.
+void tst_MySwitch::sizeHint()
+{
+    MySwitch sw;
+    sw.setText("ON_OFF");
+    sw.setType(3);
+    QCOMPARE(sw.sizeHint(), QSize(36, 50));
+    QCOMPARE(sw.minimumSizeHint(), QSize(36, 50));
+    sw.setAngle(90);
+    QCOMPARE(sw.sizeHint(), QSize(50, 36));
 }
 
 QTEST_MAIN(tst_MySwitch)
