@@ -174,9 +174,9 @@ def simulated(**sim_options):
                                cwd=work, stdin=subprocess.DEVNULL, stdout=app_log, stderr=subprocess.STDOUT,
                                preexec_fn=arm)
         client = _wait_for_server(app, socket_path, app_log.name)
-        lines = _size(transcript)
+        heard = _size(transcript)
         client.run("open", port)
-        _settle(transcript, lines)
+        _settle(transcript, heard)
         try:
             # Applet names answer only while a board is connected.
             client.get("SpiController.CR0[]")
