@@ -22,6 +22,7 @@
 #include "applets/watchdog.h"
 #include "controls/universalcontrol.h"
 #include "link/controlboard.h"
+#include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
 #include "tools/dialogcheckboxes.h"
@@ -316,6 +317,17 @@ bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
         } else if (command == QLatin1String("export_measurements")) {
             QString error;
             if (!m_measurements || !m_measurements->exportCsv(value.toString(), &error)) {
+                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
+                return false;
+            }
+        } else if (command == QLatin1String("export_registers")) {
+            // The SPI controller's registers for firmware: ".h" or ".json".
+            Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
+            QString error = QStringLiteral("there is no SPI controller");
+            RegisterExport out(QStringLiteral("SpiController"));
+            if (spi)
+                spi->describeExport(out);
+            if (!spi || !out.write(value.toString(), &error)) {
                 emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
                 return false;
             }

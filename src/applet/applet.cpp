@@ -3,6 +3,7 @@
 #include "applet/applethelper.h"
 #include "controls/universalcontrol.h"
 #include "model/register.h"
+#include "model/registerexport.h"
 #include "model/variable.h"
 
 #include <QAction>
@@ -111,6 +112,14 @@ bool Applet::addRegister(const QString &name, Register *reg)
     m_parameterOrder.append(name);
     reg->connectTo(this, SLOT(slot_updateSet(QString)), SLOT(slot_updateGet(QString)));
     return true;
+}
+
+void Applet::describeExport(RegisterExport &out)
+{
+    for (const QString &name : std::as_const(m_ownedRegisters)) {
+        if (const ParameterEntry *entry = parameter(name); entry && entry->reg)
+            out.addRegister(entry->reg);
+    }
 }
 
 bool Applet::addVariable(Variable *var)

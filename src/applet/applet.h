@@ -18,6 +18,7 @@ class QAction;
 class QDockWidget;
 class QMdiSubWindow;
 class Register;
+class RegisterExport;
 class Variable;
 
 namespace CustomControls {
@@ -71,6 +72,13 @@ public:
     QStringList functionNames() const;
     const QMap<QString, QString> &functionDescriptions() const { return functions; }
     const ParameterEntry *parameter(const QString &name) const { return parameters.value(name); }
+    // The registers this window owns, in their order: only these are
+    // exported for firmware. A window that shows registers another owns
+    // (the half-bridge controller shows the SPI controller's) owns none.
+    const QStringList &ownedRegisters() const { return m_ownedRegisters; }
+    // Fills an export with the owned registers; an applet adds what else it
+    // knows about them (the SPI controller its frames and the chip identity).
+    virtual void describeExport(RegisterExport &out);
     // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
     static QString parameterNameOf(const QString &path);
 
@@ -164,6 +172,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
     void updateControlsOf(const QString &name);
+    // Registers added before, marked as this window's own.
+    void setOwnedRegisters(const QStringList &names) { m_ownedRegisters = names; }
     // set() of a register's bits lo..hi, without parsing a reference: for
     // paths that decode many frames.
     bool setBits(const QString &name, uint lo, uint hi, uint value);
@@ -183,6 +193,7 @@ protected:
 private:
     void refreshNow(const QString &name);
 
+    QStringList m_ownedRegisters;
     int m_shortcutKey = 0;
     QStringList m_parameterOrder;
     quint64 m_refreshes = 0;

@@ -4,6 +4,7 @@
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "model/register.h"
+#include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/dialogcheckboxes.h"
 
@@ -16,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -90,6 +92,8 @@ AppletHelper::AppletHelper(Applet *applet, const QString &title) : QWidget(nullp
     connect(pbImport, &QPushButton::clicked, this, &AppletHelper::slot_importRegistersFrom101);
     connect(searchEdit, &QLineEdit::textChanged, this, &AppletHelper::slot_FindInNodes);
     connect(configurationsCombo, &QComboBox::currentIndexChanged, this, &AppletHelper::slot_ApplyFile);
+    connect(pbExportHeader, &QPushButton::clicked, this, &AppletHelper::slot_exportHeader);
+    connect(pbExportJson, &QPushButton::clicked, this, &AppletHelper::slot_exportJson);
 
     refreshConfigurations();
 }
@@ -133,6 +137,20 @@ QWidget *AppletHelper::buildParameterPage()
     grid->addWidget(new QLabel(QStringLiteral("Configurations")), 3, 2);
     grid->addWidget(configurationsCombo, 3, 3, 1, 6);
     grid->addWidget(pbUpdateAll, 3, 9);
+
+    pbExportHeader = new QPushButton(QStringLiteral("Export C header\u2026"));
+    pbExportJson = new QPushButton(QStringLiteral("Export JSON\u2026"));
+    pbExportHeader->setToolTip(
+        QStringLiteral("Values, field masks and shifts of this window's registers for firmware"));
+    pbExportJson->setToolTip(QStringLiteral("The register map of this window with its current values"));
+    auto *exports = new QHBoxLayout;
+    exports->addWidget(pbExportHeader);
+    exports->addWidget(pbExportJson);
+    exports->addStretch();
+    grid->addLayout(exports, 4, 0, 1, 10);
+    const bool owns = !applet->ownedRegisters().isEmpty();
+    pbExportHeader->setVisible(owns);
+    pbExportJson->setVisible(owns);
     return page;
 }
 
@@ -178,6 +196,11 @@ QString AppletHelper::chooseFile(const QString &caption, bool save)
     // Files of this applet carry its name after ".101"; show those too.
     const QString filter = save ? QString::fromLatin1(FileFilter)
                                 : QStringLiteral("Files (*.101.%1 *.101)").arg(applet->objectName());
+    return chooseFile(caption, filter, save);
+}
+
+QString AppletHelper::chooseFile(const QString &caption, const QString &filter, bool save)
+{
     if (s_fileChooser)
         return s_fileChooser(caption, filter, save);
     if (save)
@@ -449,6 +472,44 @@ void AppletHelper::slot_exportRegistersTo101()
     if (!fileName.isEmpty() && !names.isEmpty())
         exportRegisters(names, fileName + QLatin1Char('.') + applet->objectName());
     refreshConfigurations();
+}
+
+bool AppletHelper::exportOwnedRegisters(const QString &fileName, int format)
+{
+    RegisterExport out(applet->objectName());
+    applet->describeExport(out);
+    QString error;
+    if (!out.write(fileName, RegisterExport::Format(format), &error)) {
+        reportError(QStringLiteral("Cannot export the registers: %1").arg(error));
+        return false;
+    }
+    return true;
+}
+
+void AppletHelper::exportOwned(int format)
+{
+    const bool header = format == RegisterExport::CHeader;
+    const QString suffix = header ? QStringLiteral(".h") : QStringLiteral(".json");
+    const QPointer<AppletHelper> alive(this);
+    QString fileName =
+        chooseFile(header ? QStringLiteral("Export C header") : QStringLiteral("Export JSON"),
+                   header ? QStringLiteral("C header (*.h)") : QStringLiteral("JSON (*.json)"), true);
+    // The dialog ran the event loop: a request may have closed the window.
+    if (!alive || fileName.isEmpty())
+        return;
+    if (RegisterExport::formatFor(fileName) != format)
+        fileName += suffix;
+    exportOwnedRegisters(fileName, format);
+}
+
+void AppletHelper::slot_exportHeader()
+{
+    exportOwned(RegisterExport::CHeader);
+}
+
+void AppletHelper::slot_exportJson()
+{
+    exportOwned(RegisterExport::Json);
 }
 
 void AppletHelper::slot_importRegistersFrom101()

@@ -38,6 +38,9 @@ public:
     // Writes "NAME::bits" lines for the named registers, the file replaced
     // as a whole or not at all; failures are reported to the applet's log.
     bool exportRegisters(const QStringList &names, const QString &fileName);
+    // Writes the registers the applet owns as a C header or as JSON
+    // (RegisterExport::Format); failures are reported to the applet's log.
+    bool exportOwnedRegisters(const QString &fileName, int format);
     void refreshConfigurations();
     QStringList selectParameters();
 
@@ -63,6 +66,9 @@ public:
     QPushButton *pbImport;
     QComboBox *configurationsCombo;
     QPushButton *pbUpdateAll;
+    // Shown only for an applet that owns registers.
+    QPushButton *pbExportHeader;
+    QPushButton *pbExportJson;
     QComboBox *functionCombo;
     CustomControls::LineEdit *argumentEdit;
     CustomControls::LineEdit *intResult;
@@ -85,6 +91,8 @@ public slots:
     void slot_exportRegistersTo101();
     void slot_importRegistersFrom101();
     void slot_ApplyFile();
+    void slot_exportHeader();
+    void slot_exportJson();
 
 private:
     QWidget *buildParameterPage();
@@ -95,6 +103,8 @@ private:
     void showResult(QWidget *field);
     void reportError(const QString &text);
     QString chooseFile(const QString &caption, bool save);
+    QString chooseFile(const QString &caption, const QString &filter, bool save);
+    void exportOwned(int format);
 
     Applet *applet;
     QString html;

@@ -52,6 +52,7 @@ bool Board::init()
         addRegister(map->reg(QLatin1String(name)));
     for (const char *name : {"ADC_Result1", "ADC_Result2", "ADC_Result4"})
         addVariable(map->var(QLatin1String(name)));
+    setOwnedRegisters({"DIO", "FSM", "UCR5A", "UCR5B", "UCR6A", "UCR6B", "UCR7A", "UCR7B", "UCR8A", "UCR8B"});
 
     m_dioSnapshot = regValue(QStringLiteral("DIO[]"));
     m_refreshTimer.setInterval(1000);

@@ -5,6 +5,7 @@
 #include "applets/spiraw.h"
 #include "link/controlboard.h"
 #include "model/register.h"
+#include "model/registerexport.h"
 #include "model/variable.h"
 #include "ui_spicontroller.h"
 
@@ -68,12 +69,74 @@ SpiController::~SpiController()
     delete ui;
 }
 
+const QList<SpiController::WriteRule> &SpiController::writeRules()
+{
+    static const QList<WriteRule> rules = {
+        {"CR0", 0, -1, -1, 0},  {"CR1", 1, -1, -1, 0},  {"CR2", 2, 7, 10, 0},   {"CR3", 3, 10, 10, 0},
+        {"CR4", 4, -1, -1, 0},  {"CR5A", 5, 10, 10, 0}, {"CR5B", 5, 10, 10, 1}, {"CR6A", 6, 10, 10, 0},
+        {"CR6B", 6, 10, 10, 1}, {"CR7A", 7, 10, 10, 0}, {"CR7B", 7, 10, 10, 1}, {"CR8A", 8, 10, 10, 0},
+        {"CR8B", 8, 10, 10, 1}, {"CR12", 12, 8, 10, 0}, {"CR14", 14, 7, 10, 0},
+    };
+    return rules;
+}
+
+const SpiController::WriteRule *SpiController::writeRule(const QString &name)
+{
+    for (const WriteRule &rule : writeRules()) {
+        if (name == QLatin1String(rule.name))
+            return &rule;
+    }
+    return nullptr;
+}
+
+bool SpiController::writeFrame(const QString &name, uint value, quint16 *frame)
+{
+    const WriteRule *rule = writeRule(name);
+    if (!rule)
+        return false;
+    uint data = value;
+    if (rule->forcedLo >= 0) {
+        const uint mask = ((1u << (rule->forcedHi - rule->forcedLo + 1)) - 1u) << rule->forcedLo;
+        data = (data & ~mask) | ((rule->forced << rule->forcedLo) & mask);
+    }
+    *frame = quint16((rule->address << 12) | (data & 0x7FF));
+    return true;
+}
+
 bool SpiController::init()
 {
     RegisterMap *map = MainApp::instance()->registers();
     for (const QString &name : RegisterMap::spiControllerOrder())
         addRegister(map->reg(name));
+    // The chip's registers are this window's own; WD, ADDR, NM and DATA
+    // only hold the state of the frame layer.
+    QStringList chip = RegisterMap::spiControllerOrder();
+    for (const char *frameState : {"WD", "ADDR", "NM", "DATA"})
+        chip.removeAll(QLatin1String(frameState));
+    setOwnedRegisters(chip);
     return true;
+}
+
+void SpiController::describeExport(RegisterExport &out)
+{
+    Applet::describeExport(out);
+    for (const WriteRule &rule : writeRules()) {
+        quint16 frame = 0;
+        if (writeFrame(QLatin1String(rule.name), bitsOf(QLatin1String(rule.name)), &frame))
+            out.setFrame(QLatin1String(rule.name), frame);
+    }
+    // A status read fills SR7; a powered chip never reports 0 there.
+    const uint id = bitsOf(QStringLiteral("SR7"));
+    if (id != 0) {
+        out.setChipIdentity(
+            QStringLiteral(
+                "SR7 = 0x%1 (device name %2, generation %3, silicon revision %4, mask revision %5)")
+                .arg(id, 3, 16, QLatin1Char('0'))
+                .arg((id >> 9) & 7)
+                .arg((id >> 6) & 7)
+                .arg((id >> 3) & 7)
+                .arg(id & 7));
+    }
 }
 
 Applet *SpiController::peer(const QString &name) const
@@ -227,10 +290,16 @@ bool SpiController::writeRegister(int address, const QString &name)
     return spiWrite(address, value(name + QStringLiteral("[]")));
 }
 
-bool SpiController::writeHalf(int address, const QString &name, uint d10)
+bool SpiController::writeControl(const WriteRule &rule)
 {
-    force(name + QStringLiteral("[10]"), d10);
-    return writeRegister(address, name);
+    const QString name = QLatin1String(rule.name);
+    if (rule.forcedLo >= 0) {
+        const QString bits = rule.forcedLo == rule.forcedHi
+                                 ? QStringLiteral("[%1]").arg(rule.forcedLo)
+                                 : QStringLiteral("[%1:%2]").arg(rule.forcedHi).arg(rule.forcedLo);
+        force(name + bits, rule.forced);
+    }
+    return writeRegister(rule.address, name);
 }
 
 bool SpiController::requestRead(int n)
@@ -301,36 +370,29 @@ bool SpiController::writeParameter(const QString &name)
 
 QList<Applet::Function> SpiController::functionTable()
 {
-    QList<Function> table = {
-        {"WriteCR0", {}, [this](const QVariant &) { return writeRegister(0, "CR0"); }},
-        {"WriteCR1", {},
-         [this](const QVariant &) {
-             const bool ok = writeRegister(1, "CR1");
-             if (Applet *watchDog = peer("WatchDog"))
-                 watchDog->set("WDTimeout", value("CR1[8]"), ORIGIN_FORCED);
-             return ok;
-         }},
-        {"WriteCR2", {},
-         [this](const QVariant &) {
-             force("CR2[10:7]", 0);
-             return writeRegister(2, "CR2");
-         }},
-        {"WriteCR3", {},
-         [this](const QVariant &) {
-             force("CR3[10]", 0);
-             return writeRegister(3, "CR3");
-         }},
-        {"WriteCR4", {}, [this](const QVariant &) { return writeRegister(4, "CR4"); }},
-        {"WriteCR12", {},
-         [this](const QVariant &) {
-             force("CR12[10:8]", 0);
-             return writeRegister(12, "CR12");
-         }},
-        {"WriteCR14", {},
-         [this](const QVariant &) {
-             force("CR14[10:7]", 0);
-             return writeRegister(14, "CR14");
-         }},
+    QList<Function> table;
+    for (const WriteRule &rule : writeRules()) {
+        table.append(
+            {QStringLiteral("Write") + QLatin1String(rule.name), {}, [this, &rule](const QVariant &) {
+                 const bool ok = writeControl(rule);
+                 // The watchdog window shows the timeout CR1 chose.
+                 if (rule.address == 1) {
+                     if (Applet *watchDog = peer("WatchDog"))
+                         watchDog->set("WDTimeout", value("CR1[8]"), ORIGIN_FORCED);
+                 }
+                 return ok;
+             }});
+    }
+    for (int n = 5; n <= 8; ++n) {
+        const WriteRule *a = writeRule(QStringLiteral("CR%1A").arg(n));
+        const WriteRule *b = writeRule(QStringLiteral("CR%1B").arg(n));
+        table.append({QStringLiteral("WriteCR%1").arg(n), {}, [this, a, b](const QVariant &) {
+                          writeControl(*a);
+                          writeControl(*b);
+                          return true;
+                      }});
+    }
+    table += QList<Function>{
         {"RequestRead", {}, [this](const QVariant &arg) { return requestRead(arg.toInt()); }},
         {"ReadAll", {}, [this](const QVariant &) { return readAll(); }},
         {"ClearAll", {},
@@ -344,17 +406,6 @@ QList<Applet::Function> SpiController::functionTable()
              return true;
          }},
     };
-    for (int n = 5; n <= 8; ++n) {
-        const QString a = QStringLiteral("CR%1A").arg(n);
-        const QString b = QStringLiteral("CR%1B").arg(n);
-        table.append({QStringLiteral("Write") + a, {}, [=](const QVariant &) { return writeHalf(n, a, 0); }});
-        table.append({QStringLiteral("Write") + b, {}, [=](const QVariant &) { return writeHalf(n, b, 1); }});
-        table.append({QStringLiteral("WriteCR%1").arg(n), {}, [=](const QVariant &) {
-                          writeHalf(n, a, 0);
-                          writeHalf(n, b, 1);
-                          return true;
-                      }});
-    }
     for (int n : {0, 1, 3, 4, 5, 7})
         table.append({QStringLiteral("ReadSR%1").arg(n), {}, [=](const QVariant &) { return readStatus(n); }});
     return table;

@@ -17,6 +17,23 @@ class SpiController : public Applet
     Q_OBJECT
 
 public:
+    // How a control register's Write function builds its frame: the SPI
+    // address, after bits forcedLo..forcedHi were set to forced (reserved
+    // bits to 0, D10 naming the half of CR5 to CR8); forcedLo -1 forces none.
+    struct WriteRule
+    {
+        const char *name;
+        int address;
+        int forcedLo;
+        int forcedHi;
+        uint forced;
+    };
+    static const QList<WriteRule> &writeRules();
+    static const WriteRule *writeRule(const QString &name);
+    // The frame the register's Write function sends for this value, with
+    // the watchdog bit 0; false for a register without one.
+    static bool writeFrame(const QString &name, uint value, quint16 *frame);
+
     explicit SpiController(QWidget *parent = nullptr);
     ~SpiController() override;
 
@@ -24,6 +41,7 @@ public:
     QVariant run(const QString &function, const QVariant &argument) override;
     void onConnected() override;
     void onDisconnected() override;
+    void describeExport(RegisterExport &out) override;
 
     // Frame to the chip: address [15:12], watchdog bit [11], data [10:0].
     quint16 frameFor(int address, uint data);
@@ -49,7 +67,7 @@ private:
     QList<Function> functionTable();
     bool transferFrame(quint16 frame, const char *error);
     bool writeRegister(int address, const QString &name);
-    bool writeHalf(int address, const QString &name, uint d10);
+    bool writeControl(const WriteRule &rule);
     bool requestRead(int n);
     bool readStatus(int n);
     bool readAll();

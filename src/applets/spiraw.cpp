@@ -32,6 +32,7 @@ bool SpiRaw::init()
     addRegister(map->reg(QStringLiteral("SpiIn")));
     addRegister(map->reg(QStringLiteral("SpiOut")));
     addVariable(map->var(QStringLiteral("SPIFreq")));
+    setOwnedRegisters({"SpiIn", "SpiOut"});
     return true;
 }
 

@@ -33,6 +33,7 @@ bool WatchDog::init()
     addVariable(map->var(QStringLiteral("WDTime")));
     addRegister(map->reg(QStringLiteral("WDTimeout")));
     addRegister(map->reg(QStringLiteral("CR1")));
+    setOwnedRegisters({"WDdio", "RoutineEN", "WDTimeout"});
     return true;
 }
 

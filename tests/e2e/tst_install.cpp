@@ -19,7 +19,12 @@ private slots:
 void tst_Install::installsUnderPrefix()
 {
     QTemporaryDir prefix;
+    // The prefix plays the user's own base (~/.local), so the Python
+    // package lands where that Python finds it.
+    QProcessEnvironment userBase = QProcessEnvironment::systemEnvironment();
+    userBase.insert("PYTHONUSERBASE", prefix.path());
     QProcess install;
+    install.setProcessEnvironment(userBase);
     install.setProcessChannelMode(QProcess::MergedChannels);
     install.start(QStringLiteral(HQL_CMAKE),
                   {"--install", QStringLiteral(HQL_BUILD_DIR), "--prefix", prefix.path()});
@@ -49,6 +54,17 @@ void tst_Install::installsUnderPrefix()
     QVERIFY(version.waitForFinished(10000));
     QCOMPARE(version.exitCode(), 0);
     QVERIFY(version.readAllStandardOutput().startsWith("hql3318 "));
+
+    if (QString(HQL_PYTHON3).isEmpty())
+        QSKIP("python3 is not installed: no Python package to check");
+    QProcess python;
+    python.setProcessEnvironment(userBase);
+    python.setWorkingDirectory(prefix.path());
+    python.start(QStringLiteral(HQL_PYTHON3), {"-c", "import hql3318; print(hql3318.__file__)"});
+    QVERIFY(python.waitForFinished(30000));
+    const QString module = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+    QVERIFY2(python.exitCode() == 0 && module.startsWith(prefix.path() + "/lib/python3"),
+             qPrintable(module + python.readAllStandardError()));
 }
 
 QTEST_MAIN(tst_Install)
