@@ -26,6 +26,7 @@
 #include "tools/dialogcheckboxes.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
+#include "util/safefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,7 +42,6 @@
 #include <QLoggingCategory>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QTextEdit>
 #include <QTimer>
@@ -580,14 +580,9 @@ void MainApp::saveWorkspace()
             blocks.append({name, spi->get(name + QLatin1String("[]"), ORIGIN_FORCED).toByteArray()});
     }
     // A failed write leaves an earlier file of that name as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(WorkspaceFile::compose(blocks)) < 0 ||
-        !file.commit()) {
-        QMessageBox::warning(
-            nullptr, QStringLiteral("Save workspace"),
-            QStringLiteral("Cannot write the workspace file %1:\n%2").arg(path, file.errorString()),
-            QMessageBox::Ok);
-    }
+    QString error;
+    if (!SafeFile::save(path, WorkspaceFile::compose(blocks), &error))
+        QMessageBox::warning(nullptr, QStringLiteral("Save workspace"), error, QMessageBox::Ok);
 }
 
 void MainApp::loadWorkspace(const QString &path)
@@ -692,9 +687,11 @@ void MainApp::saveWindowState()
             continue;
         state.windows.append({applet->objectName(), applet->container()->geometry(), applet->isVisible()});
     }
-    QSaveFile file(WindowStateFileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(state.compose()) < 0 || !file.commit())
-        qCWarning(lcApp) << "cannot write" << WindowStateFileName << ":" << file.errorString();
+    // Reported like any error: a box in a window, standard error and the
+    // log file when headless.
+    QString error;
+    if (!SafeFile::save(WindowStateFileName, state.compose(), &error))
+        emit signal_log(-1, error);
 }
 
 void MainApp::restoreWindowState()
@@ -815,9 +812,11 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
         return false;
     }
     const QPixmap picture = target->grab();
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
+    SafeFile out(file);
+    if (out.open() && !picture.save(out.device(), "PNG"))
+        out.cancel(QStringLiteral("the picture could not be encoded"));
+    if (!out.commit()) {
+        *error = out.errorString();
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include "model/register.h"
 #include "model/variable.h"
 #include "tools/dialogcheckboxes.h"
+#include "util/safefile.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -430,10 +430,9 @@ bool AppletHelper::exportRegisters(const QStringList &names, const QString &file
         text += name.toLatin1() + "::" + entry->reg->toBitString() + '\n';
     }
     // A failed or interrupted write keeps the file that was there.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        reportError(
-            QStringLiteral("Cannot write the register file %1: %2").arg(fileName, file.errorString()));
+    QString error;
+    if (!SafeFile::save(fileName, text, &error)) {
+        reportError(error);
         return false;
     }
     return true;

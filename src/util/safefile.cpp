@@ -1,6 +1,7 @@
 #include "util/safefile.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -51,14 +52,17 @@ bool SafeFile::commit()
 
 void SafeFile::cancel(const QString &reason)
 {
-    if (!failed())
-        fail(reason);
+    if (failed())
+        return;
+    // A writer that gave up because the device failed reports the device's reason.
+    fail(m_file.error() != QFileDevice::NoError ? m_file.errorString() : reason);
 }
 
 bool SafeFile::fail(const QString &reason)
 {
+    // The full path says where, also for a name relative to the working directory.
     m_error = QStringLiteral("Cannot write %1: %2")
-                  .arg(QDir::toNativeSeparators(m_file.fileName()),
+                  .arg(QDir::toNativeSeparators(QFileInfo(m_file.fileName()).absoluteFilePath()),
                        reason.isEmpty() ? QStringLiteral("unknown error") : reason);
     if (m_file.isOpen()) {
         // With the error set, commit() removes the new file at once.

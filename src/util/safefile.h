@@ -22,12 +22,12 @@ public:
     // by commit().
     QIODevice *device() { return &m_file; }
     bool commit();
-    // Drops the new file; a writer that gave up for its own reasons calls
-    // this with the reason to report.
+    // Drops the new file, for a writer that gave up; the reason reported is
+    // the device's own error if a write failed, else the one given.
     void cancel(const QString &reason);
 
     bool failed() const { return !m_error.isEmpty(); }
-    // "Cannot write <path>: <reason>" after a failure, else empty.
+    // "Cannot write <absolute path>: <reason>" after a failure, else empty.
     QString errorString() const { return m_error; }
 
     // Open, write and commit in one; on failure error gets errorString().

@@ -7,6 +7,7 @@
 #include "applets/registermap.h"
 #include "benchfixture.h"
 #include "dialogdriver.h"
+#include "fulldisk.h"
 #include "model/register.h"
 
 #include <QAction>
@@ -61,7 +62,8 @@ std::unique_ptr<DialogDriver> answerFileDialog(const QString &path)
         }
         files->setDirectory(QFileInfo(path).absolutePath());
         files->selectFile(QFileInfo(path).fileName());
-        dialog->accept();
+        // As after "Yes" to replacing a file that exists.
+        dialog->done(QDialog::Accepted);
     });
 }
 
@@ -101,6 +103,8 @@ private slots:
     void restoreLast_data();
     void restoreLast();
     void withoutBoard();
+    void fullDisk_data();
+    void fullDisk();
 
 private:
     uint reg(const QString &ref) const
@@ -481,6 +485,60 @@ void tst_Workspace::withoutBoard()
                           "Board is not connected"}));
     QCOMPARE(bench->answerer.boxes().at(1).title, QString("Warning"));
     QCOMPARE(board()->loadedNames(), QStringList{"CR8A"});
+}
+
+void tst_Workspace::fullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::addColumn<bool>("windowState");
+    for (bool tmpfs : {true, false}) {
+        const char *fault = tmpfs ? "full tmpfs" : "file size limit";
+        QTest::addRow("window state, %s", fault) << tmpfs << true;
+        QTest::addRow("workspace, %s", fault) << tmpfs << false;
+    }
+}
+
+// A full disk keeps the old file and says so; it used to leave an empty
+// file without a word.
+void tst_Workspace::fullDisk()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(bool, windowState);
+
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    // The working directory is a known workspace directory, so saving there
+    // writes no settings.
+    const QString dir = tmpfs ? disk.path() : workDir.path();
+    const QString path = QDir(dir).filePath(windowState ? "HQL3318.state" : "kept.bench");
+    const QByteArray old = windowState ? QByteArray("00\nSpiController,1,2,300,200,1\n") : "CR5A\n{\n1\n}\n";
+    QVERIFY(writeFile(path, old));
+    setReg("CR5A[]", 0x2AB);
+    const QString previous = QDir::currentPath();
+    auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QVERIFY(QDir::setCurrent(dir));
+
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    bench->answerer.clear();
+    if (windowState) {
+        bench->app->saveWindowState();
+    } else {
+        auto ticks = tickRegisters({"CR5A"});
+        auto file = answerFileDialog(path);
+        window()->slot_SaveConfig();
+        QVERIFY(file->hasRun());
+    }
+    limit.reset();
+
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(bench->answerer.count(), 1);
+    const QString reason = tmpfs ? "No space left on device" : "File too large";
+    QCOMPARE(bench->answerer.texts().at(0), "Cannot write " + path + ": " + reason);
 }
 
 QTEST_MAIN(tst_Workspace)

@@ -2,6 +2,7 @@
 #include "applet/applethelper.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
+#include "fulldisk.h"
 #include "model/register.h"
 #include "model/variable.h"
 #include "tools/dialogcheckboxes.h"
@@ -194,6 +195,8 @@ private slots:
     void loadLines();
     void badFiles();
     void exportThroughDialogs();
+    void exportOnFullDisk_data();
+    void exportOnFullDisk();
     void configurationsReapply();
 };
 
@@ -528,6 +531,42 @@ void tst_AppletHelper::exportThroughDialogs()
     f.help->pbImport->click();
     QCOMPARE(asked.last(), QString("Load file|Files (*.101.Helper *.101)|0"));
     QCOMPARE(f.applet.cr5a.get("CR5A[]"), 0x2AAu);
+}
+
+void tst_AppletHelper::exportOnFullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("file size limit") << false;
+}
+
+// The register file that was there stays, and the error is logged.
+void tst_AppletHelper::exportOnFullDisk()
+{
+    QFETCH(bool, tmpfs);
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    QTemporaryDir scratch;
+    const QString path = QDir(tmpfs ? disk.path() : scratch.path()).filePath("kept.101.Helper");
+    QVERIFY(writeFile(path, "CR0::1\n"));
+    Fixture f;
+    QSignalSpy log(&f.applet, &Applet::signal_log);
+
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    const bool written = f.help->exportRegisters({"CR0", "CR5A"}, path);
+    limit.reset();
+
+    QVERIFY(!written);
+    QCOMPARE(readFile(path), QByteArray("CR0::1\n"));
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.at(0).at(0).toInt(), -1);
+    QCOMPARE(log.at(0).at(1).toString(),
+             "Cannot write " + path + ": " + (tmpfs ? "No space left on device" : "File too large"));
 }
 
 void tst_AppletHelper::configurationsReapply()
