@@ -31,6 +31,19 @@ quint32 bitwiseCheck(const char *data, qsizetype size)
     return reg;
 }
 
+// An end-of-file record somewhere: ':', no data, any address, type 01.
+bool hasEndRecord(const QByteArray &text)
+{
+    for (qsizetype s = text.indexOf(':'); s >= 0; s = text.indexOf(':', s + 1)) {
+        const QByteArray head = text.mid(s + 1, 8);
+        bool hex = false;
+        head.mid(2, 4).toUInt(&hex, 16);
+        if (head.size() == 8 && head.startsWith("00") && head.endsWith("01") && hex)
+            return true;
+    }
+    return false;
+}
+
 void checkLoaded(const HexImage &image)
 {
     CHECK(image.bytes().size() == HexImage::Capacity);
@@ -49,10 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     HexImage fresh;
     const HexImage::Result first = fresh.load(text);
     CHECK(first.badRecords >= 0);
-    CHECK((first.status == HexImage::BadFormat) == !text.startsWith(":0"));
+    CHECK(first.warnings.size() <= HexImage::MaxWarnings + 1);
+    if (!text.startsWith(':'))
+        CHECK(first.status == HexImage::BadFormat);
     if (first.status == HexImage::Loaded) {
         CHECK(first.message.isEmpty());
+        // Only a file with its end-of-file record loads.
+        CHECK(hasEndRecord(text));
         checkLoaded(fresh);
+        CHECK(fresh.lastAddress() - fresh.firstAddress() == quint32(fresh.length() - 1));
     } else {
         CHECK(!first.message.isEmpty());
         CHECK(fresh.length() == 0);
