@@ -609,23 +609,38 @@ void MainApp::loadWorkspace(const QString &path)
         return;
     }
 
-    // The whole file is checked before the model changes: a bad value
-    // leaves every register as it was.
+    // The whole file is checked before the model changes: a bad value, a
+    // cut block or a file with nothing to load leaves every register as it was.
+    const auto refuse = [&file](const QString &why) {
+        QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
+                             QStringLiteral("The workspace file %1 %2.\nNothing was loaded.").arg(file, why),
+                             QMessageBox::Ok);
+    };
+    const WorkspaceFile::Parsed parsed = WorkspaceFile::parse(text);
+    if (parsed.blocks.isEmpty()) {
+        refuse(QStringLiteral("holds no complete register block"));
+        return;
+    }
+    if (parsed.cut) {
+        refuse(QStringLiteral("is cut short in the block of %1").arg(parsed.cutName.left(40)));
+        return;
+    }
     Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
     QList<QPair<QString, uint>> values;
-    for (const WorkspaceFile::Block &block : WorkspaceFile::parse(text)) {
+    for (const WorkspaceFile::Block &block : parsed.blocks) {
         if (block.name.isEmpty() || !isRegisterOf(spi, block.name))
             continue;
         uint value = 0;
         if (!parseRegisterValue(block.value, &value)) {
-            QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
-                                 QStringLiteral("The workspace file %1 holds no valid value for %2: \"%3\".\n"
-                                                "Nothing was loaded.")
-                                     .arg(file, block.name, QString::fromLatin1(block.value.left(40))),
-                                 QMessageBox::Ok);
+            refuse(QStringLiteral("holds no valid value for %1: \"%2\"")
+                       .arg(block.name, QString::fromLatin1(block.value.left(40))));
             return;
         }
         values.append({block.name, value});
+    }
+    if (values.isEmpty()) {
+        refuse(QStringLiteral("names no register of the SPI controller"));
+        return;
     }
 
     auto *board = qobject_cast<Board *>(findApplet(QStringLiteral("Board"), ByObjectName));

@@ -144,26 +144,47 @@ void tst_Workspace::parse_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<Blocks>("blocks");
+    // The block the file ends in, if it was cut short.
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<QString>("cutName");
 
     const Blocks two{{"CR5A", "656"}, {"CR7B", "1465"}};
-    QTest::newRow("as written") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}\n") << two;
-    QTest::newRow("CR LF") << QByteArray("CR5A\r\n{\r\n656\r\n}\r\nCR7B\r\n{\r\n1465\r\n}\r\n") << two;
-    QTest::newRow("no final LF") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}") << two;
-    QTest::newRow("value over lines") << QByteArray("CR5A\n{\n6\n5\r\n6\n}\n") << Blocks{{"CR5A", "656"}};
+    QTest::newRow("as written") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}\n") << two << false << "";
+    QTest::newRow("CR LF") << QByteArray("CR5A\r\n{\r\n656\r\n}\r\nCR7B\r\n{\r\n1465\r\n}\r\n") << two
+                           << false << "";
+    QTest::newRow("no final LF") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}") << two << false << "";
+    QTest::newRow("value over lines")
+        << QByteArray("CR5A\n{\n6\n5\r\n6\n}\n") << Blocks{{"CR5A", "656"}} << false << "";
     QTest::newRow("long line whole") << QByteArray("CR5A\n{\n" + QByteArray(2500, '7') + "\n}\n")
-                                     << Blocks{{"CR5A", QByteArray(2500, '7')}};
-    QTest::newRow("last name counts") << QByteArray("junk\nCR6A\n{\n1\n}\n") << Blocks{{"CR6A", "1"}};
-    QTest::newRow("brace outside is a name") << QByteArray("}\n{\n1\n}\n") << Blocks{{"}", "1"}};
-    QTest::newRow("open block dropped") << QByteArray("CR5A\n{\n1\n}\nCR5B\n{\n2\n") << Blocks{{"CR5A", "1"}};
-    QTest::newRow("a lone CR is kept") << QByteArray("CR5A\r\r\n{\n1\n}\n") << Blocks{{"CR5A\r", "1"}};
-    QTest::newRow("empty") << QByteArray() << Blocks{};
+                                     << Blocks{{"CR5A", QByteArray(2500, '7')}} << false << "";
+    QTest::newRow("last name counts")
+        << QByteArray("junk\nCR6A\n{\n1\n}\n") << Blocks{{"CR6A", "1"}} << false << "";
+    QTest::newRow("brace outside is a name")
+        << QByteArray("}\n{\n1\n}\n") << Blocks{{"}", "1"}} << false << "";
+    QTest::newRow("a lone CR is kept")
+        << QByteArray("CR5A\r\r\n{\n1\n}\n") << Blocks{{"CR5A\r", "1"}} << false << "";
+    QTest::newRow("blank lines after the end")
+        << QByteArray("CR5A\n{\n1\n}\n\n \n") << Blocks{{"CR5A", "1"}} << false << "";
+    QTest::newRow("cut inside the second block")
+        << QByteArray("CR5A\n{\n1\n}\nCR5B\n{\n2\n") << Blocks{{"CR5A", "1"}} << true << "CR5B";
+    QTest::newRow("cut before its brace")
+        << QByteArray("CR5A\n{\n1\n}\nCR5B\n") << Blocks{{"CR5A", "1"}} << true << "CR5B";
+    QTest::newRow("cut inside the first block") << QByteArray("CR5A\n{\n1") << Blocks{} << true << "CR5A";
+    QTest::newRow("CR line ends: one line")
+        << QByteArray("CR5A\r{\r656\r}\r") << Blocks{} << true << "CR5A\r{\r656\r}";
+    QTest::newRow("empty") << QByteArray() << Blocks{} << false << "";
 }
 
 void tst_Workspace::parse()
 {
     QFETCH(QByteArray, text);
     QFETCH(Blocks, blocks);
-    QCOMPARE(WorkspaceFile::parse(text), blocks);
+    QFETCH(bool, cut);
+    QFETCH(QString, cutName);
+    const WorkspaceFile::Parsed parsed = WorkspaceFile::parse(text);
+    QCOMPARE(parsed.blocks, blocks);
+    QCOMPARE(parsed.cut, cut);
+    QCOMPARE(parsed.cutName, cutName);
 }
 
 void tst_Workspace::saveTwoBlocks()
@@ -277,7 +298,6 @@ void tst_Workspace::loadVariants_data()
     QTest::newRow("unknown names") << QByteArray(
                                           "CR9A\n{\n5\n}\nXYZ\n{\n6\n}\ncr6a\n{\n7\n}\nCR6A\n{\n301\n}\n")
                                    << QStringList{"CR6A"} << QList<uint>{301};
-    QTest::newRow("nothing known") << QByteArray("CR9A\n{\n5\n}\n") << QStringList{} << QList<uint>{};
 }
 
 void tst_Workspace::loadVariants()
@@ -319,6 +339,19 @@ void tst_Workspace::badFiles_data()
         << "holds no valid value for CR5A";
     QTest::newRow("empty value") << "empty.bench" << QByteArray("CR5A\n{\n}\n")
                                  << "holds no valid value for CR5A";
+    QTest::newRow("cut inside the second block") << "cut.bench" << QByteArray("CR6A\n{\n77\n}\nCR5A\n{\n12")
+                                                 << "is cut short in the block of CR5A.\nNothing was loaded.";
+    QTest::newRow("cut before a brace") << "cut.bench" << QByteArray("CR6A\n{\n77\n}\nCR5A\n")
+                                        << "is cut short in the block of CR5A.\nNothing was loaded.";
+    QTest::newRow("random bytes") << "random.bench" << QByteArray::fromHex("8f00e13c7b0a7d0a0affd9")
+                                  << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("CR line ends") << "cr.bench" << QByteArray("CR6A\r{\r77\r}\r")
+                                  << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("empty file") << "nothing.bench" << QByteArray()
+                                << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("no register of the chip")
+        << "unknown.bench" << QByteArray("CR9A\n{\n5\n}\nXYZ\n{\n6\n}\n")
+        << "names no register of the SPI controller.\nNothing was loaded.";
     QTest::newRow("missing") << "" << QByteArray() << "Cannot read the workspace file";
     QTest::newRow("too large") << "huge.bench" << QByteArray(WorkspaceFile::MaxFileSize + 1, '1')
                                << "larger than";
