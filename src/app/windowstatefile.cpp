@@ -34,7 +34,9 @@ WindowStateFile WindowStateFile::parse(const QByteArray &text)
         for (int f = 0; f < 5 && valid; ++f)
             numbers[f] = fields.at(f + 1).toInt(&valid);
         // A window cannot be given a negative size.
-        if (!valid || numbers[2] < 0 || numbers[3] < 0)
+        const auto within = [](int n, int low) { return n >= low && n <= MaxCoordinate; };
+        if (!valid || !within(numbers[0], -MaxCoordinate) || !within(numbers[1], -MaxCoordinate) ||
+            !within(numbers[2], 0) || !within(numbers[3], 0))
             continue;
         state.windows.append({QString::fromLatin1(fields.at(0)),
                               QRect(numbers[0], numbers[1], numbers[2], numbers[3]), numbers[4] != 0});

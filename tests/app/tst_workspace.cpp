@@ -100,6 +100,8 @@ private slots:
     void badFiles();
     void directoryList();
     void windowStateFormat();
+    void windowStateBounds_data();
+    void windowStateBounds();
     void restoreLast_data();
     void restoreLast();
     void withoutBoard();
@@ -433,6 +435,36 @@ void tst_Workspace::windowStateFormat()
     QCOMPARE(QString::fromLatin1(lines.at(4)),
              QString("SpiController,12,40,%1,%2,1").arg(size.width()).arg(size.height()));
     QVERIFY(lines.at(6).endsWith(",0"));
+}
+
+void tst_Workspace::windowStateBounds_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("on screen") << QByteArray("Board,12,40,620,480,1") << true;
+    QTest::newRow("at the bounds") << QByteArray("Board,-65535,65535,65535,0,1") << true;
+    // x + width - 1 overflowed an int in the rectangle.
+    QTest::newRow("crafted to overflow") << QByteArray("Board,10,10,2147483647,2147483647,1") << false;
+    QTest::newRow("far left") << QByteArray("Board,-65536,0,10,10,1") << false;
+    QTest::newRow("far down") << QByteArray("Board,0,65536,10,10,1") << false;
+    QTest::newRow("too wide") << QByteArray("Board,0,0,65536,10,1") << false;
+    QTest::newRow("negative height") << QByteArray("Board,0,0,10,-1,1") << false;
+    QTest::newRow("past an int") << QByteArray("Board,0,0,10,4294967306,1") << false;
+}
+
+void tst_Workspace::windowStateBounds()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, kept);
+    const WindowStateFile state = WindowStateFile::parse("00\n" + line + "\nWatchDog,1,2,3,4,0\n");
+    QCOMPARE(state.windows.size(), kept ? 2 : 1);
+    QCOMPARE(state.windows.last().name, QString("WatchDog"));
+    if (kept) {
+        const QList<QByteArray> f = line.split(',');
+        QCOMPARE(state.windows.first().geometry,
+                 QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()));
+    }
 }
 
 void tst_Workspace::restoreLast_data()
