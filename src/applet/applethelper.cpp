@@ -1,6 +1,7 @@
 #include "applet/applethelper.h"
 
 #include "applet/applet.h"
+#include "applet/registerfile.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "model/register.h"
@@ -10,6 +11,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -57,6 +59,25 @@ QFrame *raisedPanel()
     return frame;
 }
 
+// A wheel turned over a box without focus is passed on (the page scrolls):
+// for the configurations list, a turn would write a file to the chip.
+class FocusedWheelOnly : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Wheel && widget && !widget->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 QTextEdit *readOnlyView()
 {
     auto *view = new QTextEdit;
@@ -90,6 +111,10 @@ AppletHelper::AppletHelper(Applet *applet, const QString &title) : QWidget(nullp
     connect(pbImport, &QPushButton::clicked, this, &AppletHelper::slot_importRegistersFrom101);
     connect(searchEdit, &QLineEdit::textChanged, this, &AppletHelper::slot_FindInNodes);
     connect(configurationsCombo, &QComboBox::currentIndexChanged, this, &AppletHelper::slot_ApplyFile);
+    // Writing the chip takes a deliberate pick: a wheel does not give the
+    // list focus, and without focus it ignores the wheel.
+    configurationsCombo->setFocusPolicy(Qt::StrongFocus);
+    configurationsCombo->installEventFilter(new FocusedWheelOnly(configurationsCombo));
 
     refreshConfigurations();
 }
@@ -422,16 +447,15 @@ QStringList AppletHelper::selectParameters()
 
 bool AppletHelper::exportRegisters(const QStringList &names, const QString &fileName)
 {
-    QByteArray text;
+    QList<RegisterFile::Line> lines;
     for (const QString &name : names) {
         const ParameterEntry *entry = applet->parameter(name);
-        if (!entry || !entry->reg)
-            continue;
-        text += name.toLatin1() + "::" + entry->reg->toBitString() + '\n';
+        if (entry && entry->reg)
+            lines.append({name, entry->reg->toBitString()});
     }
     // A failed or interrupted write keeps the file that was there.
     QString error;
-    if (!SafeFile::save(fileName, text, &error)) {
+    if (!SafeFile::save(fileName, RegisterFile::compose(lines), &error)) {
         reportError(error);
         return false;
     }
@@ -443,7 +467,7 @@ void AppletHelper::slot_exportRegistersTo101()
     const QStringList names = selectParameters();
     const QString fileName = chooseFile(QStringLiteral("Save file"), true);
     if (!fileName.isEmpty() && !names.isEmpty())
-        exportRegisters(names, fileName + QLatin1Char('.') + applet->objectName());
+        exportRegisters(names, RegisterFile::fileName(fileName, applet->objectName()));
     refreshConfigurations();
 }
 
@@ -462,30 +486,20 @@ bool AppletHelper::loadFile(const QString &fileName)
         return false;
     }
     // Read with a bound: a device or a huge file picked by mistake must not fill the memory.
-    QByteArray bytes = file.read(MaxFileSize + 1);
+    const QByteArray bytes = file.read(MaxFileSize + 1);
     if (bytes.size() > MaxFileSize) {
         reportError(QStringLiteral("%1 is no register file: it is larger than %2 bytes")
                         .arg(fileName)
                         .arg(MaxFileSize));
         return false;
     }
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-
     // Parsed in full before anything changes: a file without one line for
     // this applet leaves the model and the board alone.
     QList<QPair<Register *, QByteArray>> lines;
-    for (QByteArray line : bytes.split('\n')) {
-        // Line ends written on other systems leave a CR, which would read as a 1.
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QStringList pieces = QString::fromLatin1(line).split(QStringLiteral("::"));
-        if (pieces.size() != 2)
-            continue;
-        const ParameterEntry *entry = applet->parameter(pieces.at(0));
+    for (const RegisterFile::Line &line : RegisterFile::parse(bytes)) {
+        const ParameterEntry *entry = applet->parameter(line.name);
         if (entry && entry->reg)
-            lines.append({entry->reg, pieces.at(1).toLatin1()});
+            lines.append({entry->reg, line.bits});
     }
     if (lines.isEmpty()) {
         reportError(QStringLiteral("%1 holds no register of %2").arg(fileName, applet->objectName()));
@@ -508,11 +522,11 @@ void AppletHelper::refreshConfigurations()
     const QString current = configurationsCombo->currentText();
     const QStringList files = QDir::current().entryList({QStringLiteral("*.101.") + applet->objectName()},
                                                         QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // Refreshing applies nothing: only a pick writes a file to the chip.
+    const QSignalBlocker quiet(configurationsCombo);
     configurationsCombo->clear();
     configurationsCombo->addItem(QString());
     configurationsCombo->addItems(files);
-    // Selecting the entry again applies it again: the board gets the
-    // configuration back after a refresh.
     const int index = configurationsCombo->findText(current);
     if (index > 0)
         configurationsCombo->setCurrentIndex(index);
