@@ -6,13 +6,11 @@ QByteArray WindowStateFile::compose() const
 {
     QByteArray text = mainGeometry.toHex() + '\n';
     for (const Window &w : windows) {
+        // One arg() for all: chained, a '%' in the name would be filled in.
         text += QStringLiteral("%1,%2,%3,%4,%5,%6\n")
-                    .arg(w.name)
-                    .arg(w.geometry.x())
-                    .arg(w.geometry.y())
-                    .arg(w.geometry.width())
-                    .arg(w.geometry.height())
-                    .arg(w.visible ? 1 : 0)
+                    .arg(w.name, QString::number(w.geometry.x()), QString::number(w.geometry.y()),
+                         QString::number(w.geometry.width()), QString::number(w.geometry.height()),
+                         QString::number(w.visible ? 1 : 0))
                     .toLatin1();
     }
     return text;

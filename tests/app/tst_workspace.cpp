@@ -451,6 +451,8 @@ void tst_Workspace::windowStateBounds_data()
     QTest::newRow("too wide") << QByteArray("Board,0,0,65536,10,1") << false;
     QTest::newRow("negative height") << QByteArray("Board,0,0,10,-1,1") << false;
     QTest::newRow("past an int") << QByteArray("Board,0,0,10,4294967306,1") << false;
+    // Written back as read: a '%' in a name is no placeholder.
+    QTest::newRow("percent in the name") << QByteArray("B%2%1,1,2,3,4,1") << true;
 }
 
 void tst_Workspace::windowStateBounds()
@@ -464,6 +466,7 @@ void tst_Workspace::windowStateBounds()
         const QList<QByteArray> f = line.split(',');
         QCOMPARE(state.windows.first().geometry,
                  QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()));
+        QCOMPARE(state.compose(), "00\n" + line + "\nWatchDog,1,2,3,4,0\n");
     }
 }
 
