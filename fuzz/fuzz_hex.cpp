@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,14 +32,15 @@ quint32 bitwiseCheck(const char *data, qsizetype size)
     return reg;
 }
 
-// An end-of-file record somewhere: ':', no data, any address, type 01.
+// An end-of-file record somewhere: ':', a count, an address, type 01.
 bool hasEndRecord(const QByteArray &text)
 {
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
     for (qsizetype s = text.indexOf(':'); s >= 0; s = text.indexOf(':', s + 1)) {
         const QByteArray head = text.mid(s + 1, 8);
-        bool hex = false;
-        head.mid(2, 4).toUInt(&hex, 16);
-        if (head.size() == 8 && head.startsWith("00") && head.endsWith("01") && hex)
+        if (head.size() == 8 && head.endsWith("01") && std::all_of(head.begin(), head.begin() + 6, isHex))
             return true;
     }
     return false;
