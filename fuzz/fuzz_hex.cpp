@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,20 @@ quint32 bitwiseCheck(const char *data, qsizetype size)
     return reg;
 }
 
+// An end-of-file record somewhere: ':', a count, an address, type 01.
+bool hasEndRecord(const QByteArray &text)
+{
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
+    for (qsizetype s = text.indexOf(':'); s >= 0; s = text.indexOf(':', s + 1)) {
+        const QByteArray head = text.mid(s + 1, 8);
+        if (head.size() == 8 && head.endsWith("01") && std::all_of(head.begin(), head.begin() + 6, isHex))
+            return true;
+    }
+    return false;
+}
+
 void checkLoaded(const HexImage &image)
 {
     CHECK(image.bytes().size() == HexImage::Capacity);
@@ -49,10 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     HexImage fresh;
     const HexImage::Result first = fresh.load(text);
     CHECK(first.badRecords >= 0);
-    CHECK((first.status == HexImage::BadFormat) == !text.startsWith(":0"));
+    CHECK(first.warnings.size() <= HexImage::MaxWarnings + 1);
+    if (!text.startsWith(':'))
+        CHECK(first.status == HexImage::BadFormat);
     if (first.status == HexImage::Loaded) {
         CHECK(first.message.isEmpty());
+        // Only a file with its end-of-file record loads.
+        CHECK(hasEndRecord(text));
         checkLoaded(fresh);
+        CHECK(fresh.lastAddress() - fresh.firstAddress() == quint32(fresh.length() - 1));
     } else {
         CHECK(!first.message.isEmpty());
         CHECK(fresh.length() == 0);

@@ -2,11 +2,13 @@
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "buildstamp.h"
+#include "util/safefile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -106,9 +108,15 @@ int main(int argc, char *argv[])
         const QString file = parser.value(options.screenshot);
         // Let the window lay itself out and paint once before it is grabbed.
         QTimer::singleShot(300, app, [app, file] {
-            const bool saved = app->mainWindow()->grab().save(file);
+            // Written whole or not at all, in the format its suffix names.
+            SafeFile out(file);
+            const QByteArray format = QFileInfo(file).suffix().toLatin1();
+            if (out.open() &&
+                !app->mainWindow()->grab().save(out.device(), format.isEmpty() ? "PNG" : format))
+                out.cancel(QStringLiteral("the picture could not be encoded"));
+            const bool saved = out.commit();
             if (!saved)
-                qCritical("Cannot write the screenshot to %s", qPrintable(file));
+                qCritical("%s", qPrintable(out.errorString()));
             QCoreApplication::exit(saved ? 0 : 1);
         });
     }

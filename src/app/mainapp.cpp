@@ -28,6 +28,7 @@
 #include "tools/dialogcheckboxes.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
+#include "util/safefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,7 +44,6 @@
 #include <QLoggingCategory>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QTextEdit>
 #include <QTimer>
@@ -645,14 +645,9 @@ void MainApp::saveWorkspace()
             blocks.append({name, spi->get(name + QLatin1String("[]"), ORIGIN_FORCED).toByteArray()});
     }
     // A failed write leaves an earlier file of that name as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(WorkspaceFile::compose(blocks)) < 0 ||
-        !file.commit()) {
-        QMessageBox::warning(
-            nullptr, QStringLiteral("Save workspace"),
-            QStringLiteral("Cannot write the workspace file %1:\n%2").arg(path, file.errorString()),
-            QMessageBox::Ok);
-    }
+    QString error;
+    if (!SafeFile::save(path, WorkspaceFile::compose(blocks), &error))
+        QMessageBox::warning(nullptr, QStringLiteral("Save workspace"), error, QMessageBox::Ok);
 }
 
 void MainApp::loadWorkspace(const QString &path)
@@ -679,23 +674,38 @@ void MainApp::loadWorkspace(const QString &path)
         return;
     }
 
-    // The whole file is checked before the model changes: a bad value
-    // leaves every register as it was.
+    // The whole file is checked before the model changes: a bad value, a
+    // cut block or a file with nothing to load leaves every register as it was.
+    const auto refuse = [&file](const QString &why) {
+        QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
+                             QStringLiteral("The workspace file %1 %2.\nNothing was loaded.").arg(file, why),
+                             QMessageBox::Ok);
+    };
+    const WorkspaceFile::Parsed parsed = WorkspaceFile::parse(text);
+    if (parsed.blocks.isEmpty()) {
+        refuse(QStringLiteral("holds no complete register block"));
+        return;
+    }
+    if (parsed.cut) {
+        refuse(QStringLiteral("is cut short in the block of %1").arg(parsed.cutName.left(40)));
+        return;
+    }
     Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
     QList<QPair<QString, uint>> values;
-    for (const WorkspaceFile::Block &block : WorkspaceFile::parse(text)) {
+    for (const WorkspaceFile::Block &block : parsed.blocks) {
         if (block.name.isEmpty() || !isRegisterOf(spi, block.name))
             continue;
         uint value = 0;
         if (!parseRegisterValue(block.value, &value)) {
-            QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
-                                 QStringLiteral("The workspace file %1 holds no valid value for %2: \"%3\".\n"
-                                                "Nothing was loaded.")
-                                     .arg(file, block.name, QString::fromLatin1(block.value.left(40))),
-                                 QMessageBox::Ok);
+            refuse(QStringLiteral("holds no valid value for %1: \"%2\"")
+                       .arg(block.name, QString::fromLatin1(block.value.left(40))));
             return;
         }
         values.append({block.name, value});
+    }
+    if (values.isEmpty()) {
+        refuse(QStringLiteral("names no register of the SPI controller"));
+        return;
     }
 
     auto *board = qobject_cast<Board *>(findApplet(QStringLiteral("Board"), ByObjectName));
@@ -757,9 +767,11 @@ void MainApp::saveWindowState()
             continue;
         state.windows.append({applet->objectName(), applet->container()->geometry(), applet->isVisible()});
     }
-    QSaveFile file(WindowStateFileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(state.compose()) < 0 || !file.commit())
-        qCWarning(lcApp) << "cannot write" << WindowStateFileName << ":" << file.errorString();
+    // Reported like any error: a box in a window, standard error and the
+    // log file when headless.
+    QString error;
+    if (!SafeFile::save(WindowStateFileName, state.compose(), &error))
+        emit signal_log(-1, error);
 }
 
 void MainApp::restoreWindowState()
@@ -885,9 +897,11 @@ bool MainApp::grabWindow(const QString &name, const QString &file, QString *erro
         return false;
     }
     const QPixmap picture = target->grab();
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
+    SafeFile out(file);
+    if (out.open() && !picture.save(out.device(), "PNG"))
+        out.cancel(QStringLiteral("the picture could not be encoded"));
+    if (!out.commit()) {
+        *error = out.errorString();
         return false;
     }
     return true;

@@ -6,13 +6,11 @@ QByteArray WindowStateFile::compose() const
 {
     QByteArray text = mainGeometry.toHex() + '\n';
     for (const Window &w : windows) {
+        // One arg() for all: chained, a '%' in the name would be filled in.
         text += QStringLiteral("%1,%2,%3,%4,%5,%6\n")
-                    .arg(w.name)
-                    .arg(w.geometry.x())
-                    .arg(w.geometry.y())
-                    .arg(w.geometry.width())
-                    .arg(w.geometry.height())
-                    .arg(w.visible ? 1 : 0)
+                    .arg(w.name, QString::number(w.geometry.x()), QString::number(w.geometry.y()),
+                         QString::number(w.geometry.width()), QString::number(w.geometry.height()),
+                         QString::number(w.visible ? 1 : 0))
                     .toLatin1();
     }
     return text;
@@ -34,7 +32,9 @@ WindowStateFile WindowStateFile::parse(const QByteArray &text)
         for (int f = 0; f < 5 && valid; ++f)
             numbers[f] = fields.at(f + 1).toInt(&valid);
         // A window cannot be given a negative size.
-        if (!valid || numbers[2] < 0 || numbers[3] < 0)
+        const auto within = [](int n, int low) { return n >= low && n <= MaxCoordinate; };
+        if (!valid || !within(numbers[0], -MaxCoordinate) || !within(numbers[1], -MaxCoordinate) ||
+            !within(numbers[2], 0) || !within(numbers[3], 0))
             continue;
         state.windows.append({QString::fromLatin1(fields.at(0)),
                               QRect(numbers[0], numbers[1], numbers[2], numbers[3]), numbers[4] != 0});

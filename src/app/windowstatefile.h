@@ -22,12 +22,15 @@ public:
     };
 
     static constexpr qint64 MaxFileSize = 1 << 20;
+    // Positions and sizes beyond what any screen holds are no window's; the
+    // bound also keeps a rectangle's far edge within an int.
+    static constexpr int MaxCoordinate = 65535;
 
     QByteArray mainGeometry;
     QList<Window> windows;
 
     QByteArray compose() const;
-    // Lines that are not six fields of a name and five decimal numbers are
-    // left out.
+    // Lines that are not six fields of a name and five decimal numbers, or
+    // whose position or size is out of bounds, are left out.
     static WindowStateFile parse(const QByteArray &text);
 };

@@ -30,25 +30,33 @@ QList<QByteArray> WorkspaceFile::splitLines(const QByteArray &text)
     return lines;
 }
 
-QList<WorkspaceFile::Block> WorkspaceFile::parse(const QByteArray &text)
+WorkspaceFile::Parsed WorkspaceFile::parse(const QByteArray &text)
 {
-    QList<Block> blocks;
+    Parsed parsed;
     QString name;
     QByteArray value;
     bool inBlock = false;
+    // A name line after the last block that no block followed.
+    bool pendingName = false;
     for (const QByteArray &line : splitLines(text)) {
         if (line == "{") {
             inBlock = true;
+            pendingName = false;
             value.clear();
         } else if (line == "}" && inBlock) {
-            blocks.append({name, value});
+            parsed.blocks.append({name, value});
             value.clear();
             inBlock = false;
         } else if (inBlock) {
             value += line;
         } else {
             name = QString::fromLatin1(line);
+            // Blank lines at the end are no block.
+            pendingName = !line.trimmed().isEmpty();
         }
     }
-    return blocks;
+    parsed.cut = inBlock || pendingName;
+    if (parsed.cut)
+        parsed.cutName = name;
+    return parsed;
 }

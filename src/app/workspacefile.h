@@ -16,13 +16,22 @@ public:
         bool operator==(const Block &other) const { return name == other.name && value == other.value; }
     };
 
+    struct Parsed
+    {
+        // The closed blocks in file order.
+        QList<Block> blocks;
+        // The file ends inside a block, or with the name of one that never
+        // opened: it was cut short there. cutName names that block.
+        bool cut = false;
+        QString cutName;
+    };
+
     // Workspace files hold a few short blocks; anything larger is not one.
     static constexpr qint64 MaxFileSize = 1 << 20;
 
     static QByteArray compose(const QList<Block> &blocks);
-    // The closed blocks in file order; a value spread over several lines is
-    // joined without separators, a block left open at the end is dropped.
-    static QList<Block> parse(const QByteArray &text);
+    // A value spread over several lines is joined without separators.
+    static Parsed parse(const QByteArray &text);
     // Lines end at LF; a CR before the LF is dropped and a last line without
     // LF is kept whole.
     static QList<QByteArray> splitLines(const QByteArray &text);

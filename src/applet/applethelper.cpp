@@ -1,15 +1,18 @@
 #include "applet/applethelper.h"
 
 #include "applet/applet.h"
+#include "applet/registerfile.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/dialogcheckboxes.h"
+#include "util/safefile.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -19,7 +22,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -59,6 +61,25 @@ QFrame *raisedPanel()
     return frame;
 }
 
+// A wheel turned over a box without focus is passed on (the page scrolls):
+// for the configurations list, a turn would write a file to the chip.
+class FocusedWheelOnly : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Wheel && widget && !widget->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 QTextEdit *readOnlyView()
 {
     auto *view = new QTextEdit;
@@ -94,6 +115,10 @@ AppletHelper::AppletHelper(Applet *applet, const QString &title) : QWidget(nullp
     connect(configurationsCombo, &QComboBox::currentIndexChanged, this, &AppletHelper::slot_ApplyFile);
     connect(pbExportHeader, &QPushButton::clicked, this, &AppletHelper::slot_exportHeader);
     connect(pbExportJson, &QPushButton::clicked, this, &AppletHelper::slot_exportJson);
+    // Writing the chip takes a deliberate pick: a wheel does not give the
+    // list focus, and without focus it ignores the wheel.
+    configurationsCombo->setFocusPolicy(Qt::StrongFocus);
+    configurationsCombo->installEventFilter(new FocusedWheelOnly(configurationsCombo));
 
     refreshConfigurations();
 }
@@ -448,18 +473,16 @@ QStringList AppletHelper::selectParameters()
 
 bool AppletHelper::exportRegisters(const QStringList &names, const QString &fileName)
 {
-    QByteArray text;
+    QList<RegisterFile::Line> lines;
     for (const QString &name : names) {
         const ParameterEntry *entry = applet->parameter(name);
-        if (!entry || !entry->reg)
-            continue;
-        text += name.toLatin1() + "::" + entry->reg->toBitString() + '\n';
+        if (entry && entry->reg)
+            lines.append({name, entry->reg->toBitString()});
     }
     // A failed or interrupted write keeps the file that was there.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        reportError(
-            QStringLiteral("Cannot write the register file %1: %2").arg(fileName, file.errorString()));
+    QString error;
+    if (!SafeFile::save(fileName, RegisterFile::compose(lines), &error)) {
+        reportError(error);
         return false;
     }
     return true;
@@ -470,7 +493,7 @@ void AppletHelper::slot_exportRegistersTo101()
     const QStringList names = selectParameters();
     const QString fileName = chooseFile(QStringLiteral("Save file"), true);
     if (!fileName.isEmpty() && !names.isEmpty())
-        exportRegisters(names, fileName + QLatin1Char('.') + applet->objectName());
+        exportRegisters(names, RegisterFile::fileName(fileName, applet->objectName()));
     refreshConfigurations();
 }
 
@@ -527,30 +550,20 @@ bool AppletHelper::loadFile(const QString &fileName)
         return false;
     }
     // Read with a bound: a device or a huge file picked by mistake must not fill the memory.
-    QByteArray bytes = file.read(MaxFileSize + 1);
+    const QByteArray bytes = file.read(MaxFileSize + 1);
     if (bytes.size() > MaxFileSize) {
         reportError(QStringLiteral("%1 is no register file: it is larger than %2 bytes")
                         .arg(fileName)
                         .arg(MaxFileSize));
         return false;
     }
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-
     // Parsed in full before anything changes: a file without one line for
     // this applet leaves the model and the board alone.
     QList<QPair<Register *, QByteArray>> lines;
-    for (QByteArray line : bytes.split('\n')) {
-        // Line ends written on other systems leave a CR, which would read as a 1.
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QStringList pieces = QString::fromLatin1(line).split(QStringLiteral("::"));
-        if (pieces.size() != 2)
-            continue;
-        const ParameterEntry *entry = applet->parameter(pieces.at(0));
+    for (const RegisterFile::Line &line : RegisterFile::parse(bytes)) {
+        const ParameterEntry *entry = applet->parameter(line.name);
         if (entry && entry->reg)
-            lines.append({entry->reg, pieces.at(1).toLatin1()});
+            lines.append({entry->reg, line.bits});
     }
     if (lines.isEmpty()) {
         reportError(QStringLiteral("%1 holds no register of %2").arg(fileName, applet->objectName()));
@@ -573,11 +586,11 @@ void AppletHelper::refreshConfigurations()
     const QString current = configurationsCombo->currentText();
     const QStringList files = QDir::current().entryList({QStringLiteral("*.101.") + applet->objectName()},
                                                         QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // Refreshing applies nothing: only a pick writes a file to the chip.
+    const QSignalBlocker quiet(configurationsCombo);
     configurationsCombo->clear();
     configurationsCombo->addItem(QString());
     configurationsCombo->addItems(files);
-    // Selecting the entry again applies it again: the board gets the
-    // configuration back after a refresh.
     const int index = configurationsCombo->findText(current);
     if (index > 0)
         configurationsCombo->setCurrentIndex(index);

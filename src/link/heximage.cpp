@@ -81,7 +81,10 @@ HexImage::HexImage() : m_bytes(Capacity, char(0xFF)) {}
 HexImage::Result HexImage::load(const QByteArray &text)
 {
     Result result;
-    if (!text.startsWith(":0")) {
+    // Any file whose first record reads is taken for HEX; files made for
+    // this board start with an address record, others with data.
+    Record first;
+    if (!text.startsWith(':') || !readRecord(text, 0, first)) {
         result.status = BadFormat;
         result.message = QStringLiteral("bad HEX file format!");
         return result;
@@ -90,13 +93,23 @@ HexImage::Result HexImage::load(const QByteArray &text)
     // Built apart and taken over only when the whole text was accepted, and
     // erased first, so that no byte of an earlier image comes along.
     QByteArray image(Capacity, char(0xFF));
-    quint32 extension = 0;
+    quint64 extension = 0;
     bool haveBase = false;
     quint64 base = 0;
     qint64 highest = -1;
+    bool ended = false;
+    int unknown = 0;
+    int line = 1;
+    qsizetype counted = 0;
 
     // Every ':' starts a record, whatever the line structure.
     for (qsizetype s = text.indexOf(':'); s >= 0; s = text.indexOf(':', s + 1)) {
+        if (ended) {
+            result.status = AfterEndRecord;
+            result.message = QStringLiteral("The HEX file goes on after its end-of-file record (files joined "
+                                            "together?); nothing loaded.");
+            return result;
+        }
         Record r;
         if (!readRecord(text, s, r)) {
             ++result.badRecords;
@@ -105,10 +118,11 @@ HexImage::Result HexImage::load(const QByteArray &text)
         if (!r.checksumOk)
             ++result.badRecords;
 
-        if (r.type == 0x00) {
+        switch (r.type) {
+        case 0x00: {
             if (r.count == 0)
-                continue;
-            const quint64 linear = quint64(extension) + r.address;
+                break;
+            const quint64 linear = extension + r.address;
             if (!haveBase) {
                 haveBase = true;
                 base = linear;
@@ -131,34 +145,47 @@ HexImage::Result HexImage::load(const QByteArray &text)
             }
             std::memcpy(image.data() + index, r.data.constData(), r.count);
             highest = std::max<qint64>(highest, qint64(index + r.count - 1));
-        } else if (r.type == 0x01) {
             break;
-        } else if (r.type == 0x02 || r.type == 0x04) {
+        }
+        case 0x01:
+            ended = true;
+            break;
+        case 0x02:
+        case 0x04:
             if (r.count < 2) {
                 // The address the record should carry is missing.
                 if (r.checksumOk)
                     ++result.badRecords;
-                continue;
+                break;
             }
-            const quint32 value = word(r.data);
-            if (r.type == 0x02) {
-                if (value != 0) {
-                    result.status = UnsupportedSegment;
-                    result.message =
-                        QStringLiteral("HEX extended segment address %1 is not supported; "
-                                       "nothing loaded.")
-                            .arg(QLatin1String("0x") +
-                                 QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
-                    return result;
-                }
-            } else {
-                // Only the low byte counts: the board's flash window maps the
-                // high byte away (0x8005xxxx is extension 0x05).
-                extension = (value & 0xFF) << 16;
+            extension = r.type == 0x02 ? quint64(word(r.data)) << 4 : quint64(word(r.data)) << 16;
+            break;
+        case 0x03:
+        case 0x05:
+            // Start addresses: the board's loader has no use for them.
+            break;
+        default:
+            if (++unknown <= MaxWarnings) {
+                line += int(std::count(text.constBegin() + counted, text.constBegin() + s, '\n'));
+                counted = s;
+                result.warnings.append(
+                    QStringLiteral("HEX record of unknown type %1 on line %2 skipped.")
+                        .arg(QString::number(r.type, 16).toUpper().rightJustified(2, QLatin1Char('0')))
+                        .arg(line));
             }
+            break;
         }
     }
+    if (unknown > MaxWarnings)
+        result.warnings.append(
+            QStringLiteral("%1 more HEX records of unknown type skipped.").arg(unknown - MaxWarnings));
 
+    if (!ended) {
+        result.status = NoEndRecord;
+        result.message = QStringLiteral("The HEX file ends without its end-of-file record (cut short?); "
+                                        "nothing loaded.");
+        return result;
+    }
     if (highest < 0) {
         result.status = NoData;
         result.message = QStringLiteral("The HEX file holds no data; nothing loaded.");

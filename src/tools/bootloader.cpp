@@ -16,6 +16,11 @@ const char *const defaultImage = ":/project/firmware.hex";
 const char *const notConnected = "VelmoraMCU board is not connected!";
 const char *const sendError = "Some error during sending appears";
 
+QString hex8(quint32 value)
+{
+    return QLatin1String("0x") + QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
 } // namespace
 
 Bootloader::Bootloader(QWidget *parent) : QWidget(parent), ui(new Ui::Bootloader)
@@ -102,8 +107,16 @@ bool Bootloader::loadHexFile(const QString &path)
         warn(QStringLiteral("Error"), result.message);
         return false;
     }
+    for (const QString &warning : result.warnings)
+        appendLog(QStringLiteral("<font color=magenta>%1</font>").arg(warning.toHtmlEscaped()));
     m_loaded = true;
     appendLog(QStringLiteral("File loaded ::<font color=blue>%1</font>").arg(path.toHtmlEscaped()));
+    // The image goes to the board from its first data byte, whatever
+    // address the file was made for: say both before anything is flashed.
+    appendText(QStringLiteral("Addresses %1 to %2 (%3 bytes), flashed from board address %4.")
+                   .arg(hex8(image.firstAddress()), hex8(image.lastAddress()))
+                   .arg(image.length())
+                   .arg(hex8(FlashSession::FlashAddress)));
     ui->pbFlash->setEnabled(true);
     ui->progressBar->setValue(0);
     return true;

@@ -12,7 +12,9 @@
 #include <QColor>
 #include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardItemModel>
 
 using CustomControls::HtmlListBox;
 
@@ -153,6 +156,7 @@ void Logs::slot_addLog(int level, const QString &text)
     }
 
     const bool logging = m_board && m_board->isLogging();
+    QString fileError;
     if (logging || level < 0) {
         QString shown = text;
         if (translaterCheck->isChecked()) {
@@ -160,12 +164,12 @@ void Logs::slot_addLog(int level, const QString &text)
                 shown.replace(it.key(), it.value(), Qt::CaseSensitive);
         }
         const QString line = prefix + QStringLiteral("<font color=\"%1\"> %2</font> <br>").arg(colour, shown);
-        if (logFile && logFile->isOpen()) {
-            logFile->write(
+        if (logFile && logFile->isOpen())
+            fileError = writeToFile(
                 QStringLiteral("C(%1) %2 ::: %3 \n").arg(QString::number(level), QString(), text).toLatin1());
-            logFile->flush();
-        }
         list->addItem(line);
+        if (list->count() > MaxListLines + MaxListLines / 10)
+            list->itemModel()->removeRows(0, list->count() - MaxListLines);
         list->setCurrentRow(list->count() - 1);
     }
     refreshCounters();
@@ -175,12 +179,37 @@ void Logs::slot_addLog(int level, const QString &text)
     if (showBox) {
         if (m_openErrorBoxes >= MaxOpenErrorBoxes) {
             qCWarning(lcTools, "too many error boxes open; listed only: %s", qPrintable(text));
-            return;
+        } else {
+            ++m_openErrorBoxes;
+            QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
+            --m_openErrorBoxes;
         }
-        ++m_openErrorBoxes;
-        QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
-        --m_openErrorBoxes;
     }
+    // The file is closed by now, so this error is listed and shown only.
+    if (!fileError.isEmpty())
+        slot_addLog(-1, fileError);
+}
+
+QString Logs::writeToFile(const QByteArray &line)
+{
+    // After a short write (the last room on the disk) the next one fails
+    // with the reason.
+    qint64 written = 0;
+    while (written < line.size()) {
+        const qint64 n = logFile->write(line.constData() + written, line.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written == line.size())
+        return QString();
+    const QString error =
+        QStringLiteral("Cannot write %1: %2; the log file is switched off.")
+            .arg(QDir::toNativeSeparators(QFileInfo(*logFile).absoluteFilePath()), logFile->errorString());
+    // Closing drops what the file could not take; the switch shows it is off.
+    logFile->close();
+    saveLogCheck->setChecked(false);
+    return error;
 }
 
 void Logs::refreshCounters()
@@ -218,7 +247,9 @@ void Logs::slot_cbSaveLog_toggled(bool on)
     }
     if (logFile->isOpen())
         return;
-    const QIODevice::OpenMode mode = logFile->exists() ? QIODevice::Append : QIODevice::WriteOnly;
+    // Every line goes out at once; unbuffered, a failed write keeps its reason.
+    const QIODevice::OpenMode mode =
+        (logFile->exists() ? QIODevice::Append : QIODevice::WriteOnly) | QIODevice::Unbuffered;
     if (!logFile->open(mode))
         qCDebug(lcTools, "log file %s: %s", qPrintable(logFile->fileName()),
                 qPrintable(logFile->errorString()));

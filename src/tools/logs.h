@@ -35,6 +35,9 @@ public:
     static constexpr int LastColourLevel = 100 + int(Qt::transparent);
     // A flood of errors opens at most this many "Error" boxes at once.
     static constexpr int MaxOpenErrorBoxes = 8;
+    // The list keeps at least this many of the newest lines; the oldest are
+    // dropped a tenth at a time. The log file gets every line.
+    static constexpr int MaxListLines = 10000;
 
     explicit Logs(QWidget *parent = nullptr);
     ~Logs() override;
@@ -76,6 +79,9 @@ private:
     static QString colourOf(int level);
     static QString copyText(const QString &html);
     void refreshCounters();
+    // Writes one line to the open log file; on failure closes it, turns the
+    // switch off and returns the error to report.
+    QString writeToFile(const QByteArray &line);
 
     int errorCount = 0;
     int infoCount = 0;

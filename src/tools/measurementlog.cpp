@@ -1,7 +1,8 @@
 #include "tools/measurementlog.h"
 
+#include "util/safefile.h"
+
 #include <QDateTime>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -118,27 +119,21 @@ QByteArray MeasurementLog::csvLine(const MeasurementSample &sample)
 
 bool MeasurementLog::writeCsv(const QString &path, QString *error) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    SafeFile file(path);
     QByteArray chunk = csvHeader();
-    bool ok = true;
+    bool ok = file.open();
     for (int i = 0; i < m_count && ok; ++i) {
         chunk += csvLine(at(i));
         if (chunk.size() >= (1 << 16)) {
-            ok = file.write(chunk) == chunk.size();
+            ok = file.write(chunk);
             chunk.clear();
         }
     }
     if (ok && !chunk.isEmpty())
-        ok = file.write(chunk) == chunk.size();
+        ok = file.write(chunk);
     if (!ok || !file.commit()) {
         if (error)
             *error = file.errorString();
-        file.cancelWriting();
         return false;
     }
     return true;

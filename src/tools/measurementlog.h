@@ -50,8 +50,8 @@ public:
     static QByteArray csvHeader();
     // The time stamp in local time with its offset (ISO 8601, milliseconds).
     static QByteArray csvLine(const MeasurementSample &sample);
-    // Every sample kept, oldest first, after the header. Written through
-    // QSaveFile: on failure an earlier file of that name stays as it was.
+    // Every sample kept, oldest first, after the header. Written whole or
+    // not at all: on failure an earlier file of that name stays as it was.
     bool writeCsv(const QString &path, QString *error) const;
 
 private:

@@ -224,7 +224,5 @@ void Measurements::slot_exportCsv()
         path += QLatin1String(".csv");
     QString error;
     if (!exportCsv(path, &error))
-        QMessageBox::warning(this, QStringLiteral("Export CSV"),
-                             QStringLiteral("Cannot write the file %1:\n%2").arg(path, error),
-                             QMessageBox::Ok);
+        QMessageBox::warning(this, QStringLiteral("Export CSV"), error, QMessageBox::Ok);
 }

@@ -7,6 +7,7 @@
 #include "applets/registermap.h"
 #include "benchfixture.h"
 #include "dialogdriver.h"
+#include "fulldisk.h"
 #include "model/register.h"
 
 #include <QAction>
@@ -61,7 +62,8 @@ std::unique_ptr<DialogDriver> answerFileDialog(const QString &path)
         }
         files->setDirectory(QFileInfo(path).absolutePath());
         files->selectFile(QFileInfo(path).fileName());
-        dialog->accept();
+        // As after "Yes" to replacing a file that exists.
+        dialog->done(QDialog::Accepted);
     });
 }
 
@@ -98,9 +100,13 @@ private slots:
     void badFiles();
     void directoryList();
     void windowStateFormat();
+    void windowStateBounds_data();
+    void windowStateBounds();
     void restoreLast_data();
     void restoreLast();
     void withoutBoard();
+    void fullDisk_data();
+    void fullDisk();
 
 private:
     uint reg(const QString &ref) const
@@ -140,26 +146,47 @@ void tst_Workspace::parse_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<Blocks>("blocks");
+    // The block the file ends in, if it was cut short.
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<QString>("cutName");
 
     const Blocks two{{"CR5A", "656"}, {"CR7B", "1465"}};
-    QTest::newRow("as written") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}\n") << two;
-    QTest::newRow("CR LF") << QByteArray("CR5A\r\n{\r\n656\r\n}\r\nCR7B\r\n{\r\n1465\r\n}\r\n") << two;
-    QTest::newRow("no final LF") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}") << two;
-    QTest::newRow("value over lines") << QByteArray("CR5A\n{\n6\n5\r\n6\n}\n") << Blocks{{"CR5A", "656"}};
+    QTest::newRow("as written") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}\n") << two << false << "";
+    QTest::newRow("CR LF") << QByteArray("CR5A\r\n{\r\n656\r\n}\r\nCR7B\r\n{\r\n1465\r\n}\r\n") << two
+                           << false << "";
+    QTest::newRow("no final LF") << QByteArray("CR5A\n{\n656\n}\nCR7B\n{\n1465\n}") << two << false << "";
+    QTest::newRow("value over lines")
+        << QByteArray("CR5A\n{\n6\n5\r\n6\n}\n") << Blocks{{"CR5A", "656"}} << false << "";
     QTest::newRow("long line whole") << QByteArray("CR5A\n{\n" + QByteArray(2500, '7') + "\n}\n")
-                                     << Blocks{{"CR5A", QByteArray(2500, '7')}};
-    QTest::newRow("last name counts") << QByteArray("junk\nCR6A\n{\n1\n}\n") << Blocks{{"CR6A", "1"}};
-    QTest::newRow("brace outside is a name") << QByteArray("}\n{\n1\n}\n") << Blocks{{"}", "1"}};
-    QTest::newRow("open block dropped") << QByteArray("CR5A\n{\n1\n}\nCR5B\n{\n2\n") << Blocks{{"CR5A", "1"}};
-    QTest::newRow("a lone CR is kept") << QByteArray("CR5A\r\r\n{\n1\n}\n") << Blocks{{"CR5A\r", "1"}};
-    QTest::newRow("empty") << QByteArray() << Blocks{};
+                                     << Blocks{{"CR5A", QByteArray(2500, '7')}} << false << "";
+    QTest::newRow("last name counts")
+        << QByteArray("junk\nCR6A\n{\n1\n}\n") << Blocks{{"CR6A", "1"}} << false << "";
+    QTest::newRow("brace outside is a name")
+        << QByteArray("}\n{\n1\n}\n") << Blocks{{"}", "1"}} << false << "";
+    QTest::newRow("a lone CR is kept")
+        << QByteArray("CR5A\r\r\n{\n1\n}\n") << Blocks{{"CR5A\r", "1"}} << false << "";
+    QTest::newRow("blank lines after the end")
+        << QByteArray("CR5A\n{\n1\n}\n\n \n") << Blocks{{"CR5A", "1"}} << false << "";
+    QTest::newRow("cut inside the second block")
+        << QByteArray("CR5A\n{\n1\n}\nCR5B\n{\n2\n") << Blocks{{"CR5A", "1"}} << true << "CR5B";
+    QTest::newRow("cut before its brace")
+        << QByteArray("CR5A\n{\n1\n}\nCR5B\n") << Blocks{{"CR5A", "1"}} << true << "CR5B";
+    QTest::newRow("cut inside the first block") << QByteArray("CR5A\n{\n1") << Blocks{} << true << "CR5A";
+    QTest::newRow("CR line ends: one line")
+        << QByteArray("CR5A\r{\r656\r}\r") << Blocks{} << true << "CR5A\r{\r656\r}";
+    QTest::newRow("empty") << QByteArray() << Blocks{} << false << "";
 }
 
 void tst_Workspace::parse()
 {
     QFETCH(QByteArray, text);
     QFETCH(Blocks, blocks);
-    QCOMPARE(WorkspaceFile::parse(text), blocks);
+    QFETCH(bool, cut);
+    QFETCH(QString, cutName);
+    const WorkspaceFile::Parsed parsed = WorkspaceFile::parse(text);
+    QCOMPARE(parsed.blocks, blocks);
+    QCOMPARE(parsed.cut, cut);
+    QCOMPARE(parsed.cutName, cutName);
 }
 
 void tst_Workspace::saveTwoBlocks()
@@ -273,7 +300,6 @@ void tst_Workspace::loadVariants_data()
     QTest::newRow("unknown names") << QByteArray(
                                           "CR9A\n{\n5\n}\nXYZ\n{\n6\n}\ncr6a\n{\n7\n}\nCR6A\n{\n301\n}\n")
                                    << QStringList{"CR6A"} << QList<uint>{301};
-    QTest::newRow("nothing known") << QByteArray("CR9A\n{\n5\n}\n") << QStringList{} << QList<uint>{};
 }
 
 void tst_Workspace::loadVariants()
@@ -315,6 +341,19 @@ void tst_Workspace::badFiles_data()
         << "holds no valid value for CR5A";
     QTest::newRow("empty value") << "empty.bench" << QByteArray("CR5A\n{\n}\n")
                                  << "holds no valid value for CR5A";
+    QTest::newRow("cut inside the second block") << "cut.bench" << QByteArray("CR6A\n{\n77\n}\nCR5A\n{\n12")
+                                                 << "is cut short in the block of CR5A.\nNothing was loaded.";
+    QTest::newRow("cut before a brace") << "cut.bench" << QByteArray("CR6A\n{\n77\n}\nCR5A\n")
+                                        << "is cut short in the block of CR5A.\nNothing was loaded.";
+    QTest::newRow("random bytes") << "random.bench" << QByteArray::fromHex("8f00e13c7b0a7d0a0affd9")
+                                  << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("CR line ends") << "cr.bench" << QByteArray("CR6A\r{\r77\r}\r")
+                                  << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("empty file") << "nothing.bench" << QByteArray()
+                                << "holds no complete register block.\nNothing was loaded.";
+    QTest::newRow("no register of the chip")
+        << "unknown.bench" << QByteArray("CR9A\n{\n5\n}\nXYZ\n{\n6\n}\n")
+        << "names no register of the SPI controller.\nNothing was loaded.";
     QTest::newRow("missing") << "" << QByteArray() << "Cannot read the workspace file";
     QTest::newRow("too large") << "huge.bench" << QByteArray(WorkspaceFile::MaxFileSize + 1, '1')
                                << "larger than";
@@ -396,6 +435,39 @@ void tst_Workspace::windowStateFormat()
     QCOMPARE(QString::fromLatin1(lines.at(4)),
              QString("SpiController,12,40,%1,%2,1").arg(size.width()).arg(size.height()));
     QVERIFY(lines.at(6).endsWith(",0"));
+}
+
+void tst_Workspace::windowStateBounds_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("on screen") << QByteArray("Board,12,40,620,480,1") << true;
+    QTest::newRow("at the bounds") << QByteArray("Board,-65535,65535,65535,0,1") << true;
+    // x + width - 1 overflowed an int in the rectangle.
+    QTest::newRow("crafted to overflow") << QByteArray("Board,10,10,2147483647,2147483647,1") << false;
+    QTest::newRow("far left") << QByteArray("Board,-65536,0,10,10,1") << false;
+    QTest::newRow("far down") << QByteArray("Board,0,65536,10,10,1") << false;
+    QTest::newRow("too wide") << QByteArray("Board,0,0,65536,10,1") << false;
+    QTest::newRow("negative height") << QByteArray("Board,0,0,10,-1,1") << false;
+    QTest::newRow("past an int") << QByteArray("Board,0,0,10,4294967306,1") << false;
+    // Written back as read: a '%' in a name is no placeholder.
+    QTest::newRow("percent in the name") << QByteArray("B%2%1,1,2,3,4,1") << true;
+}
+
+void tst_Workspace::windowStateBounds()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, kept);
+    const WindowStateFile state = WindowStateFile::parse("00\n" + line + "\nWatchDog,1,2,3,4,0\n");
+    QCOMPARE(state.windows.size(), kept ? 2 : 1);
+    QCOMPARE(state.windows.last().name, QString("WatchDog"));
+    if (kept) {
+        const QList<QByteArray> f = line.split(',');
+        QCOMPARE(state.windows.first().geometry,
+                 QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()));
+        QCOMPARE(state.compose(), "00\n" + line + "\nWatchDog,1,2,3,4,0\n");
+    }
 }
 
 void tst_Workspace::restoreLast_data()
@@ -481,6 +553,60 @@ void tst_Workspace::withoutBoard()
                           "Board is not connected"}));
     QCOMPARE(bench->answerer.boxes().at(1).title, QString("Warning"));
     QCOMPARE(board()->loadedNames(), QStringList{"CR8A"});
+}
+
+void tst_Workspace::fullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::addColumn<bool>("windowState");
+    for (bool tmpfs : {true, false}) {
+        const char *fault = tmpfs ? "full tmpfs" : "file size limit";
+        QTest::addRow("window state, %s", fault) << tmpfs << true;
+        QTest::addRow("workspace, %s", fault) << tmpfs << false;
+    }
+}
+
+// A full disk keeps the old file and says so; it used to leave an empty
+// file without a word.
+void tst_Workspace::fullDisk()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(bool, windowState);
+
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    // The working directory is a known workspace directory, so saving there
+    // writes no settings.
+    const QString dir = tmpfs ? disk.path() : workDir.path();
+    const QString path = QDir(dir).filePath(windowState ? "HQL3318.state" : "kept.bench");
+    const QByteArray old = windowState ? QByteArray("00\nSpiController,1,2,300,200,1\n") : "CR5A\n{\n1\n}\n";
+    QVERIFY(writeFile(path, old));
+    setReg("CR5A[]", 0x2AB);
+    const QString previous = QDir::currentPath();
+    auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QVERIFY(QDir::setCurrent(dir));
+
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    bench->answerer.clear();
+    if (windowState) {
+        bench->app->saveWindowState();
+    } else {
+        auto ticks = tickRegisters({"CR5A"});
+        auto file = answerFileDialog(path);
+        window()->slot_SaveConfig();
+        QVERIFY(file->hasRun());
+    }
+    limit.reset();
+
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(bench->answerer.count(), 1);
+    const QString reason = tmpfs ? "No space left on device" : "File too large";
+    QCOMPARE(bench->answerer.texts().at(0), "Cannot write " + path + ": " + reason);
 }
 
 QTEST_MAIN(tst_Workspace)

@@ -1,7 +1,9 @@
 #include "applet/applet.h"
 #include "applet/applethelper.h"
+#include "applet/registerfile.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
+#include "fulldisk.h"
 #include "model/register.h"
 #include "model/variable.h"
 #include "tools/dialogcheckboxes.h"
@@ -196,7 +198,11 @@ private slots:
     void loadLines();
     void badFiles();
     void exportThroughDialogs();
-    void configurationsReapply();
+    void exportOnFullDisk_data();
+    void exportOnFullDisk();
+    void registerFileName_data();
+    void registerFileName();
+    void configurationsApplyOnlyWhenPicked();
 };
 
 void tst_AppletHelper::f1OpensHelpWithAllFunctions()
@@ -540,6 +546,15 @@ void tst_AppletHelper::exportThroughDialogs()
     // The new file is offered at once.
     QCOMPARE(f.help->configurationsCombo->findText("motor1.101.Helper"), 1);
 
+    // A name without ".101" gets it, as a workspace gets ".bench".
+    AppletHelper::setFileChooser(
+        [&](const QString &, const QString &, bool) { return dir.filePath("motorregs"); });
+    answerSelection({"CR0"}, &offered);
+    f.help->pbExport->click();
+    QCOMPARE(readFile(dir.filePath("motorregs.101.Helper")), QByteArray("CR0::00000000000\n"));
+    QVERIFY(!QFile::exists(dir.filePath("motorregs.Helper")));
+    QVERIFY(f.help->configurationsCombo->findText("motorregs.101.Helper") > 0);
+
     // Import through the dialog applies the chosen file.
     f.applet.cr5a.set(0u);
     AppletHelper::setFileChooser([&](const QString &caption, const QString &filter, bool save) {
@@ -551,7 +566,69 @@ void tst_AppletHelper::exportThroughDialogs()
     QCOMPARE(f.applet.cr5a.get("CR5A[]"), 0x2AAu);
 }
 
-void tst_AppletHelper::configurationsReapply()
+void tst_AppletHelper::exportOnFullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("file size limit") << false;
+}
+
+// The register file that was there stays, and the error is logged.
+void tst_AppletHelper::exportOnFullDisk()
+{
+    QFETCH(bool, tmpfs);
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    QTemporaryDir scratch;
+    const QString path = QDir(tmpfs ? disk.path() : scratch.path()).filePath("kept.101.Helper");
+    QVERIFY(writeFile(path, "CR0::1\n"));
+    Fixture f;
+    QSignalSpy log(&f.applet, &Applet::signal_log);
+
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    const bool written = f.help->exportRegisters({"CR0", "CR5A"}, path);
+    limit.reset();
+
+    QVERIFY(!written);
+    QCOMPARE(readFile(path), QByteArray("CR0::1\n"));
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.at(0).at(0).toInt(), -1);
+    QCOMPARE(log.at(0).at(1).toString(),
+             "Cannot write " + path + ": " + (tmpfs ? "No space left on device" : "File too large"));
+}
+
+void tst_AppletHelper::registerFileName_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("with .101") << "/d/motor1.101"
+                               << "/d/motor1.101.Helper";
+    QTest::newRow("without") << "/d/motorregs"
+                             << "/d/motorregs.101.Helper";
+    QTest::newRow("other suffix") << "/d/motor.v2"
+                                  << "/d/motor.v2.101.Helper";
+    QTest::newRow("a file of this applet") << "/d/m.101.Helper"
+                                           << "/d/m.101.Helper";
+    QTest::newRow("a file of another applet") << "/d/m.101.Other"
+                                              << "/d/m.101.Other.101.Helper";
+}
+
+void tst_AppletHelper::registerFileName()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, written);
+    QCOMPARE(RegisterFile::fileName(chosen, "Helper"), written);
+}
+
+// Only a pick applies a configuration: refreshing the list (after an
+// export, or "Update all") and a wheel turned over it without focus write
+// nothing. They used to write the older file to the model and the chip.
+void tst_AppletHelper::configurationsApplyOnlyWhenPicked()
 {
     QTemporaryDir dir;
     InDirectory in(dir.path());
@@ -571,12 +648,39 @@ void tst_AppletHelper::configurationsReapply()
     QCOMPARE(f.applet.cr0.get("CR0[]"), 0x8u);
     QVERIFY(f.written().contains("CR0"));
 
-    // "Update all" refreshes the list and so applies the chosen file again.
-    f.applet.cr0.set(0u);
+    f.applet.cr0.set(0x155u);
     f.applet.transfers.clear();
     QTest::mouseClick(f.help->pbUpdateAll, Qt::LeftButton);
     QCOMPARE(list->currentText(), QString("b.101.Helper"));
-    QCOMPARE(f.applet.cr0.get("CR0[]"), 0x8u);
+    QStringList offered;
+    AppletHelper::setFileChooser([&](const QString &, const QString &, bool) { return dir.filePath("new"); });
+    answerSelection({"CR0"}, &offered);
+    f.help->pbExport->click();
+    QCOMPARE(readFile(dir.filePath("new.101.Helper")), QByteArray("CR0::10101010100\n"));
+    QCOMPARE(list->currentText(), QString("b.101.Helper"));
+    QCOMPARE(f.applet.cr0.get("CR0[]"), 0x155u);
+    QVERIFY(f.written().isEmpty());
+
+    // A wheel over the list reaches it only once it has the focus.
+    const auto wheel = [list] {
+        const QPointF at(list->width() / 2, list->height() / 2);
+        QWheelEvent event(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list, &event);
+    };
+    f.help->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.help));
+    f.help->pbUpdateAll->setFocus();
+    wheel();
+    QCOMPARE(list->currentText(), QString("b.101.Helper"));
+    QVERIFY(!list->hasFocus());
+    QVERIFY(f.written().isEmpty());
+    list->setFocus();
+    QVERIFY(list->hasFocus());
+    wheel();
+    QCOMPARE(list->currentIndex(), 3);
+    QCOMPARE(list->currentText(), QString("new.101.Helper"));
+    QCOMPARE(f.applet.cr0.get("CR0[]"), 0x155u);
     QVERIFY(f.written().contains("CR0"));
 
     // The empty entry applies nothing.

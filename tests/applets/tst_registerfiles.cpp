@@ -66,6 +66,7 @@ private slots:
     void selectionInRegistrationOrder();
     void applyInHbControllerHelp_data();
     void applyInHbControllerHelp();
+    void exportKeepsTheChip();
 };
 
 // A user saves the bridge configuration registers of the SPI controller,
@@ -195,6 +196,49 @@ void tst_RegisterFiles::applyInHbControllerHelp()
     configurations->setCurrentIndex(entry);
     QCOMPARE(b.app->registers()->reg("CR5A")->get("CR5A[]"), 0x155u);
     QCOMPARE(b.answerer.texts().filter("fail to write"), failures);
+}
+
+// An export while a configuration is selected leaves the chip alone: the
+// refreshed list used to apply the older file again.
+void tst_RegisterFiles::exportKeepsTheChip()
+{
+    BenchFixture b({"--chip-registers"});
+    QVERIFY(b.ok);
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    auto restore = qScopeGuard([&] {
+        QDir::setCurrent(previous);
+        AppletHelper::setFileChooser(nullptr);
+    });
+    auto *spi = b.applet<SpiController>("SpiController");
+    AppletHelper *help = openHelp(spi);
+    QVERIFY(help);
+
+    QVERIFY(spi->set("CR5A[]", 0x3FF, ORIGIN_FORCED));
+    AppletHelper::setFileChooser([&](const QString &, const QString &, bool) { return dir.filePath("old"); });
+    answerSelection({"CR5A"});
+    help->pbExport->click();
+    help->configurationsCombo->setCurrentIndex(help->configurationsCombo->findText("old.101.SpiController"));
+    b.settle();
+
+    QVERIFY(spi->set("CR5A[]", 0x155, ORIGIN_FORCED));
+    QVERIFY(spi->run("WriteCR5A", QVariant()).toBool());
+    b.settle();
+    b.markSent();
+    AppletHelper::setFileChooser(
+        [&](const QString &, const QString &, bool) { return dir.filePath("fresh"); });
+    answerSelection({"CR5A"});
+    help->pbExport->click();
+    b.settle();
+
+    QVERIFY(QFile::exists(dir.filePath("fresh.101.SpiController")));
+    QCOMPARE(help->configurationsCombo->currentText(), QString("old.101.SpiController"));
+    QCOMPARE(framesOf(b.sent()), QList<uint>{});
+    QCOMPARE(b.app->registers()->reg("CR5A")->get("CR5A[]"), 0x155u);
+    QByteArray chip;
+    QVERIFY(b.app->board()->getParameter("chipCR5A", &chip));
+    QCOMPARE(chip, QByteArray::number(0x155));
 }
 
 QTEST_MAIN(tst_RegisterFiles)

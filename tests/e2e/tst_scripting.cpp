@@ -1,4 +1,5 @@
 #include "appprocess.h"
+#include "fulldisk.h"
 #include "simboard.h"
 
 #include <QLocalSocket>
@@ -41,6 +42,7 @@ private slots:
     void secondInstanceKeepsAway();
     void pythonExample();
     void concurrentClients();
+    void fullDisk();
 };
 
 void tst_Scripting::driveTheBoard()
@@ -231,6 +233,34 @@ void tst_Scripting::concurrentClients()
     for (std::thread &t : clients)
         t.join();
     QCOMPARE(wrong.load(), 0);
+}
+
+// Headless, a file that cannot be written is an error on the socket, on
+// standard error and in the daily log file, and the old file stays.
+void tst_Scripting::fullDisk()
+{
+    SmallDisk disk;
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    const QString path = disk.filePath("kept.csv");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+    old.close();
+    QVERIFY(disk.fill());
+
+    const QString pipe = uniquePipe("full");
+    App app(pipe);
+    QVERIFY(app.waitReady());
+    const CtlReply r = ctl(pipe, {"run", "export_measurements", "s" + path});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, QByteArray("err\n"));
+    QCOMPARE(QFile(path).size(), 4);
+    const QByteArray error = "Cannot write " + path.toLocal8Bit() + ": No space left on device";
+    QByteArray said;
+    QTRY_VERIFY((said += app.m_process.readAll()).contains(error));
+    QFile log(QDir(app.m_dir.path()).filePath(QDate::currentDate().toString("yyyyMMdd") + ".log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains(error));
 }
 
 QTEST_GUILESS_MAIN(tst_Scripting)

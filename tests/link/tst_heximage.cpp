@@ -9,6 +9,7 @@ namespace {
 using HexFile::data;
 using HexFile::linear;
 using HexFile::record;
+using HexFile::segment;
 
 const QByteArray eof = HexFile::endOfFile();
 
@@ -29,6 +30,9 @@ class tst_HexImage : public QObject
 private slots:
     void load_data();
     void load();
+    void addressRange_data();
+    void addressRange();
+    void unknownTypesWarned();
     void failedLoadKeepsImage();
     void everyLoadStartsErased();
     void blockCheck_data();
@@ -47,12 +51,21 @@ void tst_HexImage::load_data()
     const QByteArray ab = QByteArray::fromHex("AABB");
     const QByteArray cd = QByteArray::fromHex("CCDD");
 
-    QTest::newRow("starts with :1") << QByteArray(":1" + data(0, ab).mid(2)) << int(HexImage::BadFormat) << 0
+    QTest::newRow("first record unreadable")
+        << QByteArray(":1" + data(0, ab).mid(2) + eof) << int(HexImage::BadFormat) << 0 << QByteArray();
+    QTest::newRow("not HEX at all") << QByteArray("hello\n:00000001FF\n") << int(HexImage::BadFormat) << 0
                                     << QByteArray();
     QTest::newRow("leading blank") << QByteArray(" " + data(0, ab) + eof) << int(HexImage::BadFormat) << 0
                                    << QByteArray();
     QTest::newRow("plain") << QByteArray(data(0, ab) + data(2, cd) + eof) << int(HexImage::Loaded) << 0
                            << QByteArray::fromHex("AABBCCDD");
+    // objcopy's usual output: no address record, 16-byte data records.
+    QTest::newRow("starts with a 16-byte data record")
+        << QByteArray(data(0, QByteArray(16, 'a')) + data(16, ab) + eof) << int(HexImage::Loaded) << 0
+        << QByteArray(QByteArray(16, 'a') + ab);
+    QTest::newRow("starts with a start address")
+        << QByteArray(record(5, 0, QByteArray::fromHex("08000101")) + data(0, ab) + eof)
+        << int(HexImage::Loaded) << 0 << ab;
     QByteArray joined = data(0, ab) + data(2, cd) + eof;
     joined.replace('\n', QByteArray());
     QTest::newRow("no line breaks") << joined << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
@@ -61,34 +74,47 @@ void tst_HexImage::load_data()
     QTest::newRow("CR LF and text between records")
         << QByteArray(data(0, ab).replace("\n", "\r\n") + "junk\r\n" + data(2, cd) + eof) << int(HexImage::Loaded)
         << 0 << QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("CR line ends") << QByteArray(data(0, ab) + data(2, cd) + eof).replace('\n', '\r')
+                                  << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("first data at 0x0100") << QByteArray(data(0x0100, ab) + data(0x0102, cd) + eof)
                                           << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("gap erased") << QByteArray(data(0x10, ab) + data(0x14, cd) + eof) << int(HexImage::Loaded) << 0
                                 << QByteArray::fromHex("AABBFFFFCCDD");
     QTest::newRow("out of order") << QByteArray(data(0, ab) + data(4, cd) + data(2, ab) + eof)
                                   << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBAABBCCDD");
-    QTest::newRow("extension low byte, high byte ignored")
+    QTest::newRow("extension 0x8005 then 0x8006")
         << QByteArray(linear(0x8005) + data(0xFFFE, ab) + linear(0x8006) + data(0x0000, cd) + eof)
+        << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
+    // The whole 16 bits of the extension count.
+    QTest::newRow("extension 0x00FF then 0x0100, one image")
+        << QByteArray(linear(0x00FF) + data(0xFFFE, ab) + linear(0x0100) + data(0x0000, cd) + eof)
         << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     // Data before the first extension record is not moved by it.
     QTest::newRow("extension after the first data")
         << QByteArray(data(0xFFFE, ab) + linear(1) + data(0x0000, cd) + eof) << int(HexImage::Loaded) << 0
         << QByteArray::fromHex("AABBCCDD");
-    QTest::newRow("segment zero accepted") << QByteArray(record(2, 0, QByteArray(2, 0)) + data(0, ab) + eof)
-                                           << int(HexImage::Loaded) << 0 << ab;
-    QTest::newRow("other record types ignored")
+    QTest::newRow("segment zero") << QByteArray(segment(0) + data(0, ab) + eof) << int(HexImage::Loaded) << 0
+                                  << ab;
+    // Segment 0x1000 is address 0x10000, segment 0x2000 address 0x20000.
+    QTest::newRow("segments over 64 KiB")
+        << QByteArray(segment(0x1000) + data(0xFFFE, ab) + segment(0x2000) + data(0x0000, cd) + eof)
+        << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("segment after linear")
+        << QByteArray(linear(1) + data(0x0010, ab) + segment(0x1001) + data(0x0004, cd) + eof)
+        << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBFFFFCCDD");
+    QTest::newRow("start addresses ignored")
         << QByteArray(record(3, 0, QByteArray::fromHex("00001234")) + data(0, ab) +
                       record(5, 0, QByteArray::fromHex("00000100")) + eof)
         << int(HexImage::Loaded) << 0 << ab;
-    QTest::newRow("end of file stops the scan") << QByteArray(data(0, ab) + eof + data(2, cd) + "garbage:zz")
-                                                << int(HexImage::Loaded) << 0 << ab;
+    QTest::newRow("unknown type skipped") << QByteArray(data(0, ab) + record(7, 0, "x") + data(2, cd) + eof)
+                                          << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("blank lines after the end")
+        << QByteArray(data(0, ab) + eof + "\r\n\n") << int(HexImage::Loaded) << 0 << ab;
     QTest::newRow("bad checksums counted, data kept")
         << QByteArray(withBadChecksum(data(0, ab)) + data(2, cd) + withBadChecksum(data(4, ab)) + eof)
         << int(HexImage::Loaded) << 2 << QByteArray::fromHex("AABBCCDDAABB");
-    QTest::newRow("record cut short") << QByteArray(data(0, ab) + data(2, cd).left(10) + "\n" + eof)
-                                      << int(HexImage::Loaded) << 1 << ab;
-    QTest::newRow("record at the end of the text") << QByteArray(data(0, ab) + ":04000000AA")
-                                                   << int(HexImage::Loaded) << 1 << ab;
+    QTest::newRow("record cut short")
+        << QByteArray(data(0, ab) + data(2, cd).left(10) + "\n" + eof) << int(HexImage::Loaded) << 1 << ab;
     QTest::newRow("not hexadecimal") << QByteArray(data(0, ab) + ":0200020GCCDD53\n" + eof)
                                      << int(HexImage::Loaded) << 1 << ab;
     QTest::newRow("extension without its address")
@@ -98,6 +124,17 @@ void tst_HexImage::load_data()
         << QByteArray(data(0, ab) + linear(3) + data(0x0D3E, cd) + eof) << int(HexImage::Loaded) << 0
         << QByteArray(ab + QByteArray(HexImage::Capacity - 4, char(0xFF)) + cd);
 
+    QTest::newRow("cut at a line end")
+        << QByteArray(data(0, ab) + data(2, cd)) << int(HexImage::NoEndRecord) << 0 << QByteArray();
+    QTest::newRow("cut inside a record")
+        << QByteArray(data(0, ab) + ":04000000AA") << int(HexImage::NoEndRecord) << 1 << QByteArray();
+    QTest::newRow("two files joined") << QByteArray(data(0, ab) + eof + data(2, cd) + eof)
+                                      << int(HexImage::AfterEndRecord) << 0 << QByteArray();
+    QTest::newRow("record after the end")
+        << QByteArray(data(0, ab) + eof + "garbage:zz") << int(HexImage::AfterEndRecord) << 0 << QByteArray();
+    QTest::newRow("extension 0x0800 then 0x0900, far apart")
+        << QByteArray(linear(0x0800) + data(0, ab) + linear(0x0900) + data(0x0010, cd) + eof)
+        << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("before the first data address") << QByteArray(data(0x0100, ab) + data(0x00FF, cd) + eof)
                                                    << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("before it through an extension")
@@ -107,8 +144,6 @@ void tst_HexImage::load_data()
                                              << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("far past the image") << QByteArray(data(0, ab) + linear(0xFF) + data(0xFFFF, cd) + eof)
                                         << int(HexImage::OutOfImage) << 0 << QByteArray();
-    QTest::newRow("segment address") << QByteArray(data(0, ab) + record(2, 0, QByteArray::fromHex("1000")) + eof)
-                                     << int(HexImage::UnsupportedSegment) << 0 << QByteArray();
     QTest::newRow("no data") << QByteArray(linear(5) + eof) << int(HexImage::NoData) << 0 << QByteArray();
     QTest::newRow("only empty data records") << QByteArray(data(0, QByteArray()) + eof) << int(HexImage::NoData)
                                              << 0 << QByteArray();
@@ -135,6 +170,49 @@ void tst_HexImage::load()
     QCOMPARE(hex.bytes().size(), HexImage::Capacity);
     QCOMPARE(hex.bytes().left(image.size()), image);
     QCOMPARE(hex.bytes().mid(image.size()), QByteArray(HexImage::Capacity - image.size(), char(0xFF)));
+}
+
+void tst_HexImage::addressRange_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<quint32>("first");
+    QTest::addColumn<quint32>("last");
+
+    QTest::newRow("from 0") << QByteArray(data(0, "ab") + data(2, "cd") + eof) << 0u << 3u;
+    QTest::newRow("made for 0x08000000")
+        << HexFile::image(QByteArray(0x1300, 'x'), 0x08000000) << 0x08000000u << 0x080012FFu;
+    QTest::newRow("made for the board")
+        << HexFile::image(QByteArray(300, 'x'), 0x80050000) << 0x80050000u << 0x8005012Bu;
+    QTest::newRow("across 0x01000000") << HexFile::image("abcd", 0x00FFFFFE) << 0x00FFFFFEu << 0x01000001u;
+    QTest::newRow("segment") << QByteArray(segment(0x1000) + data(0x10, "ab") + eof) << 0x10010u << 0x10011u;
+}
+
+void tst_HexImage::addressRange()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(quint32, first);
+    QFETCH(quint32, last);
+    HexImage hex;
+    QCOMPARE(int(hex.load(text).status), int(HexImage::Loaded));
+    QCOMPARE(hex.firstAddress(), first);
+    QCOMPARE(hex.lastAddress(), last);
+    QCOMPARE(quint32(hex.length()), last - first + 1);
+}
+
+void tst_HexImage::unknownTypesWarned()
+{
+    QByteArray text = linear(0) + data(0, "ab") + record(7, 0, "x");
+    for (int i = 0; i < HexImage::MaxWarnings + 1; ++i)
+        text += record(0x40 + i, 0, QByteArray());
+    HexImage hex;
+    const HexImage::Result result = hex.load(text + data(2, "cd") + eof);
+    QCOMPARE(int(result.status), int(HexImage::Loaded));
+    QCOMPARE(hex.bytes().left(4), QByteArray("abcd"));
+    QCOMPARE(result.warnings.size(), HexImage::MaxWarnings + 1);
+    QCOMPARE(result.warnings.first(), QString("HEX record of unknown type 07 on line 3 skipped."));
+    QCOMPARE(result.warnings.at(1), QString("HEX record of unknown type 40 on line 4 skipped."));
+    QCOMPARE(result.warnings.last(), QString("2 more HEX records of unknown type skipped."));
+    QVERIFY(hex.load(data(0, "ab") + eof).warnings.isEmpty());
 }
 
 void tst_HexImage::failedLoadKeepsImage()

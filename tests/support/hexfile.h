@@ -37,6 +37,14 @@ inline QByteArray linear(int upper)
     return record(4, 0, value);
 }
 
+inline QByteArray segment(int paragraph)
+{
+    QByteArray value;
+    value += char(paragraph >> 8);
+    value += char(paragraph);
+    return record(2, 0, value);
+}
+
 inline QByteArray endOfFile()
 {
     return QByteArrayLiteral(":00000001FF\n");

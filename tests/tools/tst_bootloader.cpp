@@ -107,6 +107,7 @@ private slots:
     void loadRejected_data();
     void loadRejected();
     void badChecksumPerRecord();
+    void loadShowsAddresses();
     void unreadableFileChangesNothing_data();
     void unreadableFileChangesNothing();
     void blockLines();
@@ -158,8 +159,19 @@ void tst_Bootloader::loadRejected_data()
     QTest::addColumn<QString>("message");
 
     const QByteArray two("\x01\x02");
-    QTest::newRow("starts with :1") << QByteArray(":10000000" + QByteArray(32, '0') + "F0\n")
-                                    << QString("bad HEX file format!");
+    QTest::newRow("not HEX") << QByteArray("hello\n:00000001FF\n") << QString("bad HEX file format!");
+    QTest::newRow("cut short") << QByteArray(HexFile::data(0, two) + HexFile::data(2, two))
+                               << QString("The HEX file ends without its end-of-file record (cut short?); "
+                                          "nothing loaded.");
+    QTest::newRow("two files joined")
+        << QByteArray(HexFile::image(two, 0) + HexFile::image(two, 0x100))
+        << QString("The HEX file goes on after its end-of-file record (files joined together?); "
+                   "nothing loaded.");
+    QTest::newRow("regions 16 MiB apart")
+        << QByteArray(HexFile::linear(0x0800) + HexFile::data(0, two) + HexFile::linear(0x0900) +
+                      HexFile::data(0x10, two) + HexFile::endOfFile())
+        << QString("HEX record at address 0x09000010 reaches beyond the 200000-byte firmware image; "
+                   "nothing loaded.");
     QTest::newRow("before the first data address")
         << QByteArray(HexFile::data(0x100, two) + HexFile::data(0xFF, two) + HexFile::endOfFile())
         << QString("HEX record at address 0x000000FF lies before the first data address 0x00000100; "
@@ -169,10 +181,6 @@ void tst_Bootloader::loadRejected_data()
                       HexFile::endOfFile())
         << QString("HEX record at address 0x00030D3F reaches beyond the 200000-byte firmware image; "
                    "nothing loaded.");
-    QTest::newRow("segment address")
-        << QByteArray(HexFile::record(2, 0, QByteArray::fromHex("1000")) + HexFile::data(0, two) +
-                      HexFile::endOfFile())
-        << QString("HEX extended segment address 0x1000 is not supported; nothing loaded.");
     QTest::newRow("no data") << QByteArray(HexFile::linear(0) + HexFile::endOfFile())
                              << QString("The HEX file holds no data; nothing loaded.");
 }
@@ -208,6 +216,31 @@ void tst_Bootloader::badChecksumPerRecord()
     QCOMPARE(f.boxes.boxes().first().title, QString());
     QVERIFY(f.button("pbFlash")->isEnabled());
     QVERIFY(f.log().contains("File loaded ::" + f.dir.filePath("image.hex")));
+}
+
+// Where the file's data lay and where the board gets it, before flashing;
+// a record of an unknown type is skipped with a warning.
+void tst_Bootloader::loadShowsAddresses()
+{
+    Fixture f(false);
+    QByteArray text = HexFile::image(QByteArray(0x1300, 'x'), 0x08000000);
+    text.insert(text.indexOf('\n') + 1, HexFile::record(0x0A, 0, "?"));
+    QVERIFY(f.load(text));
+    QCOMPARE(f.boxes.count(), 0);
+    QVERIFY(f.button("pbFlash")->isEnabled());
+    QVERIFY2(f.log().endsWith("HEX record of unknown type 0A on line 2 skipped.\n"
+                              "File loaded ::" +
+                              f.dir.filePath("image.hex") +
+                              "\n"
+                              "Addresses 0x08000000 to 0x080012FF (4864 bytes), flashed from board address "
+                              "0x80050000."),
+             qPrintable(f.log()));
+
+    // objcopy's usual output: data records from the start, no address record.
+    QVERIFY(f.load(HexFile::data(0, QByteArray(16, 'y')) + HexFile::endOfFile()));
+    QVERIFY(f.log().endsWith("Addresses 0x00000000 to 0x0000000F (16 bytes), flashed from board address "
+                             "0x80050000."));
+    QCOMPARE(f.window.loadedImage().bytes().left(17), QByteArray(16, 'y') + '\xFF');
 }
 
 void tst_Bootloader::unreadableFileChangesNothing_data()

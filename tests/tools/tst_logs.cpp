@@ -1,4 +1,5 @@
 #include "controls/htmllistbox.h"
+#include "fulldisk.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
@@ -105,6 +106,9 @@ private slots:
     void logFile();
     void logFileOfEarlierRunIsAppended();
     void logFileThatCannotOpen();
+    void logFileOnFullDisk_data();
+    void logFileOnFullDisk();
+    void listKeepsNewestLines();
     void translation_data();
     void translation();
     void copy_data();
@@ -356,6 +360,84 @@ void tst_Logs::logFileThatCannotOpen()
     QCOMPARE(answerer.count(), 1); // the error's own box, none for the file
     QVERIFY(logs.list->itemText(logs.list->currentRow()).endsWith(plainLine("red", "x")));
     QVERIFY(QFileInfo(todaysLogName()).isDir());
+}
+
+void tst_Logs::logFileOnFullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("file size limit") << false;
+}
+
+// A line the file cannot take is said once, in the list and a box, and the
+// switch goes off; it used to be dropped without a word, line after line.
+void tst_Logs::logFileOnFullDisk()
+{
+    QFETCH(bool, tmpfs);
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    if (tmpfs)
+        QVERIFY(QDir::setCurrent(disk.path()));
+    const QString path = QDir::current().absoluteFilePath(todaysLogName());
+
+    MessageBoxAnswerer answerer;
+    Logs logs;
+    logs.list->clear();
+    logs.saveLogCheck->setChecked(true);
+    logs.slot_addLog(-1, "before");
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    // Longer than the room left in the file's last page.
+    QStringList lost;
+    for (int i = 0; i < 3; ++i) {
+        lost.append(QString("lost %1 ").arg(i) + QString(5000, 'x'));
+        logs.slot_addLog(-1, lost.last());
+    }
+    limit.reset();
+
+    const QString reason = tmpfs ? "No space left on device" : "File too large";
+    const QString error = "Cannot write " + path + ": " + reason + "; the log file is switched off.";
+    QCOMPARE(answerer.texts(), (QStringList{"before", lost.at(0), error, lost.at(1), lost.at(2)}));
+    QVERIFY(!logs.saveLogCheck->isChecked());
+    QVERIFY(readAll(path).startsWith("C(-1)  ::: before \n"));
+    QVERIFY(!readAll(path).contains("lost 1"));
+    QCOMPARE(logs.list->count(), 5);
+    QVERIFY(logs.list->itemText(2).endsWith(plainLine("red", error)));
+
+    // Once there is room again, the switch appends to the same file.
+    if (tmpfs)
+        QVERIFY(QFile::remove(disk.filePath("filler")));
+    logs.saveLogCheck->setChecked(true);
+    logs.slot_addLog(-1, "after");
+    QVERIFY(readAll(path).endsWith("C(-1)  ::: after \n"));
+}
+
+// The list keeps the newest lines and drops the oldest; the file gets all.
+void tst_Logs::listKeepsNewestLines()
+{
+    ControlBoard board;
+    board.setLogging(true);
+    Logs logs;
+    logs.setBoard(&board);
+    logs.list->clear();
+    logs.saveLogCheck->setChecked(true);
+    const int total = Logs::MaxListLines * 3 / 2 + 7;
+    for (int i = 0; i < total; ++i)
+        logs.slot_addLog(110, QString("n%1").arg(i));
+
+    const int kept = logs.list->count();
+    QVERIFY2(kept >= Logs::MaxListLines && kept <= Logs::MaxListLines * 11 / 10,
+             qPrintable(QString::number(kept)));
+    for (int row : {0, kept / 2, kept - 1})
+        QCOMPARE(logs.list->itemText(row), plainLine("#00ffff", QString("n%1").arg(total - kept + row)));
+    QCOMPARE(logs.list->currentRow(), kept - 1);
+    const QByteArray file = readAll(todaysLogName());
+    QCOMPARE(file.count('\n'), total);
+    QVERIFY(file.startsWith("C(110)  ::: n0 \n"));
 }
 
 void tst_Logs::translation_data()

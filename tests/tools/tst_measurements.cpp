@@ -3,6 +3,7 @@
 #include "applets/board.h"
 #include "applets/registermap.h"
 #include "dialogdriver.h"
+#include "fulldisk.h"
 #include "model/variable.h"
 #include "tools/measurementlog.h"
 #include "tools/measurements.h"
@@ -70,6 +71,8 @@ private slots:
     void failedReadingIsNotRecorded();
     void windowPlacesAndShortcut();
     void exportThroughDialogAndSocket();
+    void exportOnFullDisk_data();
+    void exportOnFullDisk();
 };
 
 void tst_Measurements::csvFormat_data()
@@ -363,6 +366,53 @@ void tst_Measurements::exportThroughDialogAndSocket()
                                                  dir.filePath("none.png").toLocal8Bit() + "\n"),
              QByteArray("err\n"));
     QVERIFY(!QFile::exists(dir.filePath("none.png")));
+}
+
+void tst_Measurements::exportOnFullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::addColumn<QByteArray>("request");
+    for (bool tmpfs : {true, false}) {
+        const char *fault = tmpfs ? "full tmpfs" : "file size limit";
+        QTest::addRow("CSV, %s", fault) << tmpfs << QByteArray("run\texport_measurements\tsFILE\n");
+        QTest::addRow("picture, %s", fault) << tmpfs << QByteArray("run\tgrab\tsMeasurements\tsFILE\n");
+    }
+}
+
+// Over the socket: the request fails, the error is logged, the file that
+// was there stays. Both used to answer success over an emptied file.
+void tst_Measurements::exportOnFullDisk()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(QByteArray, request);
+
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    QTemporaryDir scratch;
+    const QString path = QDir(tmpfs ? disk.path() : scratch.path()).filePath("kept");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+    old.close();
+
+    BenchFixture bench;
+    QVERIFY(bench.ok);
+    bench.applet<Board>("Board")->run("getADC", QVariant());
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs)
+        QVERIFY(disk.fill());
+    else
+        limit = std::make_unique<FileSizeLimit>(0);
+    bench.answerer.clear();
+    const QByteArray reply = bench.app->server()->processRequest(request.replace("FILE", path.toLocal8Bit()));
+    limit.reset();
+
+    QCOMPARE(reply, QByteArray("err\n"));
+    QCOMPARE(csvLines(path), QList<QByteArray>{"old"});
+    QCOMPARE(bench.answerer.count(), 1);
+    const QString reason = tmpfs ? "No space left on device" : "File too large";
+    QVERIFY2(bench.answerer.texts().at(0).endsWith(": Cannot write " + path + ": " + reason),
+             qPrintable(bench.answerer.texts().at(0)));
 }
 
 QTEST_MAIN(tst_Measurements)
