@@ -1,31 +1,18 @@
 #include "model/registerexport.h"
 
 #include "model/register.h"
+#include "util/safefile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 
 namespace {
 
 const char *const Prefix = "HQL3318_";
-
-// Replaces the file whole or leaves it as it was.
-bool saveWhole(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
-        !file.commit()) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
-}
 
 bool isGap(const QString &name)
 {
@@ -270,5 +257,5 @@ bool RegisterExport::write(const QString &path, Format format, QString *error) c
             *error = QStringLiteral("%1: the file name must end in .h (C header) or .json").arg(path);
         return false;
     }
-    return saveWhole(path, format == CHeader ? cHeader() : json(), error);
+    return SafeFile::save(path, format == CHeader ? cHeader() : json(), error);
 }

@@ -51,6 +51,9 @@ void pressCtrlDigit(MainWindow *main, int digit)
 {
     QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : main;
     QTest::keyClick(target, Qt::Key(Qt::Key_0 + digit), Qt::ControlModifier);
+    // The window opens once the key press has been delivered, as between two
+    // presses of a person.
+    QCoreApplication::processEvents();
 }
 
 } // namespace
