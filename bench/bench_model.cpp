@@ -124,8 +124,8 @@ class Applet : public QObject
 {
     Q_OBJECT
 public slots:
-    void slot_updateSet(QString) {}
-    void slot_updateGet(QString) {}
+    void slot_updateSet(const QString &) {}
+    void slot_updateGet(const QString &) {}
 };
 
 struct Model
@@ -139,8 +139,7 @@ void build(Model &model, const QList<Description> &registers, const QStringList 
     model.registers.reserve(registers.size());
     for (const Description &d : registers) {
         model.registers.push_back(std::make_unique<Register>(d.text, d.name));
-        model.registers.back()->connectTo(&applet, SLOT(slot_updateSet(QString)),
-                                          SLOT(slot_updateGet(QString)));
+        model.registers.back()->connectTo(&applet, &Applet::slot_updateSet, &Applet::slot_updateGet);
     }
     model.variables.reserve(variables.size() + 2);
     for (const QString &d : variables)
@@ -150,8 +149,8 @@ void build(Model &model, const QList<Description> &registers, const QStringList 
     model.variables.push_back(std::make_unique<Variable>(
         20, QStringLiteral("WDTime"), QStringLiteral("WDservice routine period"), 1, 1000));
     for (const auto &v : model.variables) {
-        QObject::connect(v.get(), SIGNAL(signal_updateSet(QString)), &applet, SLOT(slot_updateSet(QString)));
-        QObject::connect(v.get(), SIGNAL(signal_updateGet(QString)), &applet, SLOT(slot_updateGet(QString)));
+        QObject::connect(v.get(), &Variable::signal_updateSet, &applet, &Applet::slot_updateSet);
+        QObject::connect(v.get(), &Variable::signal_updateGet, &applet, &Applet::slot_updateGet);
     }
 }
 

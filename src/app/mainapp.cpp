@@ -1,6 +1,10 @@
 #include "app/mainapp.h"
 
+#include "app/appcontext.h"
 #include "app/buildinfo.h"
+#include "app/scriptingfacade.h"
+#include "app/windowgrabber.h"
+#include "app/workspacecontroller.h"
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
 #include "app/mainwindow.h"
@@ -25,7 +29,7 @@
 #include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
-#include "tools/dialogcheckboxes.h"
+#include "controls/dialogcheckboxes.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
 #include "util/safefile.h"
@@ -72,8 +76,11 @@ void MainApp::destroyInstance()
 
 MainApp::MainApp()
     : m_progressDialog(new DialogProgressBar), m_registers(std::make_unique<RegisterMap>()),
-      m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets)
+      m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets),
+      m_context(std::make_unique<AppContext>(this)), m_facade(new ScriptingFacade(this)),
+      m_workspaces(std::make_unique<WorkspaceController>(this)), m_grabber(std::make_unique<WindowGrabber>(this))
 {
+    connect(m_facade, &ScriptingFacade::signal_log, this, &MainApp::signal_log);
 }
 
 MainApp::~MainApp()
@@ -81,7 +88,6 @@ MainApp::~MainApp()
     delete m_progressDialog;
     qDeleteAll(appletList);
     delete m_board;
-    Applet::setLogWindow(nullptr);
     CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
@@ -141,9 +147,13 @@ bool MainApp::initialise()
     m_mainWindow->addDockWidget(Qt::BottomDockWidgetArea, qobject_cast<QDockWidget *>(m_logs->container()));
     MainWindow *window = m_mainWindow;
     m_logs->setStatusHost([window](QWidget *widget) { window->addStatusWidget(widget); });
-    Applet::setLogWindow(m_logs);
+    m_logs->setContext(m_context.get());
 
     appletList = m_appletFactory();
+    for (Applet *applet : std::as_const(appletList)) {
+        if (applet)
+            applet->setContext(m_context.get());
+    }
     m_logs->initialize();
     progress->setProgress(20, 100);
 
@@ -197,7 +207,7 @@ bool MainApp::initialise()
     });
     // Control refreshes held back during a function run fire their slots now,
     // so commands those slots send keep their place on the wire.
-    connect(m_board, &ControlBoard::signal_aboutToSend, this, [] { Applet::flushRefreshes(); },
+    connect(m_board, &ControlBoard::signal_aboutToSend, this, [this] { m_context->refreshes().flush(); },
             Qt::DirectConnection);
     connect(m_board, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
     connect(m_board, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
@@ -254,120 +264,23 @@ constexpr int OriginScripting = int(0xFF004321u);
 
 bool MainApp::set(const QString &name, QVariant &value)
 {
-    // Once a shutdown is asked for, nothing more runs.
-    if (m_shutDown)
-        return false;
-    const QStringList parts = name.split(QLatin1Char('.'));
-    if (parts.size() != 2)
-        return true;
-    Applet *applet = findApplet(parts.at(0), ByObjectName);
-    if (applet && isBoardConnected())
-        return applet->set(parts.at(1), value, OriginScripting);
-    emit signal_log(-1, QStringLiteral("Error SET:%1").arg(name));
-    return false;
+    return m_facade->set(name, value);
 }
 
 bool MainApp::get(const QString &name, QVariant *result)
 {
-    if (m_shutDown)
-        return false;
-    const QStringList parts = name.split(QLatin1Char('.'));
-    if (parts.size() != 2) {
-        if (name.toLower() == QLatin1String("version") && result)
-            *result = true;
-        return true;
-    }
-    Applet *applet = findApplet(parts.at(0), ByObjectName);
-    if (applet && isBoardConnected()) {
-        const QVariant value = applet->get(parts.at(1), OriginScripting);
-        if (result)
-            *result = value;
-        return !value.isNull();
-    }
-    emit signal_log(-1, QStringLiteral("Error GET %1").arg(name));
-    return false;
+    return m_facade->get(name, result);
 }
 
 bool MainApp::run(const QString &name, QVariant &value, QVariant *result)
 {
-    if (m_shutDown)
-        return false;
-    const QStringList parts = name.split(QLatin1Char('.'));
-    if (parts.size() != 2) {
-        const QString command = name.toLower();
-        if (command == QLatin1String("shutdown")) {
-            // The event loop ends first and shutdown() runs after it, when
-            // no wait, box or request is left on the stack to find its
-            // applets gone.
-            m_shutDown = true;
-            emit signal_shutDown();
-        } else if (command == QLatin1String("close")) {
-            disconnectFromBoard();
-        } else if (command == QLatin1String("open")) {
-            connectToBoard(value.toString());
-        } else if (command == QLatin1String("set_timeout")) {
-            if (m_board)
-                m_board->setDefaultTimeout(value.toInt());
-        } else if (command == QLatin1String("log")) {
-            // The "Log" switch of the main window shows the truth.
-            if (m_mainWindow)
-                m_mainWindow->logCheck->setChecked(value.toInt() != 0);
-            else
-                setCommunicationLogging(value.toInt() != 0);
-        } else if (command == QLatin1String("export_measurements")) {
-            QString error;
-            if (!m_measurements || !m_measurements->exportCsv(value.toString(), &error)) {
-                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
-                return false;
-            }
-        } else if (command == QLatin1String("export_registers")) {
-            // The SPI controller's registers for firmware: ".h" or ".json".
-            Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
-            QString error = QStringLiteral("there is no SPI controller");
-            RegisterExport out(QStringLiteral("SpiController"));
-            if (spi)
-                spi->describeExport(out);
-            if (!spi || !out.write(value.toString(), &error)) {
-                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
-                return false;
-            }
-        } else if (command == QLatin1String("clear_measurements")) {
-            if (m_measurements)
-                m_measurements->slot_clear();
-        } else if (command == QLatin1String("grab")) {
-            const QVariantList args = value.toList();
-            QString error = QStringLiteral("a window name and a file are needed");
-            if (args.size() != 2 || !grabWindow(args.at(0).toString(), args.at(1).toString(), &error)) {
-                emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
-                return false;
-            }
-        } else if (command == QLatin1String("write")) {
-            if (m_board && m_board->isConnected()) {
-                QByteArray reply;
-                // Text is 8-bit: its bytes go out as they came.
-                const QByteArray bytes =
-                    value.typeId() == QMetaType::QString ? value.toString().toLatin1() : value.toByteArray();
-                m_board->transact(bytes, &reply);
-                if (result)
-                    *result = reply;
-            }
-            return true;
-        } else {
-            return true;
-        }
-        if (result)
-            *result = true;
-        return true;
-    }
-    Applet *applet = findApplet(parts.at(0), ByObjectName);
-    if (applet && isBoardConnected()) {
-        const QVariant r = applet->run(parts.at(1), value);
-        if (result)
-            *result = r;
-        return true;
-    }
-    emit signal_log(-1, QStringLiteral("Error RUN:%1").arg(name));
-    return false;
+    return m_facade->run(name, value, result);
+}
+
+void MainApp::requestShutdown()
+{
+    m_shutDown = true;
+    emit signal_shutDown();
 }
 
 void MainApp::shutdown()
@@ -401,7 +314,7 @@ void MainApp::disconnectFromBoard()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The windows are still where the user left them.
     if (isBoardConnected())
-        saveWindowState();
+        m_workspaces->saveWindowState();
     disableApplets();
     if (m_board)
         m_board->disconnectBoard(ControlBoard::ByUser);
@@ -434,7 +347,7 @@ void MainApp::setBaudRate(unsigned baudRate)
         m_board->setBaudRate(int(baudRate));
 }
 
-Applet *MainApp::findApplet(const QVariant &key, int mode) const
+Applet *MainApp::findApplet(const QVariant &key, FindMode mode) const
 {
     for (Applet *applet : appletList) {
         if (!applet)
@@ -568,240 +481,6 @@ bool MainApp::launchUpdater()
     return false;
 }
 
-namespace {
-
-// The user configuration registers, A and B of each pair.
-QStringList workspaceRegisterNames()
-{
-    QStringList names;
-    for (int i = 5; i <= 8; ++i) {
-        const QString a = QStringLiteral("CR%1A").arg(i);
-        names << a << QString(a).replace(QLatin1Char('A'), QLatin1Char('B'));
-    }
-    return names;
-}
-
-bool isRegisterOf(Applet *applet, const QString &name)
-{
-    const ParameterEntry *entry = applet ? applet->parameter(name) : nullptr;
-    return entry && entry->reg;
-}
-
-// An 11-bit register value written in decimal; the lines of a value were
-// joined already.
-bool parseRegisterValue(const QByteArray &text, uint *value)
-{
-    bool ok = false;
-    const uint v = text.trimmed().toUInt(&ok, 10);
-    if (!ok || v > 0x7FF)
-        return false;
-    *value = v;
-    return true;
-}
-
-// Reads a small text file whole; an empty error text means success.
-QByteArray readSmallFile(const QString &path, qint64 limit, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return QByteArray();
-    }
-    if (file.size() > limit) {
-        *error = QStringLiteral("the file is larger than %1 bytes").arg(limit);
-        return QByteArray();
-    }
-    QByteArray bytes = file.read(limit + 1);
-    if (bytes.size() > limit)
-        *error = QStringLiteral("the file is larger than %1 bytes").arg(limit);
-    else if (file.error() != QFileDevice::NoError)
-        *error = file.errorString();
-    return bytes;
-}
-
-} // namespace
-
-void MainApp::saveWorkspace()
-{
-    DialogCheckBoxes dialog(DialogCheckBoxes::CheckBoxes);
-    dialog.setWindowTitle(QStringLiteral("Select windows save..."));
-    dialog.addChoices(workspaceRegisterNames());
-    QStringList chosen;
-    if (dialog.exec() != QDialog::Accepted || dialog.checkedChoices(chosen) == 0)
-        return;
-    QString path = QFileDialog::getSaveFileName(nullptr, QStringLiteral("Save workspace"), QString(),
-                                                QStringLiteral("Files (*.bench)"));
-    if (path.isEmpty())
-        return;
-    // Only *.bench files appear in the configuration menu.
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QLatin1String(".bench");
-    rememberWorkspaceDirectory(QFileInfo(path).absolutePath());
-
-    Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
-    QList<WorkspaceFile::Block> blocks;
-    for (const QString &name : std::as_const(chosen)) {
-        if (isRegisterOf(spi, name))
-            blocks.append({name, spi->get(name + QLatin1String("[]"), ORIGIN_FORCED).toByteArray()});
-    }
-    // A failed write leaves an earlier file of that name as it was.
-    QString error;
-    if (!SafeFile::save(path, WorkspaceFile::compose(blocks), &error))
-        QMessageBox::warning(nullptr, QStringLiteral("Save workspace"), error, QMessageBox::Ok);
-}
-
-void MainApp::loadWorkspace(const QString &path)
-{
-    if (!isBoardConnected()) {
-        QMessageBox::information(
-            nullptr, QString(), QStringLiteral("Please connect board before loading configuration registers"),
-            QMessageBox::Ok);
-        return;
-    }
-    QString file = path;
-    if (file.isEmpty()) {
-        file = QFileDialog::getOpenFileName(nullptr, QStringLiteral("Load workspace"), QString(),
-                                            QStringLiteral("Files (*.bench)"));
-        if (file.isEmpty())
-            return;
-    }
-    QString error;
-    const QByteArray text = readSmallFile(file, WorkspaceFile::MaxFileSize, &error);
-    if (!error.isEmpty()) {
-        QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
-                             QStringLiteral("Cannot read the workspace file %1:\n%2").arg(file, error),
-                             QMessageBox::Ok);
-        return;
-    }
-
-    // The whole file is checked before the model changes: a bad value, a
-    // cut block or a file with nothing to load leaves every register as it was.
-    const auto refuse = [&file](const QString &why) {
-        QMessageBox::warning(nullptr, QStringLiteral("Load workspace"),
-                             QStringLiteral("The workspace file %1 %2.\nNothing was loaded.").arg(file, why),
-                             QMessageBox::Ok);
-    };
-    const WorkspaceFile::Parsed parsed = WorkspaceFile::parse(text);
-    if (parsed.blocks.isEmpty()) {
-        refuse(QStringLiteral("holds no complete register block"));
-        return;
-    }
-    if (parsed.cut) {
-        refuse(QStringLiteral("is cut short in the block of %1").arg(parsed.cutName.left(40)));
-        return;
-    }
-    Applet *spi = findApplet(QStringLiteral("SpiController"), ByObjectName);
-    QList<QPair<QString, uint>> values;
-    for (const WorkspaceFile::Block &block : parsed.blocks) {
-        if (block.name.isEmpty() || !isRegisterOf(spi, block.name))
-            continue;
-        uint value = 0;
-        if (!parseRegisterValue(block.value, &value)) {
-            refuse(QStringLiteral("holds no valid value for %1: \"%2\"")
-                       .arg(block.name, QString::fromLatin1(block.value.left(40))));
-            return;
-        }
-        values.append({block.name, value});
-    }
-    if (values.isEmpty()) {
-        refuse(QStringLiteral("names no register of the SPI controller"));
-        return;
-    }
-
-    auto *board = qobject_cast<Board *>(findApplet(QStringLiteral("Board"), ByObjectName));
-    QStringList loaded;
-    for (const auto &[name, value] : std::as_const(values)) {
-        if (board)
-            board->set(QStringLiteral("U") + name + QLatin1String("[10:0]"), value, ORIGIN_FORCED);
-        spi->set(name + QLatin1String("[10:0]"), value, ORIGIN_FORCED);
-        loaded.append(name);
-    }
-    if (board)
-        board->setLoadedNames(loaded);
-
-    QString report = QStringLiteral("\nLoading of following configuration registers is complete:\n");
-    for (const QString &name : std::as_const(loaded))
-        report += QLatin1Char('\t') + name + QLatin1Char('\n');
-    report +=
-        QStringLiteral("\nTo send them to SPI please use 'Set User Configuration' button in Board window.\n");
-    QMessageBox::information(nullptr, QString(), report, QMessageBox::Ok);
-}
-
-QStringList MainApp::workspaceDirectories() const
-{
-    return QStringList(QDir::currentPath()) + settings().workspaceDirectories();
-}
-
-void MainApp::rememberWorkspaceDirectory(const QString &directory)
-{
-    // One directory spelt two ways ("a/../b", a link) is still one.
-    const auto sameAs = [](const QString &a, const QString &b) {
-        const QString ca = QFileInfo(a).canonicalFilePath();
-        const QString cb = QFileInfo(b).canonicalFilePath();
-        if (!ca.isEmpty() && !cb.isEmpty())
-            return ca == cb;
-        return QDir::cleanPath(a) == QDir::cleanPath(b);
-    };
-    const QString cleaned = QDir::cleanPath(QDir::current().absoluteFilePath(directory));
-    for (const QString &known : workspaceDirectories()) {
-        if (sameAs(known, cleaned))
-            return;
-    }
-    settings().setValue(settings().firstUnusedDirectoryKey(), cleaned);
-}
-
-namespace {
-
-const QString WindowStateFileName = QStringLiteral("HQL3318.state");
-
-} // namespace
-
-void MainApp::saveWindowState()
-{
-    if (!m_mainWindow)
-        return;
-    WindowStateFile state;
-    state.mainGeometry = m_mainWindow->saveGeometry();
-    for (Applet *applet : std::as_const(appletList)) {
-        if (!applet || !applet->container())
-            continue;
-        state.windows.append({applet->objectName(), applet->container()->geometry(), applet->isVisible()});
-    }
-    // Reported like any error: a box in a window, standard error and the
-    // log file when headless.
-    QString error;
-    if (!SafeFile::save(WindowStateFileName, state.compose(), &error))
-        emit signal_log(-1, error);
-}
-
-void MainApp::restoreWindowState()
-{
-    if (!isBoardConnected()) {
-        QMessageBox::warning(nullptr, QStringLiteral("Warning"), QStringLiteral("Board is not connected"),
-                             QMessageBox::Ok);
-        return;
-    }
-    QString error;
-    const QByteArray text = readSmallFile(WindowStateFileName, WindowStateFile::MaxFileSize, &error);
-    if (!error.isEmpty()) {
-        qCInfo(lcApp) << "no window state restored from" << WindowStateFileName << ":" << error;
-        return;
-    }
-    const WindowStateFile state = WindowStateFile::parse(text);
-    if (m_mainWindow)
-        m_mainWindow->restoreGeometry(state.mainGeometry);
-    for (const WindowStateFile::Window &w : state.windows) {
-        Applet *applet = findApplet(w.name, ByObjectName);
-        if (!applet || !applet->container())
-            continue;
-        applet->container()->setGeometry(w.geometry);
-        if (w.visible)
-            applet->showWindow();
-        else
-            applet->hideWindow();
-    }
-}
-
 void MainApp::slot_connected()
 {
     if (!m_board || !m_mainWindow)
@@ -836,75 +515,6 @@ void MainApp::showMeasurements()
 {
     if (m_mainWindow && m_measurements)
         m_mainWindow->showToolWindow(m_measurements);
-}
-
-bool MainApp::grabWindow(const QString &name, const QString &file, QString *error)
-{
-    if (file.isEmpty()) {
-        *error = QStringLiteral("no file name");
-        return false;
-    }
-    QPointer<QWidget> target;
-    if (name == QLatin1String("MainWindow")) {
-        target = m_mainWindow;
-    } else if (name == QLatin1String("Logs")) {
-        showLogWindow();
-        target = m_logs ? m_logs->container() : nullptr;
-    } else if (name == QLatin1String("Measurements")) {
-        showMeasurements();
-        target = m_mainWindow ? m_mainWindow->toolSubWindow(m_measurements) : nullptr;
-    } else {
-        const bool help = name.endsWith(QLatin1String(".help"));
-        Applet *applet = findApplet(help ? name.chopped(5) : name, ByObjectName);
-        if (applet && !isBoardConnected()) {
-            *error = QStringLiteral("Connect board before window open.");
-            return false;
-        }
-        if (applet && help) {
-            applet->slot_showHelp();
-            target = applet->help();
-        } else if (applet) {
-            applet->showWindow();
-            if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
-                m_mainWindow->mdiArea->setActiveSubWindow(sub);
-            target = applet->container();
-        }
-    }
-    if (!target && name == QLatin1String("Bootloader"))
-        openFirmwareWindow();
-    if (!target) {
-        // Other top-level windows of the application by object or class name.
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget *w : windows) {
-            const bool named = w->objectName() == name || QLatin1String(w->metaObject()->className()) == name;
-            if (!name.isEmpty() && named && w != m_progressDialog) {
-                w->show();
-                target = w;
-                break;
-            }
-        }
-    }
-    if (!target) {
-        *error = QStringLiteral("no window named %1").arg(name);
-        return false;
-    }
-    // A window just shown lays itself out and paints before it is taken.
-    QEventLoop settle;
-    QTimer::singleShot(150, &settle, &QEventLoop::quit);
-    settle.exec();
-    if (!target || !target->isVisible()) {
-        *error = QStringLiteral("the window %1 is not shown").arg(name);
-        return false;
-    }
-    const QPixmap picture = target->grab();
-    SafeFile out(file);
-    if (out.open() && !picture.save(out.device(), "PNG"))
-        out.cancel(QStringLiteral("the picture could not be encoded"));
-    if (!out.commit()) {
-        *error = out.errorString();
-        return false;
-    }
-    return true;
 }
 
 void MainApp::slot_boardRestarted()

@@ -10,6 +10,10 @@
 #include <functional>
 #include <memory>
 
+class AppContext;
+class ScriptingFacade;
+class WindowGrabber;
+class WorkspaceController;
 class Applet;
 class Bootloader;
 class ControlBoard;
@@ -53,7 +57,7 @@ public:
     bool isBoardConnected() const;
     void setBaudRate(unsigned baudRate);
 
-    Applet *findApplet(const QVariant &key, int mode) const;
+    Applet *findApplet(const QVariant &key, FindMode mode) const;
     void enableApplets();
     void disableApplets();
     void setCommunicationLogging(bool on);
@@ -63,21 +67,17 @@ public:
     // missing or does not start.
     bool launchUpdater();
 
-    // Workspaces: user configuration registers saved to and loaded from
-    // *.bench files, found in the known workspace directories.
-    void saveWorkspace();
-    void loadWorkspace(const QString &path);
-    QStringList workspaceDirectories() const;
-    void rememberWorkspaceDirectory(const QString &directory);
-    // The main window's and the device windows' geometry in HQL3318.state.
-    void saveWindowState();
-    void restoreWindowState();
+    // Workspaces and the window-state file.
+    WorkspaceController *workspaces() const { return m_workspaces.get(); }
+    WindowGrabber *grabber() const { return m_grabber.get(); }
 
     // The scripting facade: "Applet.member" targets a device applet's set,
     // get or run; any other name is a global one ("open", "write", ...).
     Q_INVOKABLE bool set(const QString &name, QVariant &value);
     Q_INVOKABLE bool get(const QString &name, QVariant *result);
     Q_INVOKABLE bool run(const QString &name, QVariant &value, QVariant *result);
+    // Ends the event loop; main() releases everything after it.
+    void requestShutdown();
     bool isShutDown() const { return m_shutDown; }
 
     QVariant settingValue(const QString &key) const;
@@ -103,11 +103,6 @@ public:
     // The live plot of the board window's readings (Ctrl+7).
     Measurements *measurements() const;
     void showMeasurements();
-    // Shows one of the application's own windows ("MainWindow", an applet's
-    // name, "Logs", "Measurements", an applet's name and ".help", or another
-    // top-level window by object or class name, such as "Bootloader") and
-    // saves a picture of it as PNG; false with the reason in error.
-    bool grabWindow(const QString &name, const QString &file, QString *error);
     DialogProgressBar *progressDialog() const { return m_progressDialog; }
     const QList<Applet *> &applets() const { return appletList; }
 
@@ -151,4 +146,8 @@ private:
     std::unique_ptr<RegisterMap> m_registers;
     QString m_settingsPath;
     AppletFactory m_appletFactory;
+    std::unique_ptr<AppContext> m_context;
+    ScriptingFacade *m_facade = nullptr;
+    std::unique_ptr<WorkspaceController> m_workspaces;
+    std::unique_ptr<WindowGrabber> m_grabber;
 };

@@ -2,6 +2,7 @@
 
 #include "app/buildinfo.h"
 #include "app/mainapp.h"
+#include "app/workspacecontroller.h"
 #include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
@@ -413,7 +414,7 @@ void MainWindow::rebuildConfigurationMenu()
 {
     qDeleteAll(configActions);
     configActions.clear();
-    for (const QString &directory : m_app->workspaceDirectories()) {
+    for (const QString &directory : m_app->workspaces()->directories()) {
         const QDir dir(directory);
         const QStringList files = dir.entryList({QStringLiteral("*.bench")}, QDir::Files);
         for (const QString &file : files) {
@@ -435,24 +436,24 @@ void MainWindow::rebuildConfigurationMenu()
 
 void MainWindow::slot_SaveConfig()
 {
-    m_app->saveWorkspace();
+    m_app->workspaces()->save();
     rebuildConfigurationMenu();
 }
 
 void MainWindow::slot_LoadConfig()
 {
-    m_app->loadWorkspace(QString());
+    m_app->workspaces()->load(QString());
 }
 
 void MainWindow::slot_LoadConfigName()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
-        m_app->loadWorkspace(action->data().toString());
+        m_app->workspaces()->load(action->data().toString());
 }
 
 void MainWindow::slot_RestorePreviousWorkspace()
 {
-    m_app->restoreWindowState();
+    m_app->workspaces()->restoreWindowState();
 }
 
 void MainWindow::slot_AboutApp()

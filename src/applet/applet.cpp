@@ -1,6 +1,8 @@
 #include "applet/applet.h"
 
+#include "applet/appletcontext.h"
 #include "applet/applethelper.h"
+#include "applet/refreshbatcher.h"
 #include "controls/universalcontrol.h"
 #include "model/register.h"
 #include "model/registerexport.h"
@@ -14,7 +16,6 @@
 #include <QLoggingCategory>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QPointer>
 #include <QRegularExpression>
 
 #include <utility>
@@ -23,26 +24,17 @@ Q_LOGGING_CATEGORY(lcApplet, "hql.applet", QtInfoMsg)
 
 using CustomControls::UniversalControl;
 
-namespace {
-
-QPointer<QObject> s_logWindow;
-
-QList<Applet *> s_liveApplets;
-int s_batchDepth = 0;
-QList<QPointer<Applet>> s_pendingApplets;
-
-} // namespace
-
 Applet::Applet(QWidget *parent) : QWidget(parent)
 {
-    s_liveApplets.append(this);
+    m_binding.setBatcher(&m_ownBatcher);
+    connect(&m_binding, &ControlBinding::signal_functionRequested, this,
+            [this](const QString &function, const QVariant &argument) { run(function, argument); });
+    connect(&m_binding, &ControlBinding::signal_log, this, &Applet::signal_log);
 }
 
 Applet::~Applet()
 {
-    s_liveApplets.removeOne(this);
     delete helpWindow;
-    qDeleteAll(parameters);
     // The sub-window has no parent and shows this applet: take the applet out
     // before the container goes, so neither deletes the other twice.
     if (subWindow) {
@@ -51,9 +43,35 @@ Applet::~Applet()
     }
 }
 
-void Applet::setLogWindow(QObject *logWindow)
+void Applet::setContext(AppletContext *context)
 {
-    s_logWindow = logWindow;
+    m_context = context;
+    m_binding.setBatcher(context ? &context->refreshes() : &m_ownBatcher);
+}
+
+Applet *Applet::peer(const QString &name) const
+{
+    return m_context ? m_context->findApplet(name) : nullptr;
+}
+
+ControlBoard *Applet::board() const
+{
+    return m_context ? m_context->board() : nullptr;
+}
+
+Register *Applet::sharedRegister(const QString &name) const
+{
+    return m_context ? m_context->reg(name) : nullptr;
+}
+
+Variable *Applet::sharedVariable(const QString &name) const
+{
+    return m_context ? m_context->var(name) : nullptr;
+}
+
+void Applet::flushRefreshes()
+{
+    m_binding.batcher()->flush();
 }
 
 QString Applet::parameterNameOf(const QString &path)
@@ -99,18 +117,9 @@ bool Applet::addRegister(Register *reg, int expectedSize)
 
 bool Applet::addRegister(const QString &name, Register *reg)
 {
-    if (parameters.contains(name)) {
-        qCDebug(lcApplet, "Applet %s already contains %s", qPrintable(objectName()), qPrintable(name));
+    if (!m_binding.add(name, reg))
         return false;
-    }
-    if (!reg)
-        return false;
-    auto *entry = new ParameterEntry;
-    entry->kind = ParameterEntry::KindRegister;
-    entry->reg = reg;
-    parameters.insert(name, entry);
-    m_parameterOrder.append(name);
-    reg->connectTo(this, SLOT(slot_updateSet(QString)), SLOT(slot_updateGet(QString)));
+    reg->connectTo(this, &Applet::slot_updateSet, &Applet::slot_updateGet);
     return true;
 }
 
@@ -131,23 +140,14 @@ bool Applet::addVariable(Variable *var)
 
 bool Applet::addVariable(const QString &name, Variable *var)
 {
-    if (parameters.contains(name)) {
-        qCDebug(lcApplet, "Applet %s already contains %s", qPrintable(objectName()), qPrintable(name));
+    if (!m_binding.add(name, var))
         return false;
-    }
-    if (!var)
-        return false;
-    auto *entry = new ParameterEntry;
-    entry->kind = ParameterEntry::KindVariable;
-    entry->var = var;
-    parameters.insert(name, entry);
-    m_parameterOrder.append(name);
     connect(var, &Variable::signal_updateSet, this, &Applet::slot_updateSet);
     connect(var, &Variable::signal_updateGet, this, &Applet::slot_updateGet);
     return true;
 }
 
-bool Applet::requestTransfer(int op, const QString &name)
+bool Applet::requestTransfer(TransferOp op, const QString &name)
 {
     // A transfer reads and writes its own parameter, which announces itself
     // again: the nested request for the same name stops here.
@@ -159,7 +159,7 @@ bool Applet::requestTransfer(int op, const QString &name)
     return ok;
 }
 
-bool Applet::transfer(int, const QString &)
+bool Applet::transfer(TransferOp, const QString &)
 {
     return true;
 }
@@ -178,7 +178,7 @@ bool Applet::writeParameters(const QString &list)
             ok = writeParameters(name) && ok;
             continue;
         }
-        const ParameterEntry *entry = parameters.value(name);
+        const ParameterEntry *entry = m_binding.entry(name);
         if (entry && ((entry->reg && entry->reg->isReadOnly()) || (entry->var && entry->var->isReadOnly())))
             continue;
         if (!writeParameter(name)) {
@@ -196,43 +196,12 @@ bool Applet::writeParameters(const QString &list)
 
 bool Applet::set(const QString &path, const QVariant &value, int origin)
 {
-    if (path.isEmpty() || value.isNull())
-        return false;
-    const QString name = parameterNameOf(path);
-    ParameterEntry *entry = parameters.value(name);
-    if (!entry)
-        return false;
-    const quint64 refreshesBefore = m_refreshes;
-    bool result = false;
-    if (entry->reg) {
-        result = entry->reg->set(path, value.toUInt());
-    } else if (entry->var->type() == Variable::String) {
-        result = entry->var->setText(value.toByteArray(), origin);
-    } else {
-        // A value that is no number is refused, not written as 0: a typo
-        // in a script must not stop a generator.
-        bool converted = false;
-        const double d = value.toDouble(&converted);
-        result = converted && entry->var->setValue(d, origin);
-    }
-    // A change seen online has refreshed the controls already.
-    if (m_refreshes == refreshesBefore)
-        slot_updateControls(name);
-    return result;
+    return m_binding.write(path, value, origin);
 }
 
 bool Applet::setBits(const QString &name, uint lo, uint hi, uint value)
 {
-    const ParameterEntry *entry = parameters.value(name);
-    if (!entry || !entry->reg)
-        return false;
-    // Only a change can leave the controls behind: decoding repeats values.
-    const uint before = entry->reg->bits(qMin(lo, hi), qMax(lo, hi));
-    const quint64 refreshesBefore = m_refreshes;
-    const bool result = entry->reg->set(lo, hi, value);
-    if (m_refreshes == refreshesBefore && entry->reg->bits(qMin(lo, hi), qMax(lo, hi)) != before)
-        updateControlsOf(name);
-    return result;
+    return m_binding.writeBits(name, lo, hi, value);
 }
 
 QVariant Applet::get(const QString &path, int)
@@ -240,23 +209,11 @@ QVariant Applet::get(const QString &path, int)
     if (path.isEmpty())
         return QVariant();
     const QString name = parameterNameOf(path);
-    ParameterEntry *entry = parameters.value(name);
-    if (!entry)
+    if (!m_binding.contains(name))
         return QVariant();
     requestTransfer(ReadFromBoard, name);
-    QVariant result;
-    if (entry->reg) {
-        result = QVariant(uint(entry->reg->get(path)));
-    } else if (entry->var->type() == Variable::String) {
-        QByteArray text = entry->var->text();
-        const int nul = text.indexOf('\0');
-        if (nul >= 0)
-            text.truncate(nul);
-        result = QVariant(QString::fromLatin1(text));
-    } else {
-        result = QVariant(entry->var->value());
-    }
-    slot_updateControls(name);
+    const QVariant result = m_binding.read(path);
+    updateControlsOf(name);
     return result;
 }
 
@@ -271,115 +228,49 @@ QVariant Applet::runFunction(const QList<Function> &table, const QString &reques
     }
     if (requested.isEmpty())
         return false;
-    // A function sees the windows as its callers left them.
+    // A function sees the windows as its callers left them, and redraws
+    // what it changed once, when it is done.
     flushRefreshes();
-    const RefreshBatch batch;
+    RefreshBatcher *batcher = m_binding.batcher();
+    batcher->open();
     QRegularExpression pattern;
     if (match == MatchWildcard)
         pattern.setPattern(QRegularExpression::wildcardToRegularExpression(requested));
+    bool result = false;
     for (const Function &f : table) {
         const bool hit = match == MatchWildcard ? pattern.match(f.name).hasMatch() : f.name == requested;
-        if (hit)
-            return bool(f.body(argument));
+        if (hit) {
+            result = f.body(argument);
+            break;
+        }
     }
-    return false;
+    batcher->close();
+    return result;
+}
+
+const QList<Applet::Function> &Applet::functionTable()
+{
+    if (!m_functionTableBuilt) {
+        m_functionTable = buildFunctions();
+        m_functionTableBuilt = true;
+    }
+    return m_functionTable;
 }
 
 void Applet::bindControls()
 {
-    // Breadth first, eleven levels deep: every form of the system is shallower.
-    QObjectList gathered = children();
-    int from = 0;
-    for (int pass = 0; pass < 10; ++pass) {
-        const int to = gathered.size();
-        for (int i = from; i < to; ++i)
-            gathered += gathered.at(i)->children();
-        from = to;
-    }
-    controls.clear();
-    for (QObject *object : std::as_const(gathered)) {
-        if (!QString::fromLatin1(object->metaObject()->className()).contains(QLatin1String("CustomControls")))
-            continue;
-        if (auto *control = qobject_cast<UniversalControl *>(object))
-            controls.append(control);
-    }
-    for (UniversalControl *control : std::as_const(controls)) {
-        if (!control->isConnected())
-            bindControl(control);
-    }
+    m_binding.setOwnerName(objectName());
+    m_binding.bindAll(this);
 }
 
-void Applet::bindControl(UniversalControl *control)
+void Applet::bindControl(CustomControls::UniversalControl *control)
 {
-    const QString name = control->name(1);
-    if (control->kind() == UniversalControl::KindPushButton) {
-        control->connectTrigger(SLOT(slot_ControlTriggered()), this);
-        return;
-    }
-    control->prepare();
-    ParameterEntry *entry = parameters.value(name);
-    if (!entry)
-        return;
-    entry->controls.append(control);
-    QPair<qint64, qint64> range(-1, -1);
-    if (entry->reg && !entry->reg->rangeOf(control->name(2), range.first, range.second))
-        range = {-1, -1};
-    entry->ranges.append(range);
-
-    QString description;
-    if (entry->reg) {
-        QString fieldName;
-        entry->reg->fieldInfo(control->name(2), fieldName, description);
-        if (control->text().isEmpty())
-            control->setText(fieldName);
-        if (entry->reg->isReadOnly()) {
-            control->setWritable(false);
-        } else {
-            Register *view = entry->reg->select(fieldName);
-            const RegisterBit *first = view ? view->bitAt(0) : nullptr;
-            control->setWritable(!first || first->attribute(QStringLiteral("readonly")).toInt() == 0);
-        }
-    } else {
-        description = entry->var->description();
-        if (entry->var->isReadOnly())
-            control->setWritable(false);
-        control->setRange(entry->var->min(), entry->var->max());
-    }
-    control->setToolTip(QStringLiteral("%1 <font color=#0000ff><br>%2</font><br>").arg(description, control->name(2)));
-    control->connectTrigger(SLOT(slot_ControlTriggered()), this);
+    m_binding.bind(control);
 }
 
 void Applet::slot_ControlTriggered()
 {
-    auto *control = qobject_cast<UniversalControl *>(sender());
-    if (!control)
-        return;
-    if (control->kind() == UniversalControl::KindPushButton) {
-        run(control->name(1), QVariant(control->name(0)));
-        return;
-    }
-    const QString name = control->name(1);
-    ParameterEntry *entry = parameters.value(name);
-    if (!entry)
-        return;
-    if (entry->var && entry->var->type() == Variable::String) {
-        entry->var->setText(control->byteValue(), ORIGIN_USER);
-        slot_updateControls(name);
-        return;
-    }
-    // A typo is no 0: nothing is written, and the control keeps the text
-    // (marked invalid) for the user to mend.
-    double number = 0;
-    if (!control->readNumber(number)) {
-        emit signal_log(1, QStringLiteral("%1: \"%2\" is no number; %3 is unchanged")
-                               .arg(objectName(), QString::fromLatin1(control->byteValue()), name));
-        return;
-    }
-    if (entry->reg)
-        entry->reg->set(control->name(2), uint(qint64(number)));
-    else
-        entry->var->setValue(number, ORIGIN_USER);
-    slot_updateControls(name);
+    m_binding.triggered(qobject_cast<CustomControls::UniversalControl *>(sender()));
 }
 
 void Applet::slot_updateSet(const QString &name)
@@ -397,76 +288,6 @@ void Applet::slot_updateGet(const QString &name)
         return;
     requestTransfer(ReadFromBoard, name);
     slot_updateControls(name);
-}
-
-void Applet::updateControlsOf(const QString &name)
-{
-    if (!parameters.contains(name))
-        return;
-    ++m_refreshes;
-    if (s_batchDepth == 0) {
-        refreshNow(name);
-        return;
-    }
-    if (m_pendingRefresh.isEmpty())
-        s_pendingApplets.append(this);
-    m_pendingRefresh.insert(name);
-}
-
-void Applet::refreshNow(const QString &name)
-{
-    const ParameterEntry *entry = parameters.value(name);
-    if (!entry)
-        return;
-    for (int i = 0; i < entry->controls.size(); ++i) {
-        UniversalControl *control = entry->controls.at(i);
-        if (entry->var && entry->var->type() == Variable::String) {
-            control->setByteValue(entry->var->text());
-            continue;
-        }
-        if (entry->var) {
-            control->setValue(entry->var->value());
-            continue;
-        }
-        const QPair<qint64, qint64> &range = entry->ranges.at(i);
-        control->setValue(double(range.first < 0 ? entry->reg->get(control->name(2))
-                                                 : entry->reg->bits(range.first, range.second)));
-    }
-}
-
-Applet::RefreshBatch::RefreshBatch()
-{
-    ++s_batchDepth;
-}
-
-Applet::RefreshBatch::~RefreshBatch()
-{
-    if (--s_batchDepth == 0)
-        flushRefreshes();
-}
-
-void Applet::refreshEverywhere(const QString &name)
-{
-    for (Applet *applet : std::as_const(s_liveApplets))
-        applet->updateControlsOf(name);
-}
-
-void Applet::flushRefreshes()
-{
-    // A control's slot may write the model again while this runs: take the
-    // lists first and let such writes queue up anew.
-    while (!s_pendingApplets.isEmpty()) {
-        const QList<QPointer<Applet>> applets = std::exchange(s_pendingApplets, {});
-        for (const QPointer<Applet> &applet : applets) {
-            if (!applet)
-                continue;
-            const QSet<QString> names = std::exchange(applet->m_pendingRefresh, {});
-            ++s_batchDepth;
-            for (const QString &name : names)
-                applet->refreshNow(name);
-            --s_batchDepth;
-        }
-    }
 }
 
 void Applet::slot_updateControls(const QString &names)
@@ -498,8 +319,7 @@ void Applet::slot_updateControls(Variable *var)
 
 void Applet::slot_updateAllControls()
 {
-    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
-        updateControlsOf(it.key());
+    m_binding.refreshAll();
 }
 
 bool Applet::initialize()
@@ -507,8 +327,10 @@ bool Applet::initialize()
     const bool ok = init();
     windowAction()->setEnabled(false);
     bindControls();
-    if (s_logWindow)
-        connect(this, SIGNAL(signal_log(int,QString)), s_logWindow, SLOT(slot_addLog(int,QString)));
+    if (m_context) {
+        AppletContext *context = m_context;
+        connect(this, &Applet::signal_log, this, [context](int level, const QString &text) { context->log(level, text); });
+    }
     QMetaObject::connectSlotsByName(this);
     slot_updateAllControls();
     online = false;

@@ -1,18 +1,20 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QMap>
-#include <QPair>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QWidget>
 
+#include "applet/controlbinding.h"
+#include "applet/refreshbatcher.h"
+
 #include <functional>
 
+class AppletContext;
+class ControlBoard;
 class AppletHelper;
 class QAction;
 class QDockWidget;
@@ -21,27 +23,12 @@ class Register;
 class RegisterExport;
 class Variable;
 
-namespace CustomControls {
-class UniversalControl;
-}
-
-// One registered parameter of an applet and the controls bound to it.
-struct ParameterEntry
-{
-    enum Kind { KindRegister = 0, KindVariable = 1 };
-    int kind = KindRegister;
-    Register *reg = nullptr;
-    Variable *var = nullptr;
-    QList<CustomControls::UniversalControl *> controls;
-    // Per control, the register bits it shows, parsed once; lo -1 reads by name.
-    QList<QPair<qint64, qint64>> ranges;
-};
-
 // Base of every device window: its parameters (registers and variables)
-// with the controls bound to them by name, the path from a changed value to
-// the board through the transfer hook, access by path for scripting, its
-// named functions, and its container (an MDI sub-window or a dock widget)
-// with its menu action.
+// with the controls bound to them by name (a ControlBinding), the path from
+// a changed value to the board through the transfer hook, access by path for
+// scripting, its named functions, and its container (an MDI sub-window or a
+// dock widget) with its menu action. What it needs of the application comes
+// through the AppletContext its owner hands it.
 class Applet : public QWidget
 {
     Q_OBJECT
@@ -56,22 +43,29 @@ public:
     virtual bool set(const QString &path, const QVariant &value, int origin);
     virtual QVariant get(const QString &path, int origin);
     virtual QVariant run(const QString &function, const QVariant &argument) = 0;
-    virtual bool transfer(int op, const QString &name);
+    virtual bool transfer(TransferOp op, const QString &name);
     virtual void onDisconnected() {}
     virtual void onConnected() {}
+    // What onConnected left for the event loop is done now: a script's next
+    // request must find the board set up.
+    virtual void completePendingWork() {}
     virtual QByteArray saveState() { return QByteArray(); }
     virtual bool loadState(const QByteArray &) { return false; }
     virtual bool init() { return true; }
+
+    // Handed over by the owner before initialize(); may stay null in tests.
+    void setContext(AppletContext *context);
+    AppletContext *context() const { return m_context; }
 
     bool addRegister(Register *reg, int expectedSize = -1);
     bool addRegister(const QString &name, Register *reg);
     bool addVariable(Variable *var);
     bool addVariable(const QString &name, Variable *var);
     // In the order they were registered, so lists built from them are the same every run.
-    QStringList parameterNames() const { return m_parameterOrder; }
+    QStringList parameterNames() const { return m_binding.names(); }
     QStringList functionNames() const;
     const QMap<QString, QString> &functionDescriptions() const { return functions; }
-    const ParameterEntry *parameter(const QString &name) const { return parameters.value(name); }
+    const ParameterEntry *parameter(const QString &name) const { return m_binding.entry(name); }
     // The registers this window owns, in their order: only these are
     // exported for firmware. A window that shows registers another owns
     // (the half-bridge controller shows the SPI controller's) owns none.
@@ -82,25 +76,7 @@ public:
     // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
     static QString parameterNameOf(const QString &path);
 
-    // While a batch is open, control refreshes are collected and each changed
-    // parameter's controls are refreshed once when the outermost batch closes:
-    // a function that writes a register many times redraws it once.
-    class RefreshBatch
-    {
-    public:
-        RefreshBatch();
-        ~RefreshBatch();
-        RefreshBatch(const RefreshBatch &) = delete;
-        RefreshBatch &operator=(const RefreshBatch &) = delete;
-    };
-    // Refreshes what open batches have collected so far (before the event
-    // loop runs inside a function, so the windows show the current state).
-    static void flushRefreshes();
-    // Refreshes the controls of the parameter in every window that shows it,
-    // after a change that was not announced (a register file, say).
-    static void refreshEverywhere(const QString &name);
-
-    bool requestTransfer(int op, const QString &name);
+    bool requestTransfer(TransferOp op, const QString &name);
     bool writeParameters(const QString &list);
 
     bool initialize();
@@ -123,10 +99,8 @@ public:
 
     void bindControls();
     void bindControl(CustomControls::UniversalControl *control);
-    const QList<CustomControls::UniversalControl *> &boundControls() const { return controls; }
-
-    // The log window every applet reports to once it exists.
-    static void setLogWindow(QObject *logWindow);
+    const QList<CustomControls::UniversalControl *> &boundControls() const { return m_binding.controls(); }
+    const ControlBinding &binding() const { return m_binding; }
 
 signals:
     void signal_HideWindow();
@@ -163,15 +137,30 @@ protected:
     // does. Documenting applets list every function in the table first.
     QVariant runFunction(const QList<Function> &table, const QString &requested, const QVariant &argument,
                          FunctionMatch match, bool document);
+    // The applet's named functions, built once on first use: a refresh tick
+    // runs several of them.
+    virtual QList<Function> buildFunctions() { return {}; }
+    const QList<Function> &functionTable();
 
     // One parameter of writeParameters. An applet whose transfer hook waits
     // for an explicit write sends here what a bulk write means to it.
     virtual bool writeParameter(const QString &name) { return requestTransfer(WriteToBoard, name); }
 
+    // Another window of the application by object name; null when none.
+    Applet *peer(const QString &name) const;
+    // The board link, null without one.
+    ControlBoard *board() const;
+    // The application's shared registers and variables; null without a context.
+    Register *sharedRegister(const QString &name) const;
+    Variable *sharedVariable(const QString &name) const;
+
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-    void updateControlsOf(const QString &name);
+    void updateControlsOf(const QString &name) { m_binding.refresh(name); }
+    // Refreshes what the running function's batch collected so far, in
+    // every window (before the event loop runs inside a function).
+    void flushRefreshes();
     // Registers added before, marked as this window's own.
     void setOwnedRegisters(const QStringList &names) { m_ownedRegisters = names; }
     // set() of a register's bits lo..hi, without parsing a reference: for
@@ -184,19 +173,18 @@ protected:
     QMdiSubWindow *subWindow = nullptr;
     QDockWidget *dock = nullptr;
     QAction *action = nullptr;
-    QHash<QString, ParameterEntry *> parameters;
     bool online = false;
     QMap<QString, QString> functions;
     AppletHelper *helpWindow = nullptr;
-    QList<CustomControls::UniversalControl *> controls;
 
 private:
-    void refreshNow(const QString &name);
-
+    // Batches this window's refreshes while no application context shares one.
+    RefreshBatcher m_ownBatcher;
+    ControlBinding m_binding;
+    AppletContext *m_context = nullptr;
     QStringList m_ownedRegisters;
+    QList<Function> m_functionTable;
+    bool m_functionTableBuilt = false;
     int m_shortcutKey = 0;
-    QStringList m_parameterOrder;
-    quint64 m_refreshes = 0;
-    QSet<QString> m_pendingRefresh;
     int m_containerMode = ContainerMdi;
 };

@@ -1,13 +1,14 @@
 #include "applet/applethelper.h"
 
 #include "applet/applet.h"
+#include "applet/refreshbatcher.h"
 #include "applet/registerfile.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
-#include "tools/dialogcheckboxes.h"
+#include "controls/dialogcheckboxes.h"
 #include "util/safefile.h"
 
 #include <QComboBox>
@@ -576,7 +577,7 @@ bool AppletHelper::loadFile(const QString &fileName)
     applet->slot_updateAllControls();
     // Other windows showing these registers learn of the change here.
     for (const auto &line : std::as_const(lines))
-        Applet::refreshEverywhere(line.first->name());
+        applet->binding().batcher()->refreshEverywhere(line.first->name());
     applet->writeParameters(QStringLiteral("*"));
     return true;
 }

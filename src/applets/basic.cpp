@@ -1,6 +1,6 @@
 #include "applets/basic.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/board.h"
 #include "applets/registermap.h"
 #include "model/variable.h"
@@ -36,27 +36,26 @@ Basic::~Basic()
 
 bool Basic::init()
 {
-    RegisterMap *map = MainApp::instance()->registers();
-    addVariable(map->var(QStringLiteral("PWM1_DUTY")));
-    addVariable(map->var(QStringLiteral("PWM2_DUTY")));
+    addVariable(sharedVariable(QStringLiteral("PWM1_DUTY")));
+    addVariable(sharedVariable(QStringLiteral("PWM2_DUTY")));
     return true;
 }
 
 Board *Basic::board() const
 {
     return qobject_cast<Board *>(
-        MainApp::instance()->findApplet(QStringLiteral("Board"), MainApp::ByObjectName));
+        peer(QStringLiteral("Board")));
 }
 
 void Basic::spiSet(const QString &ref, uint value)
 {
-    if (Applet *spi = MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName))
+    if (Applet *spi = peer(QStringLiteral("SpiController")))
         spi->set(ref, value, ORIGIN_FORCED);
 }
 
 void Basic::spiRun(const QString &function)
 {
-    if (Applet *spi = MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName))
+    if (Applet *spi = peer(QStringLiteral("SpiController")))
         spi->run(function, QVariant());
 }
 
@@ -107,7 +106,7 @@ void Basic::stopMotor(int first, int second)
     qCDebug(lcBasic) << "Stop";
 }
 
-QVariant Basic::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> Basic::buildFunctions()
 {
     const auto always = [](std::function<void()> body) {
         return [body](const QVariant &) {
@@ -115,7 +114,7 @@ QVariant Basic::run(const QString &function, const QVariant &argument)
             return true;
         };
     };
-    const QList<Function> table = {
+    QList<Function> table = {
         {"setForward1", "Sets device to run forward", always([this] { runMotor(0, 2, true); })},
         {"setBackward1", "Sets device to run backward", always([this] { runMotor(0, 2, false); })},
         {"setStop1", "Sets device to stop", always([this] { stopMotor(0, 2); })},
@@ -123,7 +122,12 @@ QVariant Basic::run(const QString &function, const QVariant &argument)
         {"setBackward2", "Sets device to run backward", always([this] { runMotor(1, 3, false); })},
         {"setStop2", "Sets device to stop", always([this] { stopMotor(1, 3); })},
     };
-    return runFunction(table, function, argument, MatchWildcard, true);
+    return table;
+}
+
+QVariant Basic::run(const QString &function, const QVariant &argument)
+{
+    return runFunction(functionTable(), function, argument, MatchWildcard, true);
 }
 
 void Basic::onConnected()

@@ -31,4 +31,7 @@ private:
     Board *board() const;
 
     Ui::Basic *ui;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

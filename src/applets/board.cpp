@@ -1,6 +1,6 @@
 #include "applets/board.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "link/controlboard.h"
@@ -42,32 +42,28 @@ Board::~Board()
 
 bool Board::init()
 {
-    RegisterMap *map = MainApp::instance()->registers();
-    addRegister(map->reg(QStringLiteral("DIO")));
+    addRegister(sharedRegister(QStringLiteral("DIO")));
     for (const char *name : {"PWM1OnOff", "PWM1_FREQ", "PWM1_DUTY", "PWM1_DIO", "PWM2OnOff", "PWM2_FREQ",
                              "PWM2_DUTY", "PWM2_DIO"})
-        addVariable(map->var(QLatin1String(name)));
+        addVariable(sharedVariable(QLatin1String(name)));
     for (const char *name : {"CR0", "CR1", "SR0", "SR3", "NM", "FSM", "UCR5A", "UCR5B", "UCR6A", "UCR6B",
                              "UCR7A", "UCR7B", "UCR8A", "UCR8B"})
-        addRegister(map->reg(QLatin1String(name)));
+        addRegister(sharedRegister(QLatin1String(name)));
     for (const char *name : {"ADC_Result1", "ADC_Result2", "ADC_Result4"})
-        addVariable(map->var(QLatin1String(name)));
+        addVariable(sharedVariable(QLatin1String(name)));
     setOwnedRegisters({"DIO", "FSM", "UCR5A", "UCR5B", "UCR6A", "UCR6B", "UCR7A", "UCR7B", "UCR8A", "UCR8B"});
 
     m_dioSnapshot = regValue(QStringLiteral("DIO[]"));
     m_refreshTimer.setInterval(1000);
     connect(&m_refreshTimer, &QTimer::timeout, this, &Board::slot_Timer_timeout);
+    m_statusTimer.setSingleShot(true);
+    connect(&m_statusTimer, &QTimer::timeout, this, &Board::update_status);
     m_delayTimer = new QTimer(this);
     m_delayTimer->setSingleShot(true);
     // A coarse timer may end the wait up to 5 % early.
     m_delayTimer->setTimerType(Qt::PreciseTimer);
     connect(m_delayTimer, &QTimer::timeout, this, &Board::Delay_end);
     return true;
-}
-
-Applet *Board::peer(const QString &name) const
-{
-    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
 }
 
 SpiController *Board::spi() const
@@ -77,14 +73,14 @@ SpiController *Board::spi() const
 
 bool Board::command(const QByteArray &text)
 {
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     return board && board->transact(text);
 }
 
 bool Board::readBoardValue(const QString &name, double *value)
 {
     QByteArray text;
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     const bool ok = board && board->getParameter(name, &text);
     // A failed read leaves the text empty, which reads as 0.
     *value = ok ? text.toDouble() : 0.0;
@@ -93,13 +89,13 @@ bool Board::readBoardValue(const QString &name, double *value)
 
 double Board::variableValue(const char *name) const
 {
-    Variable *var = MainApp::instance()->registers()->var(QLatin1String(name));
+    Variable *var = sharedVariable(QLatin1String(name));
     return var ? var->value() : 0.0;
 }
 
 uint Board::regValue(const QString &ref) const
 {
-    Register *reg = MainApp::instance()->registers()->reg(parameterNameOf(ref));
+    Register *reg = sharedRegister(parameterNameOf(ref));
     return reg ? reg->get(ref) : 0;
 }
 
@@ -204,7 +200,7 @@ void Board::setPwmPinState(int n)
     pin->setEnabled(!running);
 }
 
-QVariant Board::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> Board::buildFunctions()
 {
     const auto always = [](std::function<void()> body) {
         return [body](const QVariant &) {
@@ -220,7 +216,7 @@ QVariant Board::run(const QString &function, const QVariant &argument)
             return ok;
         };
     };
-    const QList<Function> table = {
+    QList<Function> table = {
         {"setPWM1_DIO", "Sets PWM1 pin state", always([this] { setPwmPinState(1); })},
         {"setPWM2_DIO", "Sets PWM2 pin state", always([this] { setPwmPinState(2); })},
         {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Freq")); })},
@@ -317,14 +313,10 @@ QVariant Board::run(const QString &function, const QVariant &argument)
              if (m_loadedNames.isEmpty()) {
                  // A bare "set" line would only come back as an error. The
                  // notice waits until the caller (a click, a script) is done.
-                 QMetaObject::invokeMethod(
-                     MainApp::instance(),
-                     [] {
-                         MainApp::instance()->slot_notice(QStringLiteral(
-                             "No workspace is loaded, so there is no user configuration to send.\n"
-                             "Load one with Config > Load config first."));
-                     },
-                     Qt::QueuedConnection);
+                 if (AppletContext *app = context())
+                     app->notice(QStringLiteral(
+                         "No workspace is loaded, so there is no user configuration to send.\n"
+                         "Load one with Config > Load config first."));
                  return false;
              }
              SpiController *controller = spi();
@@ -346,10 +338,15 @@ QVariant Board::run(const QString &function, const QVariant &argument)
              return false;
          }},
     };
-    return runFunction(table, function, argument, MatchWildcard, true);
+    return table;
 }
 
-bool Board::transfer(int op, const QString &name)
+QVariant Board::run(const QString &function, const QVariant &argument)
+{
+    return runFunction(functionTable(), function, argument, MatchWildcard, true);
+}
+
+bool Board::transfer(TransferOp op, const QString &name)
 {
     if (op != WriteToBoard)
         return true;
@@ -384,14 +381,23 @@ bool Board::transfer(int op, const QString &name)
 
 void Board::onConnected()
 {
-    QTimer::singleShot(10, this, &Board::update_status);
+    m_statusTimer.start(10);
+}
+
+void Board::completePendingWork()
+{
+    if (!m_statusTimer.isActive())
+        return;
+    m_statusTimer.stop();
+    update_status();
 }
 
 void Board::onDisconnected()
 {
     if (m_refreshTimer.isActive())
         m_refreshTimer.stop();
-    if (Register *dio = MainApp::instance()->registers()->reg(QStringLiteral("DIO")))
+    m_statusTimer.stop();
+    if (Register *dio = sharedRegister(QStringLiteral("DIO")))
         dio->set(QStringLiteral("DIO[]"), m_dioSnapshot);
     ui->cbAutoRefresh->setChecked(false);
     transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));

@@ -24,8 +24,9 @@ public:
 
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
-    bool transfer(int op, const QString &name) override;
+    bool transfer(TransferOp op, const QString &name) override;
     void onConnected() override;
+    void completePendingWork() override;
     void onDisconnected() override;
 
     // Waits ms milliseconds while the application keeps processing events.
@@ -71,13 +72,17 @@ private:
     void setPwmPinState(int n);
     void enableControls(bool on);
     SpiController *spi() const;
-    Applet *peer(const QString &name) const;
 
     Ui::Board *ui;
     uint m_dioSnapshot = 0;
     quint16 m_adcReference = 0;
     QStringList m_loadedNames;
     QTimer m_refreshTimer;
+    // The first status update, 10 ms after connecting.
+    QTimer m_statusTimer;
     QTimer *m_delayTimer = nullptr;
     bool m_delayPending = false;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

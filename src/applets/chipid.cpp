@@ -1,6 +1,6 @@
 #include "applets/chipid.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "ui_chipid.h"
 
@@ -21,19 +21,24 @@ ChipID::~ChipID()
 
 bool ChipID::init()
 {
-    addRegister(MainApp::instance()->registers()->reg(QStringLiteral("SR7")));
+    addRegister(sharedRegister(QStringLiteral("SR7")));
     return true;
 }
 
-QVariant ChipID::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> ChipID::buildFunctions()
 {
-    const QList<Function> table = {
+    QList<Function> table = {
         {QStringLiteral("ReadID"), QString(),
-         [](const QVariant &) {
-             if (Applet *spi = MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName))
+         [this](const QVariant &) {
+             if (Applet *spi = peer(QStringLiteral("SpiController")))
                  spi->run(QStringLiteral("ReadSR7"), QString());
              return true;
          }},
     };
-    return runFunction(table, function, argument, MatchExact, false);
+    return table;
+}
+
+QVariant ChipID::run(const QString &function, const QVariant &argument)
+{
+    return runFunction(functionTable(), function, argument, MatchExact, false);
 }

@@ -20,4 +20,7 @@ public:
 
 private:
     Ui::ChipID *ui;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

@@ -1,6 +1,6 @@
 #include "applets/hbcontroller.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "link/controlboard.h"
 #include "model/register.h"
@@ -12,11 +12,6 @@
 Q_LOGGING_CATEGORY(lcHb, "hql.hb", QtInfoMsg)
 
 namespace {
-
-Applet *peer(const QString &name)
-{
-    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
-}
 
 // The board's number of window generator n.
 QByteArray boardPwm(int n)
@@ -57,13 +52,12 @@ bool HBController::init()
     // The caption ON_OFF names no picture set: the generator switches get theirs here.
     ui->csPWM1OnOff->setModel(6);
     ui->csPWM2OnOff->setModel(6);
-    RegisterMap *map = MainApp::instance()->registers();
     for (const char *name : {"NM", "CR0", "CR1", "CR2", "CR3", "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B",
                              "CR8A", "CR8B", "CR12", "CR14", "SR0", "SR1", "SR3", "SR4", "SR5", "SR7"})
-        addRegister(map->reg(QLatin1String(name)));
+        addRegister(sharedRegister(QLatin1String(name)));
     for (int n = 1; n <= 2; ++n) {
         for (const char *suffix : {"OnOff", "_FREQ", "_DUTY", "_DIO"})
-            addVariable(map->var(windowPwm(n) + QLatin1String(suffix)));
+            addVariable(sharedVariable(windowPwm(n) + QLatin1String(suffix)));
     }
     return true;
 }
@@ -76,7 +70,7 @@ double HBController::variable(const QString &name) const
 
 void HBController::command(const QByteArray &text)
 {
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     if (!board || !board->transact(text))
         ++m_failedCommands;
 }
@@ -158,10 +152,8 @@ void HBController::resetGenerator(int n)
     set(windowPwm(n) + QStringLiteral("_DUTY"), 50, ORIGIN_FORCED);
 }
 
-QVariant HBController::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> HBController::buildFunctions()
 {
-    if (function.isEmpty())
-        return false;
     const QStringList header = {"WriteCR0", "WriteCR1", "WriteCR2", "WriteCR3"};
     QList<Function> table = {
         {"WriteCR1", {}, [this](const QVariant &) { return spi({"WriteCR1"}); }},
@@ -193,10 +185,17 @@ QVariant HBController::run(const QString &function, const QVariant &argument)
                       transfer(WriteToBoard, QStringLiteral("PWM2OnOff"));
                       return true;
                   }});
-    return runFunction(table, function, argument, MatchExact, false);
+    return table;
 }
 
-bool HBController::transfer(int op, const QString &name)
+QVariant HBController::run(const QString &function, const QVariant &argument)
+{
+    if (function.isEmpty())
+        return false;
+    return runFunction(functionTable(), function, argument, MatchExact, false);
+}
+
+bool HBController::transfer(TransferOp op, const QString &name)
 {
     if (op != WriteToBoard)
         return false;

@@ -19,7 +19,7 @@ public:
 
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
-    bool transfer(int op, const QString &name) override;
+    bool transfer(TransferOp op, const QString &name) override;
     void onConnected() override;
 
 private slots:
@@ -43,4 +43,7 @@ private:
     Ui::HBController *ui;
     // Board commands that failed so far; a transfer fails when it adds one.
     int m_failedCommands = 0;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

@@ -1,6 +1,6 @@
 #include "applets/spicontroller.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "applets/spiraw.h"
 #include "link/controlboard.h"
@@ -105,9 +105,8 @@ bool SpiController::writeFrame(const QString &name, uint value, quint16 *frame)
 
 bool SpiController::init()
 {
-    RegisterMap *map = MainApp::instance()->registers();
     for (const QString &name : RegisterMap::spiControllerOrder())
-        addRegister(map->reg(name));
+        addRegister(sharedRegister(name));
     // The chip's registers are this window's own; WD, ADDR, NM and DATA
     // only hold the state of the frame layer.
     QStringList chip = RegisterMap::spiControllerOrder();
@@ -137,11 +136,6 @@ void SpiController::describeExport(RegisterExport &out)
                 .arg((id >> 3) & 7)
                 .arg(id & 7));
     }
-}
-
-Applet *SpiController::peer(const QString &name) const
-{
-    return MainApp::instance()->findApplet(name, MainApp::ByObjectName);
 }
 
 SpiRaw *SpiController::spiRaw() const
@@ -224,7 +218,7 @@ void SpiController::chainAdd(int address, uint data)
 
 bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
 {
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     // Frames kept from failed transfers go out again, but only while the
     // line still fits the board's queue; past that no chain could ever pass.
     if (qsizetype(sizeof "set") + m_pendingChain.size() > ControlBoard::QueueSize) {
@@ -347,10 +341,7 @@ void SpiController::clear(bool all)
 
 QVariant SpiController::run(const QString &function, const QVariant &argument)
 {
-    // Built once: scripts and the board window run these often.
-    if (m_functionTable.isEmpty())
-        m_functionTable = functionTable();
-    return runFunction(m_functionTable, function, argument, MatchExact, false);
+    return runFunction(functionTable(), function, argument, MatchExact, false);
 }
 
 bool SpiController::writeParameter(const QString &name)
@@ -358,17 +349,16 @@ bool SpiController::writeParameter(const QString &name)
     // Edits wait for a Write button; a bulk write (a register file applied)
     // is that button pressed for every control register. Offline there is
     // no chip to write to.
-    if (m_functionTable.isEmpty())
-        m_functionTable = functionTable();
     const QString function = QStringLiteral("Write") + name;
-    const bool hasWrite = std::any_of(m_functionTable.cbegin(), m_functionTable.cend(),
+    const QList<Function> &table = functionTable();
+    const bool hasWrite = std::any_of(table.cbegin(), table.cend(),
                                       [&function](const Function &f) { return f.name == function; });
     if (!isOnline() || !hasWrite)
         return Applet::writeParameter(name);
     return run(function, QVariant()).toBool();
 }
 
-QList<Applet::Function> SpiController::functionTable()
+QList<Applet::Function> SpiController::buildFunctions()
 {
     QList<Function> table;
     for (const WriteRule &rule : writeRules()) {
@@ -415,7 +405,7 @@ void SpiController::on_cbSR0_10_stateChanged(int state)
 {
     // The chip lost its registers: reset the model and write the user's
     // configuration again. The mock-up's random status bits say nothing.
-    ControlBoard *link = MainApp::instance()->board();
+    ControlBoard *link = Applet::board();
     if (state == 0 || (link && link->mode() == ControlBoard::MockUp))
         return;
     run(QStringLiteral("Clear"), QVariant());

@@ -64,7 +64,7 @@ private slots:
     void on_cbSR0_10_stateChanged(int state);
 
 private:
-    QList<Function> functionTable();
+    QList<Function> buildFunctions() override;
     bool transferFrame(quint16 frame, const char *error);
     bool writeRegister(int address, const QString &name);
     bool writeControl(const WriteRule &rule);
@@ -77,9 +77,7 @@ private:
     uint bitsOf(const QString &name) const;
     void force(const QString &ref, uint v);
     SpiRaw *spiRaw() const;
-    Applet *peer(const QString &name) const;
 
     Ui::SpiController *ui;
     QByteArray m_pendingChain;
-    QList<Function> m_functionTable;
 };

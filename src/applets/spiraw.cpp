@@ -1,6 +1,6 @@
 #include "applets/spiraw.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "link/controlboard.h"
 #include "model/register.h"
@@ -28,17 +28,16 @@ SpiRaw::~SpiRaw()
 
 bool SpiRaw::init()
 {
-    RegisterMap *map = MainApp::instance()->registers();
-    addRegister(map->reg(QStringLiteral("SpiIn")));
-    addRegister(map->reg(QStringLiteral("SpiOut")));
-    addVariable(map->var(QStringLiteral("SPIFreq")));
+    addRegister(sharedRegister(QStringLiteral("SpiIn")));
+    addRegister(sharedRegister(QStringLiteral("SpiOut")));
+    addVariable(sharedVariable(QStringLiteral("SPIFreq")));
     setOwnedRegisters({"SpiIn", "SpiOut"});
     return true;
 }
 
-QVariant SpiRaw::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> SpiRaw::buildFunctions()
 {
-    const QList<Function> table = {
+    QList<Function> table = {
         {QStringLiteral("Transfer"), QStringLiteral("SPI Write and Read"),
          [this](const QVariant &) {
              transferFrame();
@@ -49,21 +48,26 @@ QVariant SpiRaw::run(const QString &function, const QVariant &argument)
              const ParameterEntry *freq = parameter(QStringLiteral("SPIFreq"));
              const QByteArray command =
                  "set SPI0CS0SPEED=" + QByteArray::number(qint64(freq->var->value() * 1000));
-             if (ControlBoard *board = MainApp::instance()->board())
+             if (ControlBoard *board = Applet::board())
                  board->transact(command);
              qCDebug(lcSpiRaw) << '"' + command + '"';
              return true;
          }},
     };
-    return runFunction(table, function, argument, MatchExact, true);
+    return table;
 }
 
-bool SpiRaw::transfer(int op, const QString &name)
+QVariant SpiRaw::run(const QString &function, const QVariant &argument)
+{
+    return runFunction(functionTable(), function, argument, MatchExact, true);
+}
+
+bool SpiRaw::transfer(TransferOp op, const QString &name)
 {
     if (op != WriteToBoard || (name != QLatin1String("SPI0") && name != QLatin1String("*")))
         return true;
     qCDebug(lcSpiRaw) << "SPI0 configuration";
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     if (!board)
         return true;
     for (const char *command : {"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000", "set SPI0CS0CPOL=0",
@@ -79,7 +83,7 @@ void SpiRaw::onConnected()
 
 bool SpiRaw::transferFrame()
 {
-    ControlBoard *board = MainApp::instance()->board();
+    ControlBoard *board = Applet::board();
     Register *in = parameter(QStringLiteral("SpiIn"))->reg;
     const uint frame = in->get(QStringLiteral("SpiIn[15:0]"));
     const QByteArray value = "02" + QByteArray::number(frame >> 8 & 0xFF, 16).rightJustified(2, '0') +
@@ -99,13 +103,12 @@ bool SpiRaw::transferFrame()
     }
     set(QStringLiteral("SpiOut[]"), converted ? answer : 0u, ORIGIN_FORCED);
 
-    RegisterMap *map = MainApp::instance()->registers();
-    Applet *controller = MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    Applet *controller = peer(QStringLiteral("SpiController"));
     if (controller)
-        controller->set(QStringLiteral("WD"), map->reg(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u,
+        controller->set(QStringLiteral("WD"), sharedRegister(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u,
                         ORIGIN_FORCED);
 
-    ControlBoard *link = MainApp::instance()->board();
+    ControlBoard *link = Applet::board();
     if (link && link->mode() == ControlBoard::MockUp) {
         // Imitate the chip's header: the status register chosen by the last
         // CR0 write, falling back to SR0 after one answer unless SRA_MODE.
@@ -113,7 +116,7 @@ bool SpiRaw::transferFrame()
         set(QStringLiteral("SpiOut[15:13]"), m_mockStatusAddress, ORIGIN_FORCED);
         if (in->get(QStringLiteral("SpiIn[15:12]")) == 0)
             m_mockStatusAddress = in->get(QStringLiteral("SpiIn[9:7]"));
-        else if (map->reg(QStringLiteral("CR0"))->get(QStringLiteral("CR0[10]")) == 0)
+        else if (sharedRegister(QStringLiteral("CR0"))->get(QStringLiteral("CR0[10]")) == 0)
             m_mockStatusAddress = 0;
     }
     return true;

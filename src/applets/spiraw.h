@@ -19,7 +19,7 @@ public:
 
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
-    bool transfer(int op, const QString &name) override;
+    bool transfer(TransferOp op, const QString &name) override;
     void onConnected() override;
 
     bool transferFrame();
@@ -28,4 +28,7 @@ private:
     Ui::SpiRaw *ui;
     // The status register the next imitated answer reports (mock-up only).
     uint m_mockStatusAddress = 0;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

@@ -1,6 +1,6 @@
 #include "applets/watchdog.h"
 
-#include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "applets/registermap.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
@@ -27,30 +27,29 @@ WatchDog::~WatchDog()
 
 bool WatchDog::init()
 {
-    RegisterMap *map = MainApp::instance()->registers();
-    addRegister(map->reg(QStringLiteral("WDdio")));
-    addRegister(map->reg(QStringLiteral("RoutineEN")));
-    addVariable(map->var(QStringLiteral("WDTime")));
-    addRegister(map->reg(QStringLiteral("WDTimeout")));
-    addRegister(map->reg(QStringLiteral("CR1")));
+    addRegister(sharedRegister(QStringLiteral("WDdio")));
+    addRegister(sharedRegister(QStringLiteral("RoutineEN")));
+    addVariable(sharedVariable(QStringLiteral("WDTime")));
+    addRegister(sharedRegister(QStringLiteral("WDTimeout")));
+    addRegister(sharedRegister(QStringLiteral("CR1")));
     setOwnedRegisters({"WDdio", "RoutineEN", "WDTimeout"});
     return true;
 }
 
 void WatchDog::command(const QByteArray &text)
 {
-    if (ControlBoard *board = MainApp::instance()->board())
+    if (ControlBoard *board = Applet::board())
         board->transact(text);
 }
 
 Applet *WatchDog::spiController() const
 {
-    return MainApp::instance()->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    return peer(QStringLiteral("SpiController"));
 }
 
-QVariant WatchDog::run(const QString &function, const QVariant &argument)
+QList<Applet::Function> WatchDog::buildFunctions()
 {
-    const QList<Function> table = {
+    QList<Function> table = {
         {QStringLiteral("setRoutineTime"), QStringLiteral("Sets WD repeat period"),
          [this](const QVariant &) {
              const QByteArray n = QByteArray::number(qint64(parameter(QStringLiteral("WDTime"))->var->value()));
@@ -70,7 +69,12 @@ QVariant WatchDog::run(const QString &function, const QVariant &argument)
              return true;
          }},
     };
-    return runFunction(table, function, argument, MatchWildcard, true);
+    return table;
+}
+
+QVariant WatchDog::run(const QString &function, const QVariant &argument)
+{
+    return runFunction(functionTable(), function, argument, MatchWildcard, true);
 }
 
 void WatchDog::onConnected()

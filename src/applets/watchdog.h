@@ -30,4 +30,7 @@ private:
     Applet *spiController() const;
 
     Ui::WatchDog *ui;
+
+protected:
+    QList<Function> buildFunctions() override;
 };

@@ -32,7 +32,10 @@ signals:
 
 protected:
     QWidget *controlWidget() override { return this; }
-    const char *triggerSignal() const override { return SIGNAL(clicked()); }
+    QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) override
+    {
+        return QObject::connect(this, &QCheckBox::clicked, receiver, [slot] { slot(); });
+    }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

@@ -11,8 +11,8 @@ namespace CustomControls {
 ComboBox::ComboBox(QWidget *parent) : QComboBox(parent), UniversalControl(KindComboBox)
 {
     setMouseTracking(true);
-    connect(this, SIGNAL(editTextChanged(QString)), this, SLOT(slot_TextChanged()));
-    connect(this, SIGNAL(activated(int)), this, SLOT(slot_activated()));
+    connect(this, &QComboBox::editTextChanged, this, &ComboBox::slot_TextChanged);
+    connect(this, &QComboBox::activated, this, &ComboBox::slot_activated);
 }
 
 bool ComboBox::isWritable()

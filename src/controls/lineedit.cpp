@@ -43,11 +43,11 @@ LineEdit::LineEdit(QWidget *parent) : QLineEdit(parent), UniversalControl(KindLi
     m_arrayAction = addMode("ARRAY");
     m_decAction->setChecked(true);
 
-    connect(this, SIGNAL(textChanged(QString)), this, SLOT(slot_TextChanged()));
-    connect(this, SIGNAL(returnPressed()), this, SLOT(slot_triggered()));
-    connect(this, SIGNAL(editingFinished()), this, SLOT(slot_triggered()));
+    connect(this, &QLineEdit::textChanged, this, &LineEdit::slot_TextChanged);
+    connect(this, &QLineEdit::returnPressed, this, &LineEdit::slot_triggered);
+    connect(this, &QLineEdit::editingFinished, this, &LineEdit::slot_triggered);
     for (QAction *action : {m_hexAction, m_binAction, m_decAction, m_arrayAction})
-        connect(action, SIGNAL(toggled(bool)), this, SLOT(slot_ActionMode(bool)));
+        connect(action, &QAction::toggled, this, &LineEdit::slot_ActionMode);
 }
 
 bool LineEdit::isWritable()

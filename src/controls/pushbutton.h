@@ -30,7 +30,10 @@ public:
 
 protected:
     QWidget *controlWidget() override { return this; }
-    const char *triggerSignal() const override { return SIGNAL(clicked()); }
+    QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) override
+    {
+        return QObject::connect(this, &QPushButton::clicked, receiver, [slot] { slot(); });
+    }
     void parseName() override;
 
     void paintEvent(QPaintEvent *event) override;

@@ -37,9 +37,9 @@ RealEdit::RealEdit(QWidget *parent) : QLineEdit(parent), UniversalControl(KindRe
 {
     setFocusPolicy(Qt::WheelFocus);
     setMouseTracking(true);
-    connect(this, SIGNAL(textChanged(QString)), this, SLOT(slot_TextChanged()));
-    connect(this, SIGNAL(returnPressed()), this, SLOT(slot_triggered()));
-    connect(this, SIGNAL(editingFinished()), this, SLOT(slot_triggered()));
+    connect(this, &QLineEdit::textChanged, this, &RealEdit::slot_TextChanged);
+    connect(this, &QLineEdit::returnPressed, this, &RealEdit::slot_triggered);
+    connect(this, &QLineEdit::editingFinished, this, &RealEdit::slot_triggered);
     setPrecision(2);
 }
 

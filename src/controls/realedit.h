@@ -46,7 +46,10 @@ public slots:
 
 protected:
     QWidget *controlWidget() override { return this; }
-    const char *triggerSignal() const override { return SIGNAL(signal_activated()); }
+    QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) override
+    {
+        return QObject::connect(this, &RealEdit::signal_activated, receiver, [slot] { slot(); });
+    }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

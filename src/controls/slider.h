@@ -28,7 +28,10 @@ public:
 
 protected:
     QWidget *controlWidget() override { return this; }
-    const char *triggerSignal() const override { return SIGNAL(valueChanged(int)); }
+    QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) override
+    {
+        return QObject::connect(this, &QSlider::valueChanged, receiver, [slot] { slot(); });
+    }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

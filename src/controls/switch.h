@@ -42,7 +42,10 @@ public:
 
 protected:
     QWidget *controlWidget() override { return this; }
-    const char *triggerSignal() const override { return SIGNAL(signal_clicked()); }
+    QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) override
+    {
+        return QObject::connect(this, &MySwitch::signal_clicked, receiver, [slot] { slot(); });
+    }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

@@ -98,19 +98,16 @@ QString UniversalControl::name(int part)
     return fullName;
 }
 
-void UniversalControl::connectTrigger(const char *member, QObject *receiver)
+void UniversalControl::connectTrigger(QObject *receiver, std::function<void()> slot)
 {
+    disconnectTrigger();
     m_connected = true;
-    m_receiver = receiver;
-    m_member = member;
-    QObject::connect(controlWidget(), triggerSignal(), receiver, member);
+    m_trigger = connectTriggerSignal(receiver, std::move(slot));
 }
 
 void UniversalControl::disconnectTrigger()
 {
-    if (m_receiver)
-        QObject::disconnect(controlWidget(), triggerSignal(), m_receiver, m_member.constData());
-    m_receiver = nullptr;
+    QObject::disconnect(m_trigger);
 }
 
 void UniversalControl::setToolTip(const QString &text)

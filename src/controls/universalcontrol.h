@@ -53,8 +53,10 @@ public:
     }
     // 0 the field or argument, 1 the item name, anything else the full name.
     virtual QString name(int part);
-    virtual void connectTrigger(const char *member, QObject *receiver);
-    virtual void disconnectTrigger();
+    // Calls slot, in the receiver's thread, each time the user commits a
+    // value or presses the button; one connection at a time.
+    void connectTrigger(QObject *receiver, std::function<void()> slot);
+    void disconnectTrigger();
     virtual void setToolTip(const QString &text);
     virtual void setText(const QString &) {}
     virtual QString text() { return QString(); }
@@ -87,8 +89,8 @@ protected:
 
     // The widget this interface belongs to.
     virtual QWidget *controlWidget() = 0;
-    // The signal connectTrigger connects, in SIGNAL() form.
-    virtual const char *triggerSignal() const = 0;
+    // Connects the widget's own trigger signal to slot.
+    virtual QMetaObject::Connection connectTriggerSignal(QObject *receiver, std::function<void()> slot) = 0;
     // Parses the binding name into the members below; PushButton has its own rule.
     virtual void parseName();
 
@@ -107,8 +109,7 @@ protected:
     bool nameParsed = false;
 
 private:
-    QObject *m_receiver = nullptr;
-    QByteArray m_member;
+    QMetaObject::Connection m_trigger;
 };
 
 } // namespace CustomControls

@@ -288,19 +288,6 @@ QString Register::format(const QString &templ, bool perField) const
     return out;
 }
 
-bool Register::connectTo(QObject *receiver, const char *setSlot, const char *getSlot)
-{
-    ensureView();
-    if (!receiver)
-        return false;
-    bool ok = true;
-    if (setSlot)
-        ok = connect(this, SIGNAL(signal_updateSet(QString)), receiver, setSlot) && ok;
-    if (getSlot)
-        ok = connect(this, SIGNAL(signal_updateGet(QString)), receiver, getSlot) && ok;
-    return ok;
-}
-
 void Register::clear()
 {
     if (!m_isView)

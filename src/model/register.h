@@ -96,7 +96,21 @@ public:
 
     QString format(const QString &templ, bool perField) const;
 
-    bool connectTo(QObject *receiver, const char *setSlot, const char *getSlot);
+    // Connects the write and read announcements to the receiver's slots.
+    template<typename Receiver>
+    bool connectTo(Receiver *receiver, void (Receiver::*setSlot)(const QString &),
+                   void (Receiver::*getSlot)(const QString &))
+    {
+        ensureView();
+        if (!receiver)
+            return false;
+        bool ok = true;
+        if (setSlot)
+            ok = bool(connect(this, &Register::signal_updateSet, receiver, setSlot)) && ok;
+        if (getSlot)
+            ok = bool(connect(this, &Register::signal_updateGet, receiver, getSlot)) && ok;
+        return ok;
+    }
     void clear();
 
 signals:

@@ -1,4 +1,5 @@
 #include "app/mainapp.h"
+#include "app/workspacecontroller.h"
 #include "app/mainwindow.h"
 #include "app/settings.h"
 #include "app/windowstatefile.h"
@@ -204,7 +205,7 @@ void tst_Workspace::saveTwoBlocks()
     QCOMPARE(readFile(path), QByteArray("CR5A\n{\n683\n}\nCR7B\n{\n1475\n}\n"));
 
     // The new directory is known and its file is offered in the menu.
-    QCOMPARE(bench->app->workspaceDirectories(),
+    QCOMPARE(bench->app->workspaces()->directories(),
              (QStringList{QDir::currentPath(), QFileInfo(path).absolutePath()}));
     QAction *entry = configEntry(window(), "motor tuned");
     QVERIFY(entry);
@@ -313,7 +314,7 @@ void tst_Workspace::loadVariants()
     const QString path = workDir.filePath("variant.bench");
     QVERIFY(writeFile(path, text));
     bench->answerer.clear();
-    bench->app->loadWorkspace(path);
+    bench->app->workspaces()->load(path);
 
     QCOMPARE(board()->loadedNames(), loaded);
     for (int i = 0; i < loaded.size(); ++i) {
@@ -373,7 +374,7 @@ void tst_Workspace::badFiles()
     if (!name.isEmpty())
         QVERIFY(writeFile(path, text));
     bench->answerer.clear();
-    bench->app->loadWorkspace(path);
+    bench->app->workspaces()->load(path);
 
     QCOMPARE(bench->answerer.count(), 1);
     QCOMPARE(bench->answerer.boxes().at(0).icon, QMessageBox::Warning);
@@ -388,18 +389,18 @@ void tst_Workspace::badFiles()
 void tst_Workspace::directoryList()
 {
     QSettings ini(bench->app->settings().filePath(), QSettings::IniFormat);
-    const QStringList before = bench->app->workspaceDirectories();
+    const QStringList before = bench->app->workspaces()->directories();
     QVERIFY(before.size() >= 1);
     QCOMPARE(before.first(), QDir::currentPath());
 
     QDir(workDir.path()).mkpath("more/other");
     const QString other = workDir.filePath("more/other");
-    bench->app->rememberWorkspaceDirectory(other);
-    bench->app->rememberWorkspaceDirectory(other);
-    bench->app->rememberWorkspaceDirectory(workDir.filePath("more/../more/other/"));
-    bench->app->rememberWorkspaceDirectory(QDir::currentPath());
-    bench->app->rememberWorkspaceDirectory(".");
-    QCOMPARE(bench->app->workspaceDirectories(), before + QStringList{other});
+    bench->app->workspaces()->rememberDirectory(other);
+    bench->app->workspaces()->rememberDirectory(other);
+    bench->app->workspaces()->rememberDirectory(workDir.filePath("more/../more/other/"));
+    bench->app->workspaces()->rememberDirectory(QDir::currentPath());
+    bench->app->workspaces()->rememberDirectory(".");
+    QCOMPARE(bench->app->workspaces()->directories(), before + QStringList{other});
     ini.sync();
     QCOMPARE(ini.value(QString("_Path%1").arg(before.size() - 1)).toString(), other);
     QVERIFY(!ini.contains(QString("_Path%1").arg(before.size())));
@@ -414,7 +415,7 @@ void tst_Workspace::windowStateFormat()
     const QSize size = applets.at(3)->container()->size();
     applets.at(3)->container()->move(12, 40);
     applets.at(5)->hideWindow();
-    bench->app->saveWindowState();
+    bench->app->workspaces()->saveWindowState();
 
     const QList<QByteArray> lines = readFile("HQL3318.state").split('\n');
     QCOMPARE(lines.size(), applets.size() + 2);
@@ -546,7 +547,7 @@ void tst_Workspace::withoutBoard()
 
     board()->setLoadedNames({"CR8A"});
     bench->answerer.clear();
-    bench->app->loadWorkspace(workDir.filePath("round trip.bench"));
+    bench->app->workspaces()->load(workDir.filePath("round trip.bench"));
     QTest::mouseClick(window()->restoreButton, Qt::LeftButton);
     QCOMPARE(bench->answerer.texts(),
              (QStringList{"Please connect board before loading configuration registers",
@@ -594,7 +595,7 @@ void tst_Workspace::fullDisk()
         limit = std::make_unique<FileSizeLimit>(0);
     bench->answerer.clear();
     if (windowState) {
-        bench->app->saveWindowState();
+        bench->app->workspaces()->saveWindowState();
     } else {
         auto ticks = tickRegisters({"CR5A"});
         auto file = answerFileDialog(path);

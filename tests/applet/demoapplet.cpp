@@ -55,7 +55,7 @@ QVariant DemoApplet::run(const QString &function, const QVariant &argument)
     return runFunction(table, function, argument, MatchExact, false);
 }
 
-bool DemoApplet::transfer(int op, const QString &name)
+bool DemoApplet::transfer(TransferOp op, const QString &name)
 {
     transfers.append({op, name});
     if (readBack && name == m_cr0->name())

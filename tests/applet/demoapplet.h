@@ -24,7 +24,7 @@ public:
 
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
-    bool transfer(int op, const QString &name) override;
+    bool transfer(TransferOp op, const QString &name) override;
 
     Ui::DemoApplet *ui;
     QList<QPair<int, QString>> transfers;

@@ -6,7 +6,7 @@
 #include "fulldisk.h"
 #include "model/register.h"
 #include "model/variable.h"
-#include "tools/dialogcheckboxes.h"
+#include "controls/dialogcheckboxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -79,7 +79,7 @@ public:
         return false;
     }
 
-    bool transfer(int op, const QString &name) override
+    bool transfer(TransferOp op, const QString &name) override
     {
         transfers.append({op, name});
         return true;

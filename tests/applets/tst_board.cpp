@@ -177,11 +177,11 @@ void tst_Board::functionTable()
 
     // Parameters and unknown names move nothing; only the three names act.
     b.markSent();
-    QVERIFY(b.board->transfer(0, "CR0"));
-    QVERIFY(b.board->transfer(0, "nosuch"));
-    QVERIFY(b.board->transfer(1, "HBConf_Def"));
+    QVERIFY(b.board->transfer(Applet::WriteToBoard, "CR0"));
+    QVERIFY(b.board->transfer(Applet::WriteToBoard, "nosuch"));
+    QVERIFY(b.board->transfer(Applet::ReadFromBoard, "HBConf_Def"));
     QVERIFY(b.sent().isEmpty());
-    QVERIFY(b.board->transfer(0, "Q913_REMOTE"));
+    QVERIFY(b.board->transfer(Applet::WriteToBoard, "Q913_REMOTE"));
     QCOMPARE(b.sent().value(0), QString("set q913rem=1"));
     QVERIFY(b.sent().contains(defaultChain));
 }

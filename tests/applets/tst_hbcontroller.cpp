@@ -261,7 +261,7 @@ void tst_HBController::transferBlocks()
     QVERIFY(b.ok);
     b.prepare(onOff1, onOff2, 1500.5, 30, true, true);
     // Reads do nothing; a write fails only when a command fails.
-    QCOMPARE(b.hb()->transfer(op, name), op == 0);
+    QCOMPARE(b.hb()->transfer(Applet::TransferOp(op), name), op == 0);
     QCOMPARE(b.sent(), sent);
     // The defaults land in the variables as well.
     for (const char *g : {"PWM1", "PWM2"}) {
@@ -298,7 +298,7 @@ void tst_HBController::generatorWindowState()
     // Flip the state first so that the transfer under test changes it.
     b.prepare(!onOff, !onOff, 20000, 50, false, false);
     b.var(pwm + "OnOff")->setValue(onOff, ORIGIN_FORCED);
-    QVERIFY(hb->transfer(0, pwm + "OnOff"));
+    QVERIFY(hb->transfer(Applet::WriteToBoard, pwm + "OnOff"));
     QCOMPARE(clock->styleSheet(), onOff ? QString("image: url(:/board/img_signal_clock.png)") : QString());
     QCOMPARE(pin->isEnabled(), !onOff);
     QCOMPARE(onOffSwitch->value(), double(onOff));

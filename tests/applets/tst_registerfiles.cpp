@@ -4,7 +4,7 @@
 #include "benchfixture.h"
 #include "model/register.h"
 #include "model/variable.h"
-#include "tools/dialogcheckboxes.h"
+#include "controls/dialogcheckboxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -205,7 +205,7 @@ void tst_UniversalControl::trigger()
     std::unique_ptr<QWidget> widget(makeControl(className));
     auto *control = qobject_cast<UniversalControl *>(widget.get());
     Receiver receiver;
-    control->connectTrigger(SLOT(slot_ControlTriggered()), &receiver);
+    control->connectTrigger(&receiver, [&receiver] { receiver.slot_ControlTriggered(); });
     QVERIFY(control->isConnected());
 
     int step = 0;
@@ -345,7 +345,7 @@ void tst_UniversalControl::scriptDrag()
     auto *control = qobject_cast<UniversalControl *>(widget);
     Receiver receiver;
     if (bound)
-        control->connectTrigger(SLOT(slot_ControlTriggered()), &receiver);
+        control->connectTrigger(&receiver, [&receiver] { receiver.slot_ControlTriggered(); });
     UniversalControl::setActiveAppletProvider([&applet] { return &applet; });
 
     QTest::mousePress(widget, Qt::MouseButton(button), Qt::KeyboardModifiers(modifiers), QPoint(5, 5));
@@ -391,7 +391,7 @@ void tst_UniversalControl::ctrlHint()
     widget->setGeometry(10, 10, 80, 30);
     Receiver receiver;
     if (bound)
-        qobject_cast<UniversalControl *>(widget)->connectTrigger(SLOT(slot_ControlTriggered()), &receiver);
+        qobject_cast<UniversalControl *>(widget)->connectTrigger(&receiver, [&receiver] { receiver.slot_ControlTriggered(); });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::mouseMove(widget, QPoint(40, 15));

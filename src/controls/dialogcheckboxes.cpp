@@ -1,4 +1,4 @@
-#include "tools/dialogcheckboxes.h"
+#include "controls/dialogcheckboxes.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,0 +1,42 @@
+#include "app/appcontext.h"
+
+#include "app/mainapp.h"
+#include "applets/registermap.h"
+#include "tools/logs.h"
+
+#include <QDebug>
+
+Register *AppContext::reg(const QString &name) const
+{
+    return m_app->registers()->reg(name);
+}
+
+Variable *AppContext::var(const QString &name) const
+{
+    return m_app->registers()->var(name);
+}
+
+ControlBoard *AppContext::board() const
+{
+    return m_app->board();
+}
+
+Applet *AppContext::findApplet(const QString &objectName) const
+{
+    return m_app->findApplet(objectName, MainApp::ByObjectName);
+}
+
+void AppContext::log(int level, const QString &text)
+{
+    if (Logs *logs = m_app->logsApplet())
+        logs->slot_addLog(level, text);
+    else if (level < 0)
+        qWarning().noquote() << text;
+}
+
+void AppContext::notice(const QString &text)
+{
+    // A box inside the running action would run the event loop inside it.
+    MainApp *app = m_app;
+    QMetaObject::invokeMethod(app, [app, text] { app->slot_notice(text); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,9 @@
+#include "applet/appletcontext.h"
+
+#include "link/controlboard.h"
+
+bool AppletContext::isMockUp() const
+{
+    const ControlBoard *link = board();
+    return link && link->mode() == ControlBoard::MockUp;
+}
