@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "buildstamp.h"
 #include "util/safefile.h"
+#include "util/bytes.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,11 +89,7 @@ int main(int argc, char *argv[])
 
     QFile styleSheet(QStringLiteral(":/stylesheet/stylesheet"));
     if (styleSheet.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = styleSheet.readAll();
-        const int nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes.truncate(nul);
-        application.setStyleSheet(QString::fromLatin1(bytes));
+        application.setStyleSheet(QString::fromLatin1(upToNul(styleSheet.readAll())));
         styleSheet.close();
     }
 

@@ -33,6 +33,7 @@
 #include "tools/logs.h"
 #include "tools/measurements.h"
 #include "util/safefile.h"
+#include "util/bytes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -445,10 +446,7 @@ void MainApp::showAbout()
     QMessageBox box(QMessageBox::Information, QStringLiteral("About"), aboutText(), QMessageBox::Ok);
     QFile history(QStringLiteral(":/project/changes.txt"));
     if (history.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = history.readAll();
-        const int nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes.truncate(nul);
+        const QByteArray bytes = upToNul(history.readAll());
         auto *text = new QTextEdit(&box);
         text->setReadOnly(true);
         text->setPlainText(joinedContinuations(QString::fromLatin1(bytes)));
@@ -494,7 +492,7 @@ void MainApp::slot_connected()
     else
         m_mainWindow->setStatusText(
             QStringLiteral("   %1 : %2 ").arg(m_board->firmwareIdentity()).arg(m_board->firmwareVersion()));
-    m_mainWindow->setConnectedState(1);
+    m_mainWindow->setConnectedState(MainWindow::Connection::Connected);
     enableApplets();
 }
 
@@ -537,7 +535,7 @@ void MainApp::slot_notice(const QString &text)
 void MainApp::slot_disconnected()
 {
     disableApplets();
-    m_mainWindow->setConnectedState(0);
+    m_mainWindow->setConnectedState(MainWindow::Connection::Disconnected);
     // The board's name belongs to the connection.
     m_mainWindow->setStatusText(QString());
 }

@@ -146,7 +146,7 @@ MainWindow::MainWindow(MainApp *app)
     connect(&lampTimer, &QTimer::timeout, this, &MainWindow::slot_supress_led);
     lampTimer.start(100);
 
-    setConnectedState(0);
+    setConnectedState(Connection::Disconnected);
     rebuildConfigurationMenu();
     qApp->installEventFilter(this);
 }
@@ -258,9 +258,9 @@ QMdiSubWindow *MainWindow::toolSubWindow(QWidget *window) const
     return tool ? tool->subWindow : nullptr;
 }
 
-void MainWindow::setConnectedState(int state)
+void MainWindow::setConnectedState(Connection state)
 {
-    const bool connected = state != 0;
+    const bool connected = state == Connection::Connected;
     connectButton->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
     connectButton->setChecked(connected);
     windowsMenu->setEnabled(connected);
@@ -389,7 +389,7 @@ void MainWindow::slot_pbConnectBoard_click()
     } else {
         m_app->disconnectFromBoard();
     }
-    setConnectedState(ok ? 1 : 0);
+    setConnectedState(ok ? Connection::Connected : Connection::Disconnected);
 }
 
 void MainWindow::slot_Rescan()

@@ -43,7 +43,8 @@ public:
     bool showToolWindow(QWidget *window);
     QAction *toolWindowAction(QWidget *window) const;
     QMdiSubWindow *toolSubWindow(QWidget *window) const;
-    void setConnectedState(int state);
+    enum class Connection { Disconnected, Connected };
+    void setConnectedState(Connection state);
     void setPortList(const QStringList &ports);
     // Selects the port the link opened, adding it when the list lacks it.
     void showConnectedPort(const QString &port);

@@ -4,6 +4,7 @@
 #include "controls/universalcontrol.h"
 #include "model/register.h"
 #include "model/variable.h"
+#include "util/bytes.h"
 
 #include <QLoggingCategory>
 
@@ -138,11 +139,7 @@ QVariant ControlBinding::read(const QString &path) const
     if (entry->reg)
         return QVariant(uint(entry->reg->get(path)));
     if (entry->var->type() == Variable::String) {
-        QByteArray text = entry->var->text();
-        const qsizetype nul = text.indexOf('\0');
-        if (nul >= 0)
-            text.truncate(nul);
-        return QVariant(QString::fromLatin1(text));
+        return QVariant(QString::fromLatin1(upToNul(entry->var->text())));
     }
     return QVariant(entry->var->value());
 }

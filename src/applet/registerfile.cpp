@@ -1,4 +1,5 @@
 #include "applet/registerfile.h"
+#include "util/bytes.h"
 
 #include <QStringList>
 
@@ -12,10 +13,7 @@ QByteArray RegisterFile::compose(const QList<Line> &lines)
 
 QList<RegisterFile::Line> RegisterFile::parse(const QByteArray &text)
 {
-    QByteArray bytes = text;
-    const qsizetype nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
+    const QByteArray bytes = upToNul(text);
     QList<Line> lines;
     for (QByteArray line : bytes.split('\n')) {
         if (line.endsWith('\r'))

@@ -29,8 +29,8 @@ Board::Board(QWidget *parent) : Applet(parent), ui(new Ui::Board)
     setObjectName(QStringLiteral("Board"));
     setWindowTitle(QStringLiteral("Board"));
     setWindowIcon(QIcon(QStringLiteral(":/board/board.png")));
-    ui->csPWM1OnOff->setType(6);
-    ui->csPWM2OnOff->setType(6);
+    ui->csPWM1OnOff->setType(CustomControls::MySwitch::Button);
+    ui->csPWM2OnOff->setType(CustomControls::MySwitch::Button);
     fixedWidth = true;
     fixedHeight = true;
 }

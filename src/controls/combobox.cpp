@@ -1,6 +1,7 @@
 #include "controls/combobox.h"
 
 #include "controls/truncation.h"
+#include "util/bytes.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -46,8 +47,7 @@ QByteArray ComboBox::byteValue()
 
 void ComboBox::setByteValue(const QByteArray &bytes)
 {
-    const int end = bytes.indexOf('\0');
-    setEditText(QString::fromLatin1(end < 0 ? bytes : bytes.left(end)));
+    setEditText(QString::fromLatin1(upToNul(bytes)));
     clearEditState();
 }
 

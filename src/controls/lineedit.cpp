@@ -1,6 +1,7 @@
 #include "controls/lineedit.h"
 
 #include "controls/truncation.h"
+#include "util/bytes.h"
 
 #include <QActionGroup>
 #include <QContextMenuEvent>
@@ -14,7 +15,6 @@ namespace CustomControls {
 
 namespace {
 
-const char *const EditedStyle = "color:blue;";
 const char *const InvalidStyle = "color:red";
 
 // Wheel steps of all line edits add up here, so a fine-grained wheel moves the
@@ -23,10 +23,8 @@ int s_wheelAccumulator = 0;
 
 } // namespace
 
-LineEdit::LineEdit(QWidget *parent) : QLineEdit(parent), UniversalControl(KindLineEdit)
+LineEdit::LineEdit(QWidget *parent) : EditField(parent, KindLineEdit)
 {
-    setFocusPolicy(Qt::WheelFocus);
-    setMouseTracking(true);
 
     modeMenu = new QMenu(this);
     auto *group = new QActionGroup(modeMenu);
@@ -48,16 +46,6 @@ LineEdit::LineEdit(QWidget *parent) : QLineEdit(parent), UniversalControl(KindLi
     connect(this, &QLineEdit::editingFinished, this, &LineEdit::slot_triggered);
     for (QAction *action : {m_hexAction, m_binAction, m_decAction, m_arrayAction})
         connect(action, &QAction::toggled, this, &LineEdit::slot_ActionMode);
-}
-
-bool LineEdit::isWritable()
-{
-    return !isReadOnly();
-}
-
-void LineEdit::setWritable(bool writable)
-{
-    setReadOnly(!writable);
 }
 
 void LineEdit::setValue(double value)
@@ -132,8 +120,7 @@ QByteArray LineEdit::byteValue()
 
 void LineEdit::setByteValue(const QByteArray &bytes)
 {
-    const int end = bytes.indexOf('\0');
-    setText(QString::fromLatin1(end < 0 ? bytes : bytes.left(end)));
+    setText(QString::fromLatin1(upToNul(bytes)));
     clearEditState();
 }
 
@@ -181,43 +168,11 @@ void LineEdit::slot_triggered()
     clearEditState();
 }
 
-void LineEdit::clearEditState()
-{
-    if (!styleSheet().isEmpty())
-        setStyleSheet(QString());
-    edited = false;
-}
-
-void LineEdit::markEdited()
-{
-    edited = true;
-    setStyleSheet(QLatin1String(EditedStyle));
-}
-
-void LineEdit::paintEvent(QPaintEvent *event)
-{
-    QLineEdit::paintEvent(event);
-    if (isConnected())
-        paintCtrlHint();
-}
-
 void LineEdit::mousePressEvent(QMouseEvent *event)
 {
     if (handleScriptDragPress(event, ScriptGet | ScriptSet))
         return;
     QLineEdit::mousePressEvent(event);
-}
-
-void LineEdit::mouseMoveEvent(QMouseEvent *event)
-{
-    QLineEdit::mouseMoveEvent(event);
-    update();
-}
-
-void LineEdit::leaveEvent(QEvent *event)
-{
-    QLineEdit::leaveEvent(event);
-    update();
 }
 
 void LineEdit::keyPressEvent(QKeyEvent *event)
@@ -234,35 +189,22 @@ void LineEdit::keyPressEvent(QKeyEvent *event)
 
 void LineEdit::wheelEvent(QWheelEvent *event)
 {
-    if (isReadOnly() || !focused) {
-        event->ignore();
+    const int notches = takeWheelNotches(event, s_wheelAccumulator);
+    if (notches == 0)
         return;
-    }
-    event->accept();
-    const QPoint delta = event->angleDelta();
-    s_wheelAccumulator += delta.y() != 0 ? delta.y() : delta.x();
-    if (s_wheelAccumulator > -120 && s_wheelAccumulator < 120)
-        return;
-    setValue(value() + s_wheelAccumulator / 120);
-    s_wheelAccumulator %= 120;
+    setValue(value() + notches);
     markEdited();
 }
 
 void LineEdit::focusInEvent(QFocusEvent *event)
 {
-    QLineEdit::focusInEvent(event);
-    focused = true;
+    EditField::focusInEvent(event);
     // Only a click places the cursor here, so Tab or a window's first focus
     // cannot leave the wheel changing a value the user never chose.
     if (!(QGuiApplication::mouseButtons() & Qt::LeftButton))
         clearFocus();
 }
 
-void LineEdit::focusOutEvent(QFocusEvent *event)
-{
-    focused = false;
-    QLineEdit::focusOutEvent(event);
-}
 
 void LineEdit::contextMenuEvent(QContextMenuEvent *event)
 {

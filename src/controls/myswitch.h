@@ -39,6 +39,11 @@ public:
 
     void addState(const QString &name, const QString &image, int value = -1);
     void setStateRegion(int index, const QRect &region);
+    // Positions in imageTable(); the numbers are what forms and stored
+    // "model" properties carry.
+    enum ImageSet {
+        Toggle, TwoWay, ThreeWay, FourWay, Signal, Buffer, Button, RedButton, RedLamp, GreenLamp, ThreeLamp
+    };
     void setType(int type);
 
     void selectValue(int v);

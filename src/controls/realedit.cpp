@@ -12,7 +12,6 @@ namespace CustomControls {
 
 namespace {
 
-const char *const EditedStyle = "color:blue;";
 
 // Index 3, the space, is the unit itself.
 const char PrefixLetters[] = "GMk munp";
@@ -33,24 +32,12 @@ double readDouble(const QString &text)
 
 } // namespace
 
-RealEdit::RealEdit(QWidget *parent) : QLineEdit(parent), UniversalControl(KindRealEdit)
+RealEdit::RealEdit(QWidget *parent) : EditField(parent, KindRealEdit)
 {
-    setFocusPolicy(Qt::WheelFocus);
-    setMouseTracking(true);
     connect(this, &QLineEdit::textChanged, this, &RealEdit::slot_TextChanged);
     connect(this, &QLineEdit::returnPressed, this, &RealEdit::slot_triggered);
     connect(this, &QLineEdit::editingFinished, this, &RealEdit::slot_triggered);
     setPrecision(2);
-}
-
-bool RealEdit::isWritable()
-{
-    return !isReadOnly();
-}
-
-void RealEdit::setWritable(bool writable)
-{
-    setReadOnly(!writable);
 }
 
 void RealEdit::setValue(double value)
@@ -148,43 +135,11 @@ void RealEdit::slot_triggered()
     clearEditState();
 }
 
-void RealEdit::clearEditState()
-{
-    if (!styleSheet().isEmpty())
-        setStyleSheet(QString());
-    edited = false;
-}
-
-void RealEdit::markEdited()
-{
-    edited = true;
-    setStyleSheet(QLatin1String(EditedStyle));
-}
-
-void RealEdit::paintEvent(QPaintEvent *event)
-{
-    QLineEdit::paintEvent(event);
-    if (isConnected())
-        paintCtrlHint();
-}
-
 void RealEdit::mousePressEvent(QMouseEvent *event)
 {
     if (isConnected() && handleScriptDragPress(event, ScriptGet | ScriptSet))
         return;
     QLineEdit::mousePressEvent(event);
-}
-
-void RealEdit::mouseMoveEvent(QMouseEvent *event)
-{
-    QLineEdit::mouseMoveEvent(event);
-    update();
-}
-
-void RealEdit::leaveEvent(QEvent *event)
-{
-    QLineEdit::leaveEvent(event);
-    update();
 }
 
 void RealEdit::keyPressEvent(QKeyEvent *event)
@@ -210,16 +165,9 @@ void RealEdit::keyPressEvent(QKeyEvent *event)
 
 void RealEdit::wheelEvent(QWheelEvent *event)
 {
-    if (isReadOnly() || !focused) {
-        event->ignore();
+    const int notches = takeWheelNotches(event, s_wheelAccumulator);
+    if (notches == 0)
         return;
-    }
-    event->accept();
-    const QPoint delta = event->angleDelta();
-    s_wheelAccumulator += delta.y() != 0 ? delta.y() : delta.x();
-    if (s_wheelAccumulator > -120 && s_wheelAccumulator < 120)
-        return;
-    const int notches = s_wheelAccumulator / 120;
     const double current = value();
     double multiplier = Multipliers[prefixIndex];
     if (event->modifiers() == Qt::ShiftModifier) {
@@ -232,20 +180,7 @@ void RealEdit::wheelEvent(QWheelEvent *event)
             multiplier = Multipliers[prefixIndex + 1];
         setValue(current + change * multiplier);
     }
-    s_wheelAccumulator %= 120;
     markEdited();
-}
-
-void RealEdit::focusInEvent(QFocusEvent *event)
-{
-    QLineEdit::focusInEvent(event);
-    focused = true;
-}
-
-void RealEdit::focusOutEvent(QFocusEvent *event)
-{
-    focused = false;
-    QLineEdit::focusOutEvent(event);
 }
 
 } // namespace CustomControls

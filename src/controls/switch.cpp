@@ -10,11 +10,14 @@ namespace {
 
 int typeForName(const QString &typeName)
 {
+    // "[RED-GREEN]" has always meant the green lamp; stored forms rely on it.
     static const QList<QPair<QString, int>> types = {
-        {QStringLiteral("[/--]"), 0},   {QStringLiteral("[/-2]"), 1},       {QStringLiteral("[/-3]"), 2},
-        {QStringLiteral("[/-4]"), 3},   {QStringLiteral("[x]"), 4},         {QStringLiteral("[<>]"), 5},
-        {QStringLiteral("[*]"), 6},     {QStringLiteral("[R]"), 7},         {QStringLiteral("[RED]"), 8},
-        {QStringLiteral("[GREEN]"), 9}, {QStringLiteral("[RED-GREEN]"), 9},
+        {QStringLiteral("[/--]"), MySwitch::Toggle},       {QStringLiteral("[/-2]"), MySwitch::TwoWay},
+        {QStringLiteral("[/-3]"), MySwitch::ThreeWay},     {QStringLiteral("[/-4]"), MySwitch::FourWay},
+        {QStringLiteral("[x]"), MySwitch::Signal},         {QStringLiteral("[<>]"), MySwitch::Buffer},
+        {QStringLiteral("[*]"), MySwitch::Button},         {QStringLiteral("[R]"), MySwitch::RedButton},
+        {QStringLiteral("[RED]"), MySwitch::RedLamp},      {QStringLiteral("[GREEN]"), MySwitch::GreenLamp},
+        {QStringLiteral("[RED-GREEN]"), MySwitch::GreenLamp},
     };
     for (const auto &type : types) {
         if (type.first == typeName)

@@ -1,6 +1,7 @@
 #include "link/controlboard.h"
 
 #include "link/linklog.h"
+#include "util/bytes.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -293,8 +294,7 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
     if (!m_connected)
         return false;
     emit signal_aboutToSend();
-    const int nul = command.indexOf('\0');
-    log(TX, nul >= 0 ? command.left(nul) : command);
+    log(TX, upToNul(command));
 
     if (m_mode == Script) {
         QByteArray text = command;
@@ -510,9 +510,7 @@ bool ControlBoard::resynchronise(bool *hungUp)
 
 bool ControlBoard::setParameter(const QString &name, const QByteArray &value)
 {
-    const int nul = value.indexOf('\0');
-    const QByteArray v = nul >= 0 ? value.left(nul) : value;
-    return transact("set " + name.toLatin1() + '=' + v + '\n');
+    return transact("set " + name.toLatin1() + '=' + upToNul(value) + '\n');
 }
 
 bool ControlBoard::getParameter(const QString &name, QByteArray *value)
@@ -672,23 +670,27 @@ void ControlBoard::log(int kind, const QByteArray &text)
             m_logClock.start();
         if (!m_logging)
             return;
-        qint64 elapsed = m_logClock.elapsed();
-        QString unit = QStringLiteral("ms");
-        if (elapsed > 1000) {
-            elapsed /= 1000;
-            unit = QStringLiteral("s");
-        }
-        const QString now = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        QString body = QString::fromLatin1(text);
-        if (kind == RX || kind == TX)
-            body.replace(QLatin1Char('\n'), QStringLiteral("&lt;cr&gt; "));
-        switch (kind) {
-        case RX: line = QStringLiteral("RX(+%1%2):%3").arg(elapsed).arg(unit, body); break;
-        case TX: line = QStringLiteral("TX(%1):%2").arg(now, body); break;
-        case INF: line = QStringLiteral("INF(%1):%2").arg(now, body); break;
-        default: line = QStringLiteral("RX_ERR(+%1%2):%3").arg(elapsed).arg(unit, body); break;
-        }
-        m_logClock.restart();
+        line = formatLogLine(kind, text, m_logClock.restart(), QTime::currentTime());
     }
     emit signal_log(levelOf(kind), line);
+}
+
+QString ControlBoard::formatLogLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &now)
+{
+    qint64 elapsed = sinceLastMs;
+    QString unit = QStringLiteral("ms");
+    if (elapsed > 1000) {
+        elapsed /= 1000;
+        unit = QStringLiteral("s");
+    }
+    const QString clock = now.toString(QStringLiteral("hh:mm:ss.zzz"));
+    QString body = QString::fromLatin1(text);
+    if (kind == RX || kind == TX)
+        body.replace(QLatin1Char('\n'), QStringLiteral("&lt;cr&gt; "));
+    switch (kind) {
+    case RX: return QStringLiteral("RX(+%1%2):%3").arg(elapsed).arg(unit, body);
+    case TX: return QStringLiteral("TX(%1):%2").arg(clock, body);
+    case INF: return QStringLiteral("INF(%1):%2").arg(clock, body);
+    default: return QStringLiteral("RX_ERR(+%1%2):%3").arg(elapsed).arg(unit, body);
+    }
 }

@@ -68,8 +68,11 @@ public:
     void setScriptPathProvider(std::function<QString()> provider) { m_askScriptPath = std::move(provider); }
     void setPythonPath(const QString &path) { m_pythonPath = path; }
 
-    // Formats one log line; public so that its formats can be checked.
+    // Emits one log line when logging is on.
     void log(int kind, const QByteArray &text);
+    // One log line: RX lines and errors show the time since the line before
+    // (sinceLastMs), the others the wall-clock time (now).
+    static QString formatLogLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &now);
 
 signals:
     void signal_log(int level, const QString &text);

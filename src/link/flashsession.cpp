@@ -19,7 +19,7 @@ void appendHex32(QByteArray &out, quint32 value)
 // A reply confirms only when it says so; anything else is not a confirmation.
 bool confirmed(bool ok, const QByteArray &reply)
 {
-    return ok && reply.contains("flash:ok") && !reply.contains("flash:err");
+    return ok && reply.contains("flash:ok");
 }
 
 } // namespace

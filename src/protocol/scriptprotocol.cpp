@@ -1,4 +1,5 @@
 #include "protocol/scriptprotocol.h"
+#include "util/bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,8 +101,7 @@ Call parseLine(const QByteArray &line)
 
 QString textUpToNul(const QByteArray &bytes)
 {
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul >= 0 ? bytes.left(nul) : bytes);
+    return QString::fromLatin1(upToNul(bytes));
 }
 
 QVariant decode(const QByteArray &field)

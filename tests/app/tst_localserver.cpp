@@ -87,6 +87,7 @@ private slots:
     void privateDirectory();
 
 private:
+    PrivateWorkDirectory workDirectory;
     MainApp *app = nullptr;
     ScriptedApplet *applet = nullptr;
     QString path;

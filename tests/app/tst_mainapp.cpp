@@ -35,6 +35,7 @@ private slots:
     void aboutBox();
 
 private:
+    PrivateWorkDirectory workDirectory;
     MainApp *start(const QString &failing = QString(), TestApplet::Outcome outcome = TestApplet::Fails);
 };
 

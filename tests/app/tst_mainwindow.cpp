@@ -179,21 +179,20 @@ void tst_MainWindow::statusBarOrder()
 
 void tst_MainWindow::connectedState_data()
 {
-    QTest::addColumn<int>("state");
-    QTest::newRow("connected") << 1;
-    QTest::newRow("disconnected") << 0;
+    QTest::addColumn<bool>("on");
+    QTest::newRow("connected") << true;
+    QTest::newRow("disconnected") << false;
 }
 
 void tst_MainWindow::connectedState()
 {
-    QFETCH(int, state);
-    const bool on = state == 1;
-    window->setConnectedState(state);
+    QFETCH(bool, on);
+    window->setConnectedState(on ? MainWindow::Connection::Connected : MainWindow::Connection::Disconnected);
     QCOMPARE(window->connectButton->text(), on ? QString("Disconnect") : QString("Connect"));
     QCOMPARE(window->connectButton->isChecked(), on);
     QCOMPARE(window->windowsMenu->isEnabled(), on);
     QCOMPARE(window->portCombo->isEnabled(), !on);
-    QCOMPARE(window->connectionLamp->stateValue(), state);
+    QCOMPARE(window->connectionLamp->stateValue(), on ? 1 : 0);
     QCOMPARE(window->rescanButton->isEnabled(), !on);
     QCOMPARE(window->updateFirmwareAction->isEnabled(), on);
 }
@@ -289,7 +288,7 @@ void tst_MainWindow::shortcutBoxOnce()
 {
     QFETCH(bool, byMouse);
 
-    window->setConnectedState(0);
+    window->setConnectedState(MainWindow::Connection::Disconnected);
     window->activateWindow();
     QWidget *typing = window->portCombo->lineEdit();
     typing->setFocus();
@@ -318,7 +317,7 @@ void tst_MainWindow::shortcutBoxOnce()
 
 void tst_MainWindow::connectFails()
 {
-    window->setConnectedState(0);
+    window->setConnectedState(MainWindow::Connection::Disconnected);
     // A typed port where no board answers.
     window->portCombo->setEditText("/dev/no-such-port");
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
@@ -331,7 +330,7 @@ void tst_MainWindow::connectFails()
 void tst_MainWindow::firmwareWindow()
 {
     MainApp *app = MainApp::instance();
-    window->setConnectedState(1);
+    window->setConnectedState(MainWindow::Connection::Connected);
     window->updateFirmwareAction->trigger();
     Bootloader *loader = app->firmwareWindow();
     QVERIFY(loader);
@@ -343,7 +342,7 @@ void tst_MainWindow::firmwareWindow()
     QCOMPARE(app->firmwareWindow(), loader);
     QVERIFY(loader->isVisible());
     loader->close();
-    window->setConnectedState(0);
+    window->setConnectedState(MainWindow::Connection::Disconnected);
 }
 
 // A right click on the empty MDI background reaches the main window.

@@ -1,4 +1,5 @@
 #include "controls/lineedit.h"
+#include "input.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -31,14 +32,6 @@ QAction *modeAction(LineEdit &edit, const QString &mode)
 void chooseMode(LineEdit &edit, const QString &mode)
 {
     modeAction(edit, mode)->trigger();
-}
-
-void sendWheel(QWidget *widget, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    const QPointF pos(widget->width() / 2, widget->height() / 2);
-    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(widget, &event);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "controls/realedit.h"
+#include "input.h"
 
 #include <QInputDialog>
 #include <QSignalSpy>
@@ -13,14 +14,6 @@ namespace {
 
 const QString Clean;
 const QString Blue = "color:blue;";
-
-void sendWheel(QWidget *widget, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    const QPointF pos(widget->width() / 2, widget->height() / 2);
-    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(widget, &event);
-}
 
 } // namespace
 

@@ -8,7 +8,7 @@
 #include "tools/measurementlog.h"
 #include "tools/measurements.h"
 
-#include "../applets/benchfixture.h"
+#include "benchfixture.h"
 
 #include <QAction>
 #include <QCheckBox>

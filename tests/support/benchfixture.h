@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "app/mainwindow.h"
 #include "applet/applet.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
+#include "testserver.h"
 
 #include <QComboBox>
 #include <QTest>
@@ -69,6 +69,9 @@ public:
     QStringList sent() const { return sim.transcript().mid(connectedLines); }
     void markSent() { connectedLines = sim.transcript().size(); }
 
+    // First, so that the settings and window state the application writes
+    // land there and not in the build tree.
+    PrivateWorkDirectory workDirectory;
     // The mock-up notice and error boxes are answered, never left hanging.
     MessageBoxAnswerer answerer;
     SimBoard sim;
