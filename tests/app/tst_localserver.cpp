@@ -14,7 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <cstring>
 #include <sys/socket.h>

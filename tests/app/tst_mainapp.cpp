@@ -16,7 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextEdit>
-#include <QtTest>
+#include <QTest>
 
 class tst_MainApp : public QObject
 {

@@ -23,7 +23,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextEdit>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 

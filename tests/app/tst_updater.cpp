@@ -8,7 +8,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 // The updater is started with an argument list: blanks and quotes in its
 // path and in the working directory reach it unharmed.

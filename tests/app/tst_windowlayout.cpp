@@ -8,7 +8,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

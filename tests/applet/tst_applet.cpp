@@ -14,7 +14,7 @@
 #include <QAction>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using namespace CustomControls;
 

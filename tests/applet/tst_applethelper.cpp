@@ -20,7 +20,8 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 namespace {
 

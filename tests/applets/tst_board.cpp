@@ -18,7 +18,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

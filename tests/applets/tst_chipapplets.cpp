@@ -16,7 +16,7 @@
 #include <QMdiArea>
 #include <QMimeData>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QStyleOptionSlider>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

@@ -9,7 +9,11 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>

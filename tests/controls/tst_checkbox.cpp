@@ -1,7 +1,7 @@
 #include "controls/checkbox.h"
 
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using CustomControls::CheckBox;
 

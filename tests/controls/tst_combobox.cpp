@@ -2,7 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using CustomControls::ComboBox;
 

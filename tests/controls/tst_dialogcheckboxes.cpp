@@ -5,7 +5,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 namespace {
 

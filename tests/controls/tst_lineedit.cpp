@@ -5,7 +5,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 #include <limits>

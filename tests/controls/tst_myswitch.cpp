@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QSvgRenderer>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 

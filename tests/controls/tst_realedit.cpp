@@ -4,7 +4,7 @@
 #include <QInputDialog>
 #include <QSignalSpy>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <limits>
 

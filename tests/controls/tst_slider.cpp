@@ -1,7 +1,7 @@
 #include "controls/slider.h"
 
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using CustomControls::Slider;
 

@@ -1,7 +1,7 @@
 #include "controls/switch.h"
 
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using CustomControls::Switch;
 

@@ -9,7 +9,7 @@
 #include <QDrag>
 #include <QMimeData>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

@@ -4,7 +4,7 @@
 #include <QSettings>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 // cmake --install into a scratch prefix: the three programs, the desktop
 // entry and the icon it names, and an installed application that runs.

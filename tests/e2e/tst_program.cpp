@@ -1,7 +1,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 // The application program as a user starts it and as a developer rebuilds it.
 class tst_Program : public QObject

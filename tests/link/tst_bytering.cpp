@@ -1,6 +1,6 @@
 #include "link/bytering.h"
 
-#include <QtTest>
+#include <QTest>
 
 class tst_ByteRing : public QObject
 {

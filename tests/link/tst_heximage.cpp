@@ -2,7 +2,7 @@
 #include "link/heximage.h"
 #include "hexfile.h"
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

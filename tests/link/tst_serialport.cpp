@@ -2,7 +2,7 @@
 #include "simboard.h"
 
 #include <QElapsedTimer>
-#include <QtTest>
+#include <QTest>
 
 #include <termios.h>
 

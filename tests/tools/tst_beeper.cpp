@@ -10,7 +10,7 @@
 #include <QSet>
 #include <QThread>
 #include <QWaitCondition>
-#include <QtTest>
+#include <QTest>
 
 using Sequence = Beeper::Sequence;
 

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QStandardItemModel>
-#include <QtTest>
+#include <QTest>
 
 using CustomControls::HtmlListBox;
 

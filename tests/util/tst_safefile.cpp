@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 
