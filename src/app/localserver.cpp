@@ -262,23 +262,37 @@ void LocalServer::accept(int fd)
         ::close(fd);
         return;
     }
+    // The descriptor came with close-on-exec from the accept.
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 
     auto *c = new Connection;
     c->fd = fd;
-    c->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, c);
-    c->writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, c);
-    c->writeNotifier->setEnabled(false);
     c->quiet.setSingleShot(true);
     c->quiet.setInterval(CollectMs);
-    connect(c->readNotifier, &QSocketNotifier::activated, c, [this, c] { onReadable(c); });
-    connect(c->writeNotifier, &QSocketNotifier::activated, c, [this, c] { onWritable(c); });
     connect(&c->quiet, &QTimer::timeout, c, [this, c] { onQuiet(c); });
     m_connections.append(c);
-    c->quiet.start();
+    // Most requests are whole by the time they are accepted: those are
+    // served without a notifier or a timer to set up (each one wakes the
+    // event loop).
     onReadable(c);
+}
+
+void LocalServer::watchReads(Connection *c)
+{
+    if (c->readNotifier || c->eof)
+        return;
+    c->readNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Read, c);
+    connect(c->readNotifier, &QSocketNotifier::activated, c, [this, c] { onReadable(c); });
+}
+
+void LocalServer::waitUntilWritable(Connection *c)
+{
+    if (!c->writeNotifier) {
+        c->writeNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Write, c);
+        connect(c->writeNotifier, &QSocketNotifier::activated, c, [this, c] { onWritable(c); });
+    }
+    c->writeNotifier->setEnabled(true);
 }
 
 void LocalServer::onReadable(Connection *c)
@@ -310,15 +324,18 @@ void LocalServer::onReadable(Connection *c)
         // End of the client's data (a close or a half-close), or a reset.
         c->eof = true;
         c->broken = n < 0;
-        c->readNotifier->setEnabled(false);
+        if (c->readNotifier)
+            c->readNotifier->setEnabled(false);
         break;
     }
 
     if (c->draining) {
-        if (c->eof && c->written >= c->out.size())
+        if (c->eof && c->written >= c->out.size()) {
             finish(c);
-        else if (!c->eof)
+        } else if (!c->eof) {
+            watchReads(c);
             c->quiet.start();
+        }
         return;
     }
     if (c->state != Connection::Collecting)
@@ -332,6 +349,7 @@ void LocalServer::onReadable(Connection *c)
         markReady(c);
         return;
     }
+    watchReads(c);
     c->quiet.start();
 }
 
@@ -414,14 +432,15 @@ void LocalServer::onWritable(Connection *c)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            c->writeNotifier->setEnabled(true);
+            waitUntilWritable(c);
             return;
         }
         // The client went away before its reply.
         c->written = c->out.size();
         c->eof = true;
     }
-    c->writeNotifier->setEnabled(false);
+    if (c->writeNotifier)
+        c->writeNotifier->setEnabled(false);
     // A refused request ends when its client stops sending.
     if (c->draining && !c->eof) {
         c->quiet.start(2000);
@@ -434,8 +453,10 @@ void LocalServer::finish(Connection *c)
 {
     m_connections.removeOne(c);
     m_ready.removeOne(c);
-    c->readNotifier->setEnabled(false);
-    c->writeNotifier->setEnabled(false);
+    if (c->readNotifier)
+        c->readNotifier->setEnabled(false);
+    if (c->writeNotifier)
+        c->writeNotifier->setEnabled(false);
     c->quiet.stop();
     ::close(c->fd);
     c->fd = -1;

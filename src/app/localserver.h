@@ -70,6 +70,8 @@ private:
     void accept(int fd);
     void onReadable(Connection *c);
     void onWritable(Connection *c);
+    void watchReads(Connection *c);
+    void waitUntilWritable(Connection *c);
     void onQuiet(Connection *c);
     void markReady(Connection *c);
     void serveQueued();
