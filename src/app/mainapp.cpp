@@ -3,6 +3,7 @@
 #include "app/appcontext.h"
 #include "app/buildinfo.h"
 #include "app/scriptingfacade.h"
+#include "app/scriptrecorder.h"
 #include "app/windowgrabber.h"
 #include "app/workspacecontroller.h"
 #include "app/dialogprogressbar.h"
@@ -79,9 +80,12 @@ MainApp::MainApp()
     : m_progressDialog(new DialogProgressBar), m_registers(std::make_unique<RegisterMap>()),
       m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets),
       m_context(std::make_unique<AppContext>(this)), m_facade(new ScriptingFacade(this)),
-      m_workspaces(std::make_unique<WorkspaceController>(this)), m_grabber(std::make_unique<WindowGrabber>(this))
+      m_workspaces(std::make_unique<WorkspaceController>(this)), m_grabber(std::make_unique<WindowGrabber>(this)),
+      m_recorder(std::make_unique<ScriptRecorder>())
 {
     connect(m_facade, &ScriptingFacade::signal_log, this, &MainApp::signal_log);
+    connect(m_recorder.get(), &ScriptRecorder::signal_failed, this,
+            [this](const QString &error) { emit signal_log(-1, error); });
 }
 
 MainApp::~MainApp()
@@ -152,8 +156,16 @@ bool MainApp::initialise()
 
     appletList = m_appletFactory();
     for (Applet *applet : std::as_const(appletList)) {
-        if (applet)
-            applet->setContext(m_context.get());
+        if (!applet)
+            continue;
+        applet->setContext(m_context.get());
+        ScriptRecorder *recorder = m_recorder.get();
+        connect(applet, &Applet::signal_userWrite, recorder, [recorder, applet](const QString &path, const QVariant &value) {
+            recorder->recordWrite(applet->objectName(), path, value);
+        });
+        connect(applet, &Applet::signal_userRun, recorder, [recorder, applet](const QString &function, const QVariant &argument) {
+            recorder->recordRun(applet->objectName(), function, argument);
+        });
     }
     m_logs->initialize();
     progress->setProgress(20, 100);
@@ -440,6 +452,35 @@ QString joinedContinuations(const QString &text)
 }
 
 } // namespace
+
+bool MainApp::toggleRecording(const QString &path)
+{
+    if (m_recorder->isRecording()) {
+        m_recorder->stop();
+        return false;
+    }
+    QString file = path;
+    if (file.isEmpty()) {
+        // Nobody could answer a file dialog without a screen.
+        if (isHeadless() || !m_mainWindow)
+            return false;
+        file = QFileDialog::getSaveFileName(m_mainWindow, QStringLiteral("Record script"), QString(),
+                                            QStringLiteral("Python scripts (*.py)"));
+        if (file.isEmpty())
+            return false;
+        if (!file.endsWith(QLatin1String(".py")))
+            file += QStringLiteral(".py");
+    }
+    // A setting chooses scripts that start their own simulated board.
+    const auto target = settingValue(QStringLiteral("record_simulated")).toBool() ? ScriptRecorder::Target::Simulated
+                                                                                   : ScriptRecorder::Target::Running;
+    QString error;
+    if (!m_recorder->start(file, target, &error)) {
+        emit signal_log(-1, error);
+        return false;
+    }
+    return true;
+}
 
 void MainApp::showAbout()
 {

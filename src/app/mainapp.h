@@ -28,6 +28,8 @@ class Settings;
 
 // The one application object: owns the main window and the registry of
 // device applets, runs start-up and shutdown, and handles connecting.
+class ScriptRecorder;
+
 class MainApp : public QObject
 {
     Q_OBJECT
@@ -70,6 +72,11 @@ public:
     // Workspaces and the window-state file.
     WorkspaceController *workspaces() const { return m_workspaces.get(); }
     WindowGrabber *grabber() const { return m_grabber.get(); }
+    // What a person does in the device windows, as a Python script.
+    ScriptRecorder *recorder() const { return m_recorder.get(); }
+    // Starts recording to path (an empty path asks for one); a second call
+    // while recording stops it. False when nothing records afterwards.
+    bool toggleRecording(const QString &path = QString());
 
     // The scripting facade: "Applet.member" targets a device applet's set,
     // get or run; any other name is a global one ("open", "write", ...).
@@ -150,4 +157,5 @@ private:
     ScriptingFacade *m_facade = nullptr;
     std::unique_ptr<WorkspaceController> m_workspaces;
     std::unique_ptr<WindowGrabber> m_grabber;
+    std::unique_ptr<ScriptRecorder> m_recorder;
 };

@@ -2,6 +2,7 @@
 
 #include "app/buildinfo.h"
 #include "app/mainapp.h"
+#include "app/scriptrecorder.h"
 #include "app/workspacecontroller.h"
 #include "app/mdiarea.h"
 #include "applet/applet.h"
@@ -90,6 +91,18 @@ MainWindow::MainWindow(MainApp *app)
         QStringLiteral("Keep the computer from idling or sleeping during a long test"));
     connect(keepAwakeAction, &QAction::toggled, this, &MainWindow::slot_pbDontSleep);
     connect(&keepAwakeTimer, &QTimer::timeout, this, &MainWindow::slot_timeout);
+    recordAction = serviceMenu->addAction(QStringLiteral("Record script\u2026"));
+    recordAction->setCheckable(true);
+    recordAction->setStatusTip(QStringLiteral("Record what you do in the device windows as a Python script"));
+    connect(recordAction, &QAction::triggered, this, [this] {
+        m_app->toggleRecording();
+        showRecording();
+    });
+    recordLabel = new QLabel(this);
+    recordLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    recordLabel->hide();
+    statusBar()->addPermanentWidget(recordLabel);
+    connect(m_app->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
     serviceMenu->addSeparator();
     logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -290,6 +303,14 @@ void MainWindow::showConnectedPort(const QString &port)
         portCombo->insertItem(index, port);
     }
     portCombo->setCurrentIndex(index);
+}
+
+void MainWindow::showRecording()
+{
+    const ScriptRecorder *recorder = m_app->recorder();
+    recordAction->setChecked(recorder->isRecording());
+    recordLabel->setVisible(recorder->isRecording());
+    recordLabel->setText(QStringLiteral("REC %1").arg(recorder->actions()));
 }
 
 void MainWindow::addStatusWidget(QWidget *widget)

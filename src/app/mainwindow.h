@@ -49,6 +49,7 @@ public:
     // Selects the port the link opened, adding it when the list lacks it.
     void showConnectedPort(const QString &port);
     void addStatusWidget(QWidget *widget);
+    void showRecording();
     // The width the status bar needs to show every widget side by side; its
     // own size hint leaves out what it would squeeze together.
     int statusBarWidth() const;
@@ -83,6 +84,10 @@ public:
     QAction *updateSoftwareAction;
     QAction *updateFirmwareAction;
     QAction *keepAwakeAction;
+    // Checked while a script is being recorded; the same entry stops it.
+    QAction *recordAction;
+    // The red "REC" with the number of recorded actions.
+    QLabel *recordLabel;
     QAction *logWindowAction;
     QAction *cascadeAction;
     QAction *tileAction;

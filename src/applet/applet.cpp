@@ -28,7 +28,11 @@ Applet::Applet(QWidget *parent) : QWidget(parent)
 {
     m_binding.setBatcher(&m_ownBatcher);
     connect(&m_binding, &ControlBinding::signal_functionRequested, this,
-            [this](const QString &function, const QVariant &argument) { run(function, argument); });
+            [this](const QString &function, const QVariant &argument) {
+                emit signal_userRun(function, argument);
+                run(function, argument);
+            });
+    connect(&m_binding, &ControlBinding::signal_userWrite, this, &Applet::signal_userWrite);
     connect(&m_binding, &ControlBinding::signal_log, this, &Applet::signal_log);
 }
 

@@ -106,6 +106,10 @@ signals:
     void signal_HideWindow();
     void signal_RegisterChanged();
     void signal_log(int level, const QString &text);
+    // What a person did in this window or its help window (never what a
+    // script asked for): for the script recorder.
+    void signal_userWrite(const QString &path, const QVariant &value);
+    void signal_userRun(const QString &function, const QVariant &argument);
 
 public slots:
     void slot_ActionTriggered();

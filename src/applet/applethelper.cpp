@@ -359,7 +359,8 @@ void AppletHelper::slot_pbSet_clicked()
             QStringLiteral("%1: \"%2\" is no number").arg(parameterCombo->currentText(), valueEdit->text()));
         return;
     }
-    applet->set(parameterCombo->currentText(), QVariant(value), ORIGIN_FORCED);
+    if (applet->set(parameterCombo->currentText(), QVariant(value), ORIGIN_FORCED))
+        emit applet->signal_userWrite(parameterCombo->currentText(), value);
     render(QStringLiteral("nodes"));
 }
 
@@ -370,10 +371,13 @@ void AppletHelper::fill(bool ones)
     const ParameterEntry *entry = applet->parameter(bracket < 0 ? text : text.left(bracket));
     if (!entry)
         return;
-    if (entry->reg)
+    if (entry->reg) {
         entry->reg->fill(ones);
-    else
+        emit applet->signal_userWrite(entry->reg->name() + QStringLiteral("[]"), applet->binding().read(entry->reg->name() + QStringLiteral("[]")));
+    } else {
         entry->var->setValue(ones ? 268435455.0 : 0.0, ORIGIN_FORCED);
+        emit applet->signal_userWrite(entry->var->name(), entry->var->value());
+    }
 }
 
 void AppletHelper::slot_pbFill0_clicked()
@@ -396,6 +400,7 @@ void AppletHelper::showResult(QWidget *field)
 void AppletHelper::slot_pbRun_clicked()
 {
     // The argument goes as typed: the function decides how to read it.
+    emit applet->signal_userRun(functionCombo->currentText(), QVariant(argumentEdit->text()));
     const QVariant result = applet->run(functionCombo->currentText(), QVariant(argumentEdit->text()));
     switch (result.typeId()) {
     case QMetaType::QByteArray:
@@ -570,8 +575,12 @@ bool AppletHelper::loadFile(const QString &fileName)
         reportError(QStringLiteral("%1 holds no register of %2").arg(fileName, applet->objectName()));
         return false;
     }
-    for (const auto &line : std::as_const(lines))
+    for (const auto &line : std::as_const(lines)) {
         line.first->fromBitString(line.second);
+        // A recording gets the values the file gave.
+        emit applet->signal_userWrite(line.first->name() + QStringLiteral("[]"),
+                                      applet->binding().read(line.first->name() + QStringLiteral("[]")));
+    }
 
     render(QStringLiteral("nodes"));
     applet->slot_updateAllControls();
