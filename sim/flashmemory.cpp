@@ -119,7 +119,8 @@ bool FlashMemory::dump(const std::string &path, std::string &error) const
         return false;
     }
     const std::vector<std::uint8_t> bytes = image();
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty image has no data pointer to hand to fwrite.
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (std::fclose(file) != 0 || !written) {
         error = temporary + ": write failed";
         std::remove(temporary.c_str());

@@ -419,7 +419,8 @@ void tst_Bootloader::restart()
     clock.start();
     QTest::mouseClick(f.button("pbRestart"), Qt::LeftButton);
     QVERIFY(restarted.wait(15000));
-    QVERIFY(clock.elapsed() < 5000);
+    // An answering board ends the wait well before a silent one's 10 s.
+    QVERIFY(clock.elapsed() < 9000);
     QVERIFY(f.log().contains("Restarting...\nDone!"));
     QCOMPARE(f.sim->transcript().filter("<CAN>").size(), 6);
     QVERIFY(f.link.transact("get VER"));
