@@ -1,6 +1,7 @@
 #include "app/scriptingfacade.h"
 
 #include "app/mainapp.h"
+#include "app/scriptrecorder.h"
 #include "app/mainwindow.h"
 #include "app/windowgrabber.h"
 #include "applet/applet.h"
@@ -84,6 +85,25 @@ void ScriptingFacade::addCommands()
                               return false;
                           return done(result);
                       });
+    m_commands.insert(QStringLiteral("record"), [app, done](QVariant &value, QVariant *result, QString *error) {
+        // "record s<path>" starts recording what a person does in the
+        // windows (requests are never recorded); "record" alone stops it.
+        const QString path = value.toString();
+        if (path.isEmpty()) {
+            if (app->recorder()->isRecording())
+                app->toggleRecording();
+            return done(result);
+        }
+        if (app->recorder()->isRecording()) {
+            *error = QStringLiteral("already recording to %1").arg(app->recorder()->path());
+            return false;
+        }
+        if (!app->toggleRecording(path)) {
+            *error = QStringLiteral("cannot record to %1").arg(path);
+            return false;
+        }
+        return done(result);
+    });
     m_commands.insert(QStringLiteral("grab"), [app, done](QVariant &value, QVariant *result, QString *error) {
         const QVariantList args = value.toList();
         if (args.size() != 2) {
