@@ -6,13 +6,17 @@
 
 #include <algorithm>
 
-MeasurementLog::MeasurementLog(int capacity) : m_ring(qMax(1, capacity)) {}
+MeasurementLog::MeasurementLog(int capacity) : m_capacity(qMax(1, capacity)) {}
 
 void MeasurementLog::append(const MeasurementSample &sample)
 {
     const int size = capacity();
     if (m_count < size) {
-        m_ring[(m_first + m_count) % size] = sample;
+        // Until the ring is full the oldest sample sits at 0.
+        if (m_count < m_ring.size())
+            m_ring[m_count] = sample;
+        else
+            m_ring.append(sample);
         ++m_count;
         return;
     }
@@ -25,6 +29,7 @@ void MeasurementLog::clear()
 {
     m_first = 0;
     m_count = 0;
+    m_ring = QVector<MeasurementSample>();
 }
 
 const MeasurementSample &MeasurementLog::at(int index) const

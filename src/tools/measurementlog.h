@@ -29,7 +29,7 @@ public:
     void append(const MeasurementSample &sample);
     void clear();
     int size() const { return m_count; }
-    int capacity() const { return int(m_ring.size()); }
+    int capacity() const { return m_capacity; }
     bool isEmpty() const { return m_count == 0; }
     // 0 is the oldest sample kept.
     const MeasurementSample &at(int index) const;
@@ -55,7 +55,10 @@ public:
     bool writeCsv(const QString &path, QString *error) const;
 
 private:
+    // Grows to the capacity as samples come: most sessions never fill it,
+    // and a full one would hold megabytes from the start.
     QVector<MeasurementSample> m_ring;
+    int m_capacity;
     int m_first = 0;
     int m_count = 0;
 };
