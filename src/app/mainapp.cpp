@@ -25,6 +25,7 @@
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
 #include "controls/universalcontrol.h"
+#include "link/boarddiscovery.h"
 #include "link/controlboard.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
@@ -45,6 +46,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -59,7 +61,12 @@ Q_LOGGING_CATEGORY(lcApp, "hql.app", QtInfoMsg)
 
 namespace {
 MainApp *s_instance = nullptr;
+
+QString lookingText()
+{
+    return QStringLiteral("Looking for boards\u2026");
 }
+} // namespace
 
 MainApp *MainApp::instance()
 {
@@ -87,6 +94,7 @@ MainApp::~MainApp()
 {
     delete m_progressDialog;
     qDeleteAll(appletList);
+    delete m_discovery;
     delete m_board;
     CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
@@ -194,6 +202,9 @@ bool MainApp::initialise()
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
     m_board = new ControlBoard;
+    m_discovery = new BoardDiscovery;
+    connect(m_discovery, &BoardDiscovery::signal_portsChanged, this, &MainApp::showPorts);
+    connect(m_discovery, &BoardDiscovery::signal_finished, this, &MainApp::slot_discoveryFinished);
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
     m_board->setScriptPathProvider([this] {
         // Nobody could answer a file dialog without a screen.
@@ -254,6 +265,8 @@ void MainApp::startMainWindow()
         return;
     }
     m_mainWindow->show();
+    // For the start-up benchmark.
+    qCDebug(lcApp) << "main window shown";
 }
 
 namespace {
@@ -291,6 +304,8 @@ void MainApp::shutdown()
     // A second shutdown (or a late request) finds nothing to touch.
     if (m_logs)
         m_logs->setBoard(nullptr);
+    delete m_discovery;
+    m_discovery = nullptr;
     delete m_board;
     m_board = nullptr;
 }
@@ -299,6 +314,9 @@ bool MainApp::connectToBoard(const QString &port)
 {
     if (!m_board || m_shutDown)
         return false;
+    // A probe still holding the port would make the open fail.
+    if (m_discovery)
+        m_discovery->cancelProbe(port);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The mock-up's notice box runs the event loop inside the connect.
     const bool ok = m_board->connectBoard(port);
@@ -323,17 +341,27 @@ void MainApp::disconnectFromBoard()
 
 void MainApp::refreshPortList()
 {
-    if (!m_board || !m_mainWindow)
+    if (!m_discovery || !m_mainWindow)
         return;
-    QStringList candidates = m_board->listPorts();
-    // Ports named by the user go before "mockup", which stays last.
-    for (const QString &port : std::as_const(m_extraPorts)) {
-        if (!candidates.contains(port))
-            candidates.insert(candidates.size() - 1, port);
-    }
-    QStringList found;
-    m_board->findBoards(candidates, found);
-    m_mainWindow->setPortList(found);
+    m_discovery->start(m_extraPorts);
+    showPorts();
+    if (!isBoardConnected())
+        m_mainWindow->setStatusText(lookingText());
+}
+
+void MainApp::showPorts()
+{
+    if (!m_discovery || !m_mainWindow)
+        return;
+    m_mainWindow->setPorts(m_discovery->ports());
+    if (isBoardConnected())
+        m_mainWindow->showConnectedPort(m_board->portName());
+}
+
+void MainApp::slot_discoveryFinished()
+{
+    if (m_mainWindow && m_mainWindow->statusLabel->text() == lookingText())
+        m_mainWindow->setStatusText(QString());
 }
 
 bool MainApp::isBoardConnected() const

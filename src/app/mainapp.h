@@ -16,6 +16,7 @@ class WindowGrabber;
 class WorkspaceController;
 class Applet;
 class Bootloader;
+class BoardDiscovery;
 class ControlBoard;
 class DialogProgressBar;
 class LocalServer;
@@ -53,7 +54,9 @@ public:
 
     bool connectToBoard(const QString &port);
     void disconnectFromBoard();
+    // Starts looking for boards; the port box fills as they answer.
     void refreshPortList();
+    BoardDiscovery *discovery() const { return m_discovery; }
     bool isBoardConnected() const;
     void setBaudRate(unsigned baudRate);
 
@@ -125,9 +128,12 @@ private:
     ~MainApp() override;
 
     static QList<Applet *> createDeviceApplets();
+    void showPorts();
+    void slot_discoveryFinished();
 
     QList<Applet *> appletList;
     ControlBoard *m_board = nullptr;
+    BoardDiscovery *m_discovery = nullptr;
     MainWindow *m_mainWindow = nullptr;
     // Made on first use and kept with the main window, so the image stays loaded.
     QPointer<Bootloader> m_firmwareWindow;

@@ -6,6 +6,7 @@
 #include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
+#include "link/boarddiscovery.h"
 #include "tools/keepawake.h"
 
 #include <QAction>
@@ -275,9 +276,56 @@ void MainWindow::setPortList(const QStringList &ports)
     portCombo->clear();
     portCombo->addItems(ports);
     // The port of the last connect comes first choice again, if offered.
-    const int last = portCombo->findText(m_app->settingValue(QStringLiteral("last_port")).toString());
+    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
     if (last >= 0)
         portCombo->setCurrentIndex(last);
+    m_autoPort = portCombo->currentText();
+}
+
+void MainWindow::setPorts(const QList<PortEntry> &ports)
+{
+    const QString current = portCombo->currentText();
+    const bool chosen = !current.isEmpty() && current != m_autoPort;
+    portCombo->clear();
+    for (const PortEntry &port : ports) {
+        portCombo->addItem(port.displayName(), port.path);
+        const QString tip = port.description();
+        if (!tip.isEmpty())
+            portCombo->setItemData(portCombo->count() - 1, tip, Qt::ToolTipRole);
+    }
+    portCombo->addItem(QStringLiteral("mockup"), QStringLiteral("mockup"));
+    if (chosen) {
+        const int index = portCombo->findText(current, Qt::MatchExactly);
+        if (index >= 0)
+            portCombo->setCurrentIndex(index);
+        else
+            portCombo->setEditText(current);
+        return;
+    }
+    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
+    portCombo->setCurrentIndex(last >= 0 ? last : 0);
+    m_autoPort = portCombo->currentText();
+}
+
+int MainWindow::findPort(const QString &name) const
+{
+    if (name.isEmpty())
+        return -1;
+    const int exact = portCombo->findText(name, Qt::MatchExactly);
+    if (exact >= 0)
+        return exact;
+    const int byPath = portCombo->findData(name);
+    if (byPath >= 0)
+        return byPath;
+    // The same device under another name (a stable name or the tty).
+    const QString device = BoardDiscovery::deviceOf(name);
+    if (device.isEmpty())
+        return -1;
+    for (int i = 0; i < portCombo->count(); ++i) {
+        if (BoardDiscovery::deviceOf(portCombo->itemData(i).toString()) == device)
+            return i;
+    }
+    return -1;
 }
 
 void MainWindow::showConnectedPort(const QString &port)

@@ -4,6 +4,7 @@
 #include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
+#include "link/boarddiscovery.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
@@ -79,6 +80,8 @@ private slots:
     void windowShortcutsWhileConnected();
     void shortcutAfterBoxThenConnect();
     void lastPortPreselected();
+    void portBoxFillsInBackground();
+    void connectWhileLooking();
 
 private:
     void startApp(const QStringList &ports);
@@ -356,7 +359,47 @@ void tst_Connection::lastPortPreselected()
     // A port no longer offered leaves the first one chosen.
     app->setSettingValue("last_port", "/dev/gone");
     window->slot_Rescan();
+    QTRY_VERIFY(!app->discovery()->isRunning());
     QCOMPARE(window->portCombo->currentIndex(), 0);
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// The window is there before any port is probed; boards go to the top of
+// the port box as they answer.
+void tst_Connection::portBoxFillsInBackground()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    SimBoard stranger({"--enq-reply", "21"});
+    QVERIFY(stranger.isRunning());
+    startApp({stranger.path(), sim->path()});
+    QVERIFY(app->discovery()->isRunning());
+    QCOMPARE(window->statusLabel->text(), QString("Looking for boards\u2026"));
+    QCOMPARE(window->portCombo->itemText(window->portCombo->count() - 1), QString("mockup"));
+    QVERIFY(window->portCombo->findText(sim->path()) >= 0);
+
+    QTRY_COMPARE(window->statusLabel->text(), QString());
+    QStringList offered;
+    for (int i = 0; i < window->portCombo->count(); ++i)
+        offered << window->portCombo->itemText(i);
+    QCOMPARE(offered.first(), sim->path());
+    QVERIFY(offered.indexOf(stranger.path()) > 0);
+    QCOMPARE(offered.last(), QString("mockup"));
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// A port picked while the probes run connects at once; the probe of it
+// gives way, and the end of the search leaves the board's name shown.
+void tst_Connection::connectWhileLooking()
+{
+    QVERIFY(app->discovery()->isRunning());
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    const QString shown = window->statusLabel->text();
+    QVERIFY(shown.contains(app->board()->firmwareIdentity()));
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->statusLabel->text(), shown);
     QCOMPARE(window->portCombo->currentText(), sim->path());
 }
 
