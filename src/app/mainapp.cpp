@@ -203,6 +203,9 @@ bool MainApp::initialise()
 
     m_board = new ControlBoard;
     m_discovery = new BoardDiscovery;
+    const QVariant directories = settingValue(QStringLiteral("port_directories"));
+    if (directories.isValid())
+        m_discovery->setDirectories(directories.toStringList());
     connect(m_discovery, &BoardDiscovery::signal_portsChanged, this, &MainApp::showPorts);
     connect(m_discovery, &BoardDiscovery::signal_finished, this, &MainApp::slot_discoveryFinished);
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());

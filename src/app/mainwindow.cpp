@@ -330,7 +330,8 @@ int MainWindow::findPort(const QString &name) const
 
 void MainWindow::showConnectedPort(const QString &port)
 {
-    int index = portCombo->findText(port, Qt::MatchExactly);
+    // Under its stable name, if the box shows it so.
+    int index = findPort(port);
     if (index < 0) {
         // Before "mockup", which stays last.
         const int mockup = portCombo->findText(QStringLiteral("mockup"), Qt::MatchExactly);

@@ -85,8 +85,8 @@ QString PortEntry::description() const
         parts << product;
     if (!serialNumber.isEmpty())
         parts << QStringLiteral("serial number %1").arg(serialNumber);
-    if (stableName != path && !path.isEmpty() && !stableName.isEmpty())
-        parts << path;
+    if (!device.isEmpty() && device != displayName())
+        parts << device;
     return parts.join(QLatin1String(", "));
 }
 

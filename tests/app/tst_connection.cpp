@@ -82,6 +82,7 @@ private slots:
     void lastPortPreselected();
     void portBoxFillsInBackground();
     void connectWhileLooking();
+    void stableNameChosenAgain();
 
 private:
     void startApp(const QStringList &ports);
@@ -401,6 +402,56 @@ void tst_Connection::connectWhileLooking()
     QTRY_VERIFY(!app->discovery()->isRunning());
     QCOMPARE(window->statusLabel->text(), shown);
     QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// A board under its stable name is chosen again at the next start, though
+// its terminal has another number now; --port takes that name too.
+void tst_Connection::stableNameChosenAgain()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    const QString link = byId.filePath("usb-Velmora_DemoBoard_0042-if00");
+    QVERIFY(QFile::link(sim->path(), link));
+    {
+        QSettings ini(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+        ini.setValue("port_directories", QStringList{byId.path()});
+    }
+    startApp({sim->path()});
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->findText(sim->path()), -1);
+    const int item = window->portCombo->findText(link);
+    QCOMPARE(item, 0);
+    QVERIFY(window->portCombo->itemData(item, Qt::ToolTipRole).toString().contains(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(app->board()->portName(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    app->shutdown();
+    MainApp::destroyInstance();
+
+    // The board comes back on another terminal; a stranger is listed first.
+    delete sim;
+    sim = new SimBoard;
+    QVERIFY(sim->isRunning());
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(sim->path(), link));
+    SimBoard stranger({"--enq-reply", "21"});
+    startApp({stranger.path(), link});
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(window->portCombo->currentText(), link);
+    // Opened by its terminal's name, the board keeps its stable name in the box.
+    QVariant port(sim->path());
+    QVariant result;
+    MessageBoxAnswerer answerer;
+    QVERIFY(app->run("open", port, &result));
+    QCOMPARE(window->portCombo->currentText(), link);
+    QCOMPARE(window->portCombo->findText(sim->path()), -1);
 }
 
 QTEST_MAIN(tst_Connection)
