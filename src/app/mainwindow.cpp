@@ -91,6 +91,11 @@ MainWindow::MainWindow(MainApp *app)
         QStringLiteral("Keep the computer from idling or sleeping during a long test"));
     connect(keepAwakeAction, &QAction::toggled, this, &MainWindow::slot_pbDontSleep);
     connect(&keepAwakeTimer, &QTimer::timeout, this, &MainWindow::slot_timeout);
+    reconnectAction = serviceMenu->addAction(QStringLiteral("Reconnect automatically"));
+    reconnectAction->setCheckable(true);
+    reconnectAction->setChecked(m_app->reconnectsAutomatically());
+    reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
+    connect(reconnectAction, &QAction::toggled, m_app, &MainApp::setReconnectAutomatically);
     serviceMenu->addSeparator();
     logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));

@@ -88,6 +88,7 @@ public:
     QAction *updateSoftwareAction;
     QAction *updateFirmwareAction;
     QAction *keepAwakeAction;
+    QAction *reconnectAction;
     QAction *logWindowAction;
     QAction *cascadeAction;
     QAction *tileAction;

@@ -6,6 +6,7 @@
 #include "dialogdriver.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
+#include "link/deviceevents.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
 #include "testapplet.h"
@@ -83,9 +84,10 @@ private slots:
     void portBoxFillsInBackground();
     void connectWhileLooking();
     void stableNameChosenAgain();
+    void plugAndPull();
 
 private:
-    void startApp(const QStringList &ports);
+    void startApp(const QStringList &ports, DeviceEvents *events = nullptr);
     bool choosePort(const QString &port);
 
     // Settings and the window-state file go here, not into the build tree.
@@ -124,9 +126,11 @@ void tst_Connection::cleanup()
     delete sim;
 }
 
-void tst_Connection::startApp(const QStringList &ports)
+void tst_Connection::startApp(const QStringList &ports, DeviceEvents *events)
 {
     app = testMainApp();
+    // No device of this machine comes or goes during a test.
+    app->setDeviceEvents(events ? events : new DeviceEvents);
     app->setAppletFactory([] { return makeDeviceApplets(); });
     app->setExtraPorts(ports);
     QVERIFY(app->initialise());
@@ -452,6 +456,77 @@ void tst_Connection::stableNameChosenAgain()
     QVERIFY(app->run("open", port, &result));
     QCOMPARE(window->portCombo->currentText(), link);
     QCOMPARE(window->portCombo->findText(sim->path()), -1);
+}
+
+// Devices coming and going, as the system would announce them: a board
+// plugged in is offered without Rescan, a pulled one is dropped at once,
+// and with "Reconnect automatically" it is connected again on its return.
+void tst_Connection::plugAndPull()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    {
+        QSettings ini(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+        ini.setValue("port_directories", QStringList{byId.path()});
+    }
+    auto *events = new DeviceEvents;
+    startApp({}, events);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    const QString link = byId.filePath("usb-Velmora_DemoBoard_0042-if00");
+    QCOMPARE(window->portCombo->findText(link), -1);
+
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_COMPARE(window->portCombo->itemText(0), link);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+
+    // Another device going changes nothing.
+    emit events->signal_removed("/dev/ttyACM7");
+    QVERIFY(app->isBoardConnected());
+
+    QVERIFY(QFile::remove(link));
+    emit events->signal_removed(link);
+    QVERIFY(!app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QCOMPARE(window->statusLabel->text(), QString("The board on %1 was unplugged.").arg(link));
+    QTRY_COMPARE(window->portCombo->findText(link), -1);
+
+    // Now with the option: the board is awaited and taken back.
+    QVERIFY(!window->reconnectAction->isChecked());
+    window->reconnectAction->trigger();
+    QVERIFY(app->reconnectsAutomatically());
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_COMPARE(window->portCombo->itemText(0), link);
+    window->portCombo->setCurrentIndex(0);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QVERIFY(QFile::remove(link));
+    emit events->signal_removed(link);
+    QVERIFY(!app->isBoardConnected());
+    QCOMPARE(window->statusLabel->text(), QString("Waiting for the board\u2026"));
+    QCOMPARE(app->awaitedPort(), link);
+
+    const int before = sim->transcript().size();
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_VERIFY(app->isBoardConnected());
+    QCOMPARE(app->board()->portName(), link);
+    QVERIFY(window->statusLabel->text().contains(app->board()->firmwareIdentity()));
+    QVERIFY(app->awaitedPort().isEmpty());
+    // Set up again as by a connect by hand.
+    QVERIFY(sim->transcript().mid(before).contains("get VER"));
+
+    // Disconnecting by hand ends the waiting for good.
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->awaitedPort().isEmpty());
+    QSettings stored(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+    QCOMPARE(stored.value("reconnect_automatically").toBool(), true);
 }
 
 QTEST_MAIN(tst_Connection)
