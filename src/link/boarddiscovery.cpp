@@ -29,6 +29,8 @@ constexpr char ACK = 0x06;
 // As the link's own presence check: three ENQs, 100 ms for each ACK.
 constexpr int Attempts = 3;
 constexpr int AttemptMs = 100;
+// How long a board takes at most to answer ENQ, USB latency included.
+constexpr int DrainMs = 30;
 
 // Ends early (Unknown) when wakeFd becomes readable.
 BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
@@ -60,8 +62,13 @@ BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
             const int r = ::poll(fds, 2, int(left));
             if (r < 0 && errno != EINTR)
                 return BoardDiscovery::NoBoard;
-            if (fds[1].revents)
+            if (fds[1].revents) {
+                // The ENQ may still be answered: an ACK left behind would
+                // spoil the presence check of the open that comes next.
+                port.waitForReadyRead(DrainMs);
+                ::tcflush(port.fd(), TCIFLUSH);
                 return BoardDiscovery::Unknown;
+            }
             if (fds[0].revents & POLLIN) {
                 QByteArray bytes;
                 if (port.read(bytes, SerialPort::ReadChunk) < 0)

@@ -1,4 +1,5 @@
 #include "link/boarddiscovery.h"
+#include "link/controlboard.h"
 #include "link/serialport.h"
 #include "simboard.h"
 
@@ -37,6 +38,7 @@ private slots:
     void boardsFirstThenTheRest();
     void probesRunSideBySide();
     void probeCancelledForARealOpen();
+    void connectRightAfterCancel();
     void stableNamesFromDirectories();
 
 private:
@@ -129,6 +131,24 @@ void tst_BoardDiscovery::probeCancelledForARealOpen()
     QVERIFY(finished.wait(3000));
     QCOMPARE(discovery.state(stranger.path()), BoardDiscovery::Unknown);
     QVERIFY(names(discovery.ports()).contains(stranger.path()));
+}
+
+// Wherever the probe is cut short, the board's answer to its ENQ does not
+// stay behind to spoil the link's own presence check.
+void tst_BoardDiscovery::connectRightAfterCancel()
+{
+    SimBoard board;
+    QVERIFY(board.isRunning());
+    BoardDiscovery discovery;
+    discovery.setDirectories({m_dir.path()});
+    ControlBoard link;
+    for (int delayMs = 0; delayMs < 20; ++delayMs) {
+        discovery.start({board.path()});
+        QThread::msleep(delayMs);
+        discovery.cancelProbe(board.path());
+        QVERIFY2(link.connectBoard(board.path()), qPrintable(QString::number(delayMs)));
+        link.disconnectBoard(ControlBoard::ByUser);
+    }
 }
 
 // A link in a watched directory names the port; the device under its own
