@@ -73,7 +73,8 @@ int main(int argc, char *argv[])
     sim.closeWriteChannel();
     sim.waitForFinished(3000);
     std::sort(times.begin(), times.end());
-    std::printf("# start to main window shown, %d runs: %.0f .. %.0f ms\n", Runs, times.front(), times.back());
+    std::printf("# start to main window shown, %d runs: %.0f .. %.0f ms\n", Runs, times.front(),
+                times.back());
     std::printf("BENCH startup_ms %.0f ms target < 300\n", times[times.size() / 2]);
     return 0;
 }

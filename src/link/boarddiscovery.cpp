@@ -40,9 +40,12 @@ BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
     if (test < 0) {
         switch (errno) {
         case EACCES:
-        case EPERM: return BoardDiscovery::Denied;
-        case EBUSY: return BoardDiscovery::Held;
-        default: return BoardDiscovery::Gone;
+        case EPERM:
+            return BoardDiscovery::Denied;
+        case EBUSY:
+            return BoardDiscovery::Held;
+        default:
+            return BoardDiscovery::Gone;
         }
     }
     ::close(test);
@@ -159,7 +162,8 @@ private:
         }
         for (const auto &thread : probes)
             thread->wait();
-        QMetaObject::invokeMethod(owner, [owner, id] { owner->takeFinished(id); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            owner, [owner, id] { owner->takeFinished(id); }, Qt::QueuedConnection);
     }
 
     void probe(const QString &path, const QString &device)
@@ -206,9 +210,7 @@ private:
     QSet<QString> m_skipped;
 };
 
-BoardDiscovery::BoardDiscovery(QObject *parent) : QObject(parent), m_directories(defaultDirectories())
-{
-}
+BoardDiscovery::BoardDiscovery(QObject *parent) : QObject(parent), m_directories(defaultDirectories()) {}
 
 BoardDiscovery::~BoardDiscovery()
 {
@@ -321,10 +323,15 @@ QList<PortEntry> BoardDiscovery::ports() const
     QList<PortEntry> rest;
     for (const PortEntry &entry : m_entries) {
         switch (state(entry.path)) {
-        case Board: boards.append(entry); break;
+        case Board:
+            boards.append(entry);
+            break;
         case Held:
-        case Gone: break;
-        default: rest.append(entry); break;
+        case Gone:
+            break;
+        default:
+            rest.append(entry);
+            break;
         }
     }
     return boards + rest;

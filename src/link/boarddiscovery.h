@@ -33,7 +33,15 @@ class BoardDiscovery : public QObject
     Q_OBJECT
 
 public:
-    enum PortState { Unknown, Board, NoBoard, Denied, Held, Gone };
+    enum PortState
+    {
+        Unknown,
+        Board,
+        NoBoard,
+        Denied,
+        Held,
+        Gone
+    };
 
     explicit BoardDiscovery(QObject *parent = nullptr);
     ~BoardDiscovery() override;

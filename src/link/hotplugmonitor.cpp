@@ -45,7 +45,7 @@ HotplugMonitor::HotplugMonitor(const QStringList &directories, QObject *parent)
 {
     m_netlinkFd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
     if (m_netlinkFd >= 0) {
-        sockaddr_nl address {};
+        sockaddr_nl address{};
         address.nl_family = AF_NETLINK;
         address.nl_groups = KernelGroup | UdevGroup;
         if (::bind(m_netlinkFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
@@ -109,7 +109,8 @@ bool HotplugMonitor::parseUevent(const QByteArray &message, Event *event)
         else if (key == "DEVNAME")
             name = value;
     }
-    if (subsystem != QLatin1String("tty") || (action != QLatin1String("add") && action != QLatin1String("remove")))
+    if (subsystem != QLatin1String("tty") ||
+        (action != QLatin1String("add") && action != QLatin1String("remove")))
         return false;
     if (name.startsWith(QLatin1String("/dev/")))
         name = name.mid(5);
@@ -124,7 +125,7 @@ void HotplugMonitor::readNetlink()
 {
     char buffer[8192];
     for (;;) {
-        sockaddr_nl sender {};
+        sockaddr_nl sender{};
         socklen_t size = sizeof sender;
         const ssize_t n =
             ::recvfrom(m_netlinkFd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&sender), &size);

@@ -28,9 +28,8 @@ QByteArray kernelMessage(const QByteArray &action, const QByteArray &subsystem, 
 // udev's form: a binary header, then the properties.
 QByteArray udevMessage(const QByteArray &action, const QByteArray &name)
 {
-    const QByteArray properties =
-        fields({"ACTION=" + action, "SUBSYSTEM=tty", "DEVNAME=/dev/" + name,
-                "DEVLINKS=/dev/serial/by-id/usb-Velmora_DemoBoard_0042-if00"});
+    const QByteArray properties = fields({"ACTION=" + action, "SUBSYSTEM=tty", "DEVNAME=/dev/" + name,
+                                          "DEVLINKS=/dev/serial/by-id/usb-Velmora_DemoBoard_0042-if00"});
     QByteArray header(40, '\0');
     std::memcpy(header.data(), "libudev", 8);
     const quint32 words[] = {htonl(0xfeedcafe), 40, 40, quint32(properties.size())};
@@ -58,7 +57,8 @@ void tst_HotplugMonitor::parse_data()
     QTest::addColumn<QString>("device");
 
     QTest::newRow("kernel add") << kernelMessage("add", "tty", "ttyACM0") << true << true << "/dev/ttyACM0";
-    QTest::newRow("kernel remove") << kernelMessage("remove", "tty", "ttyUSB1") << true << false << "/dev/ttyUSB1";
+    QTest::newRow("kernel remove") << kernelMessage("remove", "tty", "ttyUSB1") << true << false
+                                   << "/dev/ttyUSB1";
     QTest::newRow("udev add") << udevMessage("add", "ttyACM3") << true << true << "/dev/ttyACM3";
     QTest::newRow("udev remove") << udevMessage("remove", "ttyACM3") << true << false << "/dev/ttyACM3";
     QTest::newRow("other subsystem") << kernelMessage("add", "usb", "1-2") << false << false << "";
@@ -69,8 +69,8 @@ void tst_HotplugMonitor::parse_data()
     const quint32 far = 100000;
     std::memcpy(wrongOffset.data() + 16, &far, sizeof far);
     QTest::newRow("properties beyond the end") << wrongOffset << false << false << "";
-    QTest::newRow("no header at all") << fields({"ACTION=add", "SUBSYSTEM=tty", "DEVNAME=ttyACM0"}) << false
-                                      << false << "";
+    QTest::newRow("no header at all")
+        << fields({"ACTION=add", "SUBSYSTEM=tty", "DEVNAME=ttyACM0"}) << false << false << "";
 }
 
 void tst_HotplugMonitor::parse()
