@@ -22,7 +22,8 @@ struct Options
     QCommandLineOption port{
         QStringLiteral("port"),
         QStringLiteral(
-            "Offer the serial device <path> (for example a pseudo-terminal) as a board port; repeatable."),
+            "Offer the serial device <path> (a /dev/serial/by-id name, a pseudo-terminal, ...) as a board "
+            "port; repeatable."),
         QStringLiteral("path")};
     QCommandLineOption pipe{QStringLiteral("pipe"),
                             QStringLiteral("Serve the scripting socket under <name> instead of HQL3318."),

@@ -7,6 +7,7 @@
 #include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
+#include "link/boarddiscovery.h"
 #include "tools/keepawake.h"
 
 #include <QAction>
@@ -103,6 +104,11 @@ MainWindow::MainWindow(MainApp *app)
     recordLabel->hide();
     statusBar()->addPermanentWidget(recordLabel);
     connect(m_app->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
+    reconnectAction = serviceMenu->addAction(QStringLiteral("Reconnect automatically"));
+    reconnectAction->setCheckable(true);
+    reconnectAction->setChecked(m_app->reconnectsAutomatically());
+    reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
+    connect(reconnectAction, &QAction::toggled, m_app, &MainApp::setReconnectAutomatically);
     serviceMenu->addSeparator();
     logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -288,14 +294,62 @@ void MainWindow::setPortList(const QStringList &ports)
     portCombo->clear();
     portCombo->addItems(ports);
     // The port of the last connect comes first choice again, if offered.
-    const int last = portCombo->findText(m_app->settingValue(QStringLiteral("last_port")).toString());
+    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
     if (last >= 0)
         portCombo->setCurrentIndex(last);
+    m_autoPort = portCombo->currentText();
+}
+
+void MainWindow::setPorts(const QList<PortEntry> &ports)
+{
+    const QString current = portCombo->currentText();
+    const bool chosen = !current.isEmpty() && current != m_autoPort;
+    portCombo->clear();
+    for (const PortEntry &port : ports) {
+        portCombo->addItem(port.displayName(), port.path);
+        const QString tip = port.description();
+        if (!tip.isEmpty())
+            portCombo->setItemData(portCombo->count() - 1, tip, Qt::ToolTipRole);
+    }
+    portCombo->addItem(QStringLiteral("mockup"), QStringLiteral("mockup"));
+    if (chosen) {
+        const int index = portCombo->findText(current, Qt::MatchExactly);
+        if (index >= 0)
+            portCombo->setCurrentIndex(index);
+        else
+            portCombo->setEditText(current);
+        return;
+    }
+    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
+    portCombo->setCurrentIndex(last >= 0 ? last : 0);
+    m_autoPort = portCombo->currentText();
+}
+
+int MainWindow::findPort(const QString &name) const
+{
+    if (name.isEmpty())
+        return -1;
+    const int exact = portCombo->findText(name, Qt::MatchExactly);
+    if (exact >= 0)
+        return exact;
+    const int byPath = portCombo->findData(name);
+    if (byPath >= 0)
+        return byPath;
+    // The same device under another name (a stable name or the tty).
+    const QString device = BoardDiscovery::deviceOf(name);
+    if (device.isEmpty())
+        return -1;
+    for (int i = 0; i < portCombo->count(); ++i) {
+        if (BoardDiscovery::deviceOf(portCombo->itemData(i).toString()) == device)
+            return i;
+    }
+    return -1;
 }
 
 void MainWindow::showConnectedPort(const QString &port)
 {
-    int index = portCombo->findText(port, Qt::MatchExactly);
+    // Under its stable name, if the box shows it so.
+    int index = findPort(port);
     if (index < 0) {
         // Before "mockup", which stays last.
         const int mockup = portCombo->findText(QStringLiteral("mockup"), Qt::MatchExactly);

@@ -16,6 +16,7 @@ class Applet;
 class MainApp;
 class KeepAwake;
 class MdiArea;
+struct PortEntry;
 class QMdiSubWindow;
 
 namespace CustomControls {
@@ -46,6 +47,11 @@ public:
     enum class Connection { Disconnected, Connected };
     void setConnectedState(Connection state);
     void setPortList(const QStringList &ports);
+    // The ports found so far, then "mockup"; a port the user chose stays
+    // chosen, otherwise the remembered one is picked.
+    void setPorts(const QList<PortEntry> &ports);
+    // The item for a port name: its text, its path or the same device.
+    int findPort(const QString &name) const;
     // Selects the port the link opened, adding it when the list lacks it.
     void showConnectedPort(const QString &port);
     void addStatusWidget(QWidget *widget);
@@ -88,6 +94,7 @@ public:
     QAction *recordAction;
     // The red "REC" with the number of recorded actions.
     QLabel *recordLabel;
+    QAction *reconnectAction;
     QAction *logWindowAction;
     QAction *cascadeAction;
     QAction *tileAction;
@@ -158,4 +165,6 @@ private:
     const QKeyEvent *m_lastShortcutEvent = nullptr;
     quint64 m_lastShortcutTime = 0;
     bool m_connectBoxOpen = false;
+    // The port box's text as the window last chose it by itself.
+    QString m_autoPort;
 };

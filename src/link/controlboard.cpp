@@ -627,35 +627,6 @@ void ControlBoard::resetBoard()
     touch();
 }
 
-QStringList ControlBoard::listPorts() const
-{
-    QStringList ports;
-    SerialPort::listPorts(ports);
-    ports.append(QStringLiteral("mockup"));
-    return ports;
-}
-
-void ControlBoard::findBoards(const QStringList &candidates, QStringList &found)
-{
-    if (m_connected)
-        return;
-    found.clear();
-    WorkerPause pause(this);
-    for (const QString &name : candidates) {
-        if (name == QLatin1String("script") || name == QLatin1String("mockup") ||
-            name.startsWith(QLatin1String("script:"))) {
-            found.append(name);
-            continue;
-        }
-        if (!m_port.open(name, LinkBaudRate))
-            continue;
-        m_mode = Serial;
-        if (pingPort())
-            found.append(name);
-        m_port.close();
-    }
-}
-
 void ControlBoard::setLogging(bool on)
 {
     m_logging = on;

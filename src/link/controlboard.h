@@ -48,8 +48,6 @@ public:
     bool queryVersion();
     bool ping();
     void resetBoard();
-    QStringList listPorts() const;
-    void findBoards(const QStringList &candidates, QStringList &found);
     void setLogging(bool on);
     bool isLogging() const { return m_logging; }
     void setDefaultTimeout(int ms) { m_defaultTimeoutMs = ms; }

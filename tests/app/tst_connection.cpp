@@ -4,7 +4,9 @@
 #include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
+#include "link/boarddiscovery.h"
 #include "link/controlboard.h"
+#include "link/deviceevents.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
 #include "testapplet.h"
@@ -79,9 +81,13 @@ private slots:
     void windowShortcutsWhileConnected();
     void shortcutAfterBoxThenConnect();
     void lastPortPreselected();
+    void portBoxFillsInBackground();
+    void connectWhileLooking();
+    void stableNameChosenAgain();
+    void plugAndPull();
 
 private:
-    void startApp(const QStringList &ports);
+    void startApp(const QStringList &ports, DeviceEvents *events = nullptr);
     bool choosePort(const QString &port);
 
     // Settings and the window-state file go here, not into the build tree.
@@ -120,9 +126,11 @@ void tst_Connection::cleanup()
     delete sim;
 }
 
-void tst_Connection::startApp(const QStringList &ports)
+void tst_Connection::startApp(const QStringList &ports, DeviceEvents *events)
 {
     app = testMainApp();
+    // No device of this machine comes or goes during a test.
+    app->setDeviceEvents(events ? events : new DeviceEvents);
     app->setAppletFactory([] { return makeDeviceApplets(); });
     app->setExtraPorts(ports);
     QVERIFY(app->initialise());
@@ -356,8 +364,169 @@ void tst_Connection::lastPortPreselected()
     // A port no longer offered leaves the first one chosen.
     app->setSettingValue("last_port", "/dev/gone");
     window->slot_Rescan();
+    QTRY_VERIFY(!app->discovery()->isRunning());
     QCOMPARE(window->portCombo->currentIndex(), 0);
     QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// The window is there before any port is probed; boards go to the top of
+// the port box as they answer.
+void tst_Connection::portBoxFillsInBackground()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    SimBoard stranger({"--enq-reply", "21"});
+    QVERIFY(stranger.isRunning());
+    startApp({stranger.path(), sim->path()});
+    QVERIFY(app->discovery()->isRunning());
+    QCOMPARE(window->statusLabel->text(), QString("Looking for boards\u2026"));
+    QCOMPARE(window->portCombo->itemText(window->portCombo->count() - 1), QString("mockup"));
+    QVERIFY(window->portCombo->findText(sim->path()) >= 0);
+
+    QTRY_COMPARE(window->statusLabel->text(), QString());
+    QStringList offered;
+    for (int i = 0; i < window->portCombo->count(); ++i)
+        offered << window->portCombo->itemText(i);
+    QCOMPARE(offered.first(), sim->path());
+    QVERIFY(offered.indexOf(stranger.path()) > 0);
+    QCOMPARE(offered.last(), QString("mockup"));
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// A port picked while the probes run connects at once; the probe of it
+// gives way, and the end of the search leaves the board's name shown.
+void tst_Connection::connectWhileLooking()
+{
+    QVERIFY(app->discovery()->isRunning());
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    const QString shown = window->statusLabel->text();
+    QVERIFY(shown.contains(app->board()->firmwareIdentity()));
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->statusLabel->text(), shown);
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+}
+
+// A board under its stable name is chosen again at the next start, though
+// its terminal has another number now; --port takes that name too.
+void tst_Connection::stableNameChosenAgain()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    const QString link = byId.filePath("usb-Velmora_DemoBoard_0042-if00");
+    QVERIFY(QFile::link(sim->path(), link));
+    {
+        QSettings ini(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+        ini.setValue("port_directories", QStringList{byId.path()});
+    }
+    startApp({sim->path()});
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->findText(sim->path()), -1);
+    const int item = window->portCombo->findText(link);
+    QCOMPARE(item, 0);
+    QVERIFY(window->portCombo->itemData(item, Qt::ToolTipRole).toString().contains(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(app->board()->portName(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    app->shutdown();
+    MainApp::destroyInstance();
+
+    // The board comes back on another terminal; a stranger is listed first.
+    delete sim;
+    sim = new SimBoard;
+    QVERIFY(sim->isRunning());
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(sim->path(), link));
+    SimBoard stranger({"--enq-reply", "21"});
+    startApp({stranger.path(), link});
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(window->portCombo->currentText(), link);
+    // Opened by its terminal's name, the board keeps its stable name in the box.
+    QVariant port(sim->path());
+    QVariant result;
+    MessageBoxAnswerer answerer;
+    QVERIFY(app->run("open", port, &result));
+    QCOMPARE(window->portCombo->currentText(), link);
+    QCOMPARE(window->portCombo->findText(sim->path()), -1);
+}
+
+// Devices coming and going, as the system would announce them: a board
+// plugged in is offered without Rescan, a pulled one is dropped at once,
+// and with "Reconnect automatically" it is connected again on its return.
+void tst_Connection::plugAndPull()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid());
+    {
+        QSettings ini(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+        ini.setValue("port_directories", QStringList{byId.path()});
+    }
+    auto *events = new DeviceEvents;
+    startApp({}, events);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    const QString link = byId.filePath("usb-Velmora_DemoBoard_0042-if00");
+    QCOMPARE(window->portCombo->findText(link), -1);
+
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_COMPARE(window->portCombo->itemText(0), link);
+    QTRY_VERIFY(!app->discovery()->isRunning());
+    QCOMPARE(window->portCombo->currentText(), link);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+
+    // Another device going changes nothing.
+    emit events->signal_removed("/dev/ttyACM7");
+    QVERIFY(app->isBoardConnected());
+
+    QVERIFY(QFile::remove(link));
+    emit events->signal_removed(link);
+    QVERIFY(!app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Connect"));
+    QCOMPARE(window->statusLabel->text(), QString("The board on %1 was unplugged.").arg(link));
+    QTRY_COMPARE(window->portCombo->findText(link), -1);
+
+    // Now with the option: the board is awaited and taken back.
+    QVERIFY(!window->reconnectAction->isChecked());
+    window->reconnectAction->trigger();
+    QVERIFY(app->reconnectsAutomatically());
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_COMPARE(window->portCombo->itemText(0), link);
+    window->portCombo->setCurrentIndex(0);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    QVERIFY(QFile::remove(link));
+    emit events->signal_removed(link);
+    QVERIFY(!app->isBoardConnected());
+    QCOMPARE(window->statusLabel->text(), QString("Waiting for the board\u2026"));
+    QCOMPARE(app->awaitedPort(), link);
+
+    const int before = sim->transcript().size();
+    QVERIFY(QFile::link(sim->path(), link));
+    emit events->signal_added(link);
+    QTRY_VERIFY(app->isBoardConnected());
+    QCOMPARE(app->board()->portName(), link);
+    QVERIFY(window->statusLabel->text().contains(app->board()->firmwareIdentity()));
+    QVERIFY(app->awaitedPort().isEmpty());
+    // Set up again as by a connect by hand.
+    QVERIFY(sim->transcript().mid(before).contains("get VER"));
+
+    // Disconnecting by hand ends the waiting for good.
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->awaitedPort().isEmpty());
+    QSettings stored(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
+    QCOMPARE(stored.value("reconnect_automatically").toBool(), true);
 }
 
 QTEST_MAIN(tst_Connection)
