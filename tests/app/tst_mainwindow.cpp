@@ -116,7 +116,7 @@ void tst_MainWindow::menus()
 {
     QCOMPARE(actionTexts(window->menuBar()->actions()), (QStringList{"&Service", "&Windows", "&Config"}));
     QCOMPARE(actionTexts(window->serviceMenu->actions()),
-             (QStringList{"About", "Update Firmware", "Update Software", "Keep awake", "Reconnect automatically", "-",
+             (QStringList{"About", "Update Firmware", "Update Software", "Keep awake", "Record script\u2026", "Reconnect automatically", "-",
                           "Log window"}));
     QCOMPARE(actionTexts(window->configMenu->actions()), (QStringList{"&Save config", "&Load config", "-"}));
     QCOMPARE(window->logWindowAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
