@@ -27,7 +27,7 @@ double percentile(std::vector<double> v, double p)
 
 double processCpuSeconds()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
@@ -86,8 +86,8 @@ int main(int argc, char *argv[])
     }
     const double directP50 = percentile(direct, 0.5);
     const double linkedP50 = percentile(linked, 0.5);
-    std::printf("# get VER round trip: direct p50 %.1f us p99 %.1f us; link p50 %.1f us p99 %.1f us\n", directP50,
-                percentile(direct, 0.99), linkedP50, percentile(linked, 0.99));
+    std::printf("# get VER round trip: direct p50 %.1f us p99 %.1f us; link p50 %.1f us p99 %.1f us\n",
+                directP50, percentile(direct, 0.99), linkedP50, percentile(linked, 0.99));
     std::printf("BENCH link_rtt_p50_ratio %.2f x target <= 1.3\n", linkedP50 / directP50);
     std::printf("BENCH link_rtt_p99_us %.1f us\n", percentile(linked, 0.99));
     std::printf("BENCH link_idle_cpu_percent %.2f %% target < 1\n", idleCpuPercent);

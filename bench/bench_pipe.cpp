@@ -131,8 +131,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_pipe: a request failed\n");
         return 1;
     }
-    std::printf("# bare server %.0f req/s; application: global %.0f req/s, applet get %.0f req/s\n", ceiling.rate,
-                global.rate, applet.rate);
+    std::printf("# bare server %.0f req/s; application: global %.0f req/s, applet get %.0f req/s\n",
+                ceiling.rate, global.rate, applet.rate);
     std::printf("BENCH pipe_rate_ratio %.2f x target >= 0.5\n", global.rate / ceiling.rate);
     std::printf("BENCH pipe_applet_rate_ratio %.2f x target >= 0.6\n", applet.rate / ceiling.rate);
     std::printf("BENCH pipe_global_p50_us %.1f us\n", global.p50);

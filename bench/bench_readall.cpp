@@ -18,7 +18,8 @@
 namespace {
 
 // HQL_BENCH_ROUNDS lowers it for a run under a profiler.
-const int Rounds = qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS") ? qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS") : 500;
+const int Rounds =
+    qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS") ? qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS") : 500;
 
 double percentile(std::vector<double> v, double p)
 {
@@ -28,7 +29,7 @@ double percentile(std::vector<double> v, double p)
 
 double threadCpuUs()
 {
-    timespec t {};
+    timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
 }
@@ -103,10 +104,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("# ReadAll: raw p50 %.1f us p99 %.1f us; application p50 %.1f us p99 %.1f us\n",
-                percentile(direct, 0.5), percentile(direct, 0.99), percentile(full, 0.5), percentile(full, 0.99));
+                percentile(direct, 0.5), percentile(direct, 0.99), percentile(full, 0.5),
+                percentile(full, 0.99));
     std::printf("# CPU time per exchange (system calls included): raw %.1f us, application %.1f us\n",
                 rawCpuUs / Rounds, appCpuUs / Rounds);
-    std::printf("BENCH readall_p50_ratio %.2f x target <= 1.3\n", percentile(full, 0.5) / percentile(direct, 0.5));
+    std::printf("BENCH readall_p50_ratio %.2f x target <= 1.3\n",
+                percentile(full, 0.5) / percentile(direct, 0.5));
     std::printf("BENCH readall_cpu_ratio %.2f x target <= 1.5\n", appCpuUs / rawCpuUs);
     return 0;
 }

@@ -32,7 +32,7 @@ public:
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
         if (m_fd < 0)
             return;
-        termios tio {};
+        termios tio{};
         ::tcgetattr(m_fd, &tio);
         ::cfmakeraw(&tio);
         ::tcsetattr(m_fd, TCSANOW, &tio);
@@ -65,7 +65,7 @@ public:
             reply->clear();
         char buffer[512];
         for (;;) {
-            pollfd pfd {m_fd, POLLIN, 0};
+            pollfd pfd{m_fd, POLLIN, 0};
             if (::poll(&pfd, 1, 2000) <= 0)
                 return false;
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);

@@ -23,18 +23,19 @@ namespace {
 
 int usage()
 {
-    std::fputs("usage: hql3318-ctl [--pipe NAME] [--timeout SECONDS] set|get|run NAME [TYPED_VALUE ...]\n"
-               "       hql3318-ctl [--pipe NAME] [--timeout SECONDS] -   (request lines from standard input)\n"
-               "typed values: i<integer> f<real> s<text> x<hex bytes>\n"
-               "--timeout: how long to wait for the reply (default 60, 0 waits for ever);\n"
-               "           in a window a request may wait for a message box\n",
-               stderr);
+    std::fputs(
+        "usage: hql3318-ctl [--pipe NAME] [--timeout SECONDS] set|get|run NAME [TYPED_VALUE ...]\n"
+        "       hql3318-ctl [--pipe NAME] [--timeout SECONDS] -   (request lines from standard input)\n"
+        "typed values: i<integer> f<real> s<text> x<hex bytes>\n"
+        "--timeout: how long to wait for the reply (default 60, 0 waits for ever);\n"
+        "           in a window a request may wait for a message box\n",
+        stderr);
     return 2;
 }
 
 qint64 nowMs()
 {
-    timespec t {};
+    timespec t{};
     ::clock_gettime(CLOCK_MONOTONIC, &t);
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
@@ -103,7 +104,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QByteArray path = QFile::encodeName(ScriptProtocol::socketPath(name));
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (size_t(path.size()) >= sizeof address.sun_path) {
         std::fprintf(stderr, "hql3318-ctl: socket path too long: %s\n", path.constData());
@@ -131,7 +132,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "hql3318-ctl: no reply within %g s\n", timeoutSeconds);
             return 2;
         }
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, left < 0 ? -1 : int(qMin<qint64>(left, 1 << 30)));
         if (r < 0 && errno == EINTR)
             continue;

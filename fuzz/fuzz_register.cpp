@@ -111,9 +111,7 @@ void runLine(Register &reg, const QString &line, Announcements &seen)
             CHECK(name == QStringLiteral("-") && description == QStringLiteral("-"));
         break;
     }
-    case 3:
-        reg.format(arg, h & 1u);
-        break;
+    case 3: reg.format(arg, h & 1u); break;
     case 4: {
         const Register *view = reg.select(arg);
         QSet<const RegisterBit *> owned;

@@ -65,8 +65,8 @@ bool toDecimal(const std::string &text, long &value)
 
 bool isValidRate(long rate)
 {
-    static const long rates[] = {50,    75,    110,   134,    150,    200,    300,    600,
-                                 1200,  1800,  2400,  4800,   9600,   19200,  38400,  57600,
+    static const long rates[] = {50,     75,     110,    134,    150,    200,   300,   600,
+                                 1200,   1800,   2400,   4800,   9600,   19200, 38400, 57600,
                                  115200, 230400, 460800, 500000, 576000, 921600};
     return std::find(std::begin(rates), std::end(rates), rate) != std::end(rates);
 }
@@ -84,8 +84,7 @@ int hexDigit(char c)
 
 } // namespace
 
-Board::Board(const Options &options)
-    : m_options(options)
+Board::Board(const Options &options) : m_options(options)
 {
     reset();
 }
@@ -157,8 +156,7 @@ std::string Board::setWord(const std::string &word, bool &speedChange)
         command(name);
         updateChip();
         return ok;
-    case ParameterTable::Kind::Reading:
-        return err;
+    case ParameterTable::Kind::Reading: return err;
     case ParameterTable::Kind::Value: {
         long n = 0;
         if (!hasValue || !toDecimal(value, n) || n < e->min || n > e->max)

@@ -116,9 +116,7 @@ void ChipModel::write(unsigned address, std::uint16_t data)
     case addrCr2:
     case addrCr3:
     case addrCr12:
-    case addrCr14:
-        m_control[address] = data;
-        break;
+    case addrCr14: m_control[address] = data; break;
     default:
         if (address >= addrCr5 && address <= addrCr8) {
             auto &half = (data & halfBSelect) != 0 ? m_halfB : m_halfA;
@@ -162,9 +160,7 @@ std::uint16_t ChipModel::status(unsigned address) const
                 value |= 1u << (n - 1);
         }
         break;
-    case 7:
-        value = deviceId;
-        break;
+    case 7: value = deviceId; break;
     default:
         // No overload (SR3), and no registers at 2 and 6.
         break;
@@ -215,7 +211,6 @@ bool ChipModel::controlRegister(unsigned address, char half, std::uint16_t &valu
             return false;
         value = m_control[address];
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -1,9 +1,6 @@
 #include "linereader.h"
 
-LineReader::LineReader(std::size_t maxLine)
-    : m_maxLine(maxLine)
-{
-}
+LineReader::LineReader(std::size_t maxLine) : m_maxLine(maxLine) {}
 
 LineReader::Event LineReader::push(unsigned char byte)
 {

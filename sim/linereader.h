@@ -11,11 +11,11 @@ public:
     enum class Event
     {
         None,
-        Enq,      // presence query
-        Can,      // one CAN byte, not yet the sixth in a row
-        Restart,  // the sixth CAN byte in a row
-        Line,     // line() holds a complete, non-empty command line
-        LongLine  // a line longer than the bound ended; its bytes are gone
+        Enq,     // presence query
+        Can,     // one CAN byte, not yet the sixth in a row
+        Restart, // the sixth CAN byte in a row
+        Line,    // line() holds a complete, non-empty command line
+        LongLine // a line longer than the bound ended; its bytes are gone
     };
 
     static constexpr unsigned char enq = 0x05;

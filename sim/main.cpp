@@ -42,7 +42,7 @@ int main(int argc, char **argv)
         return 1;
     }
     g_stopWrite = stopPipe[1];
-    struct sigaction sa{};
+    struct sigaction sa = {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);

@@ -54,7 +54,7 @@ bool PseudoTerminal::open(std::string &error)
 
 bool PseudoTerminal::makeLink(const std::string &path, std::string &error)
 {
-    struct stat st{};
+    struct stat st = {};
     if (lstat(path.c_str(), &st) == 0) {
         // Replace a stale link of an earlier run, never a real file.
         if (!S_ISLNK(st.st_mode)) {

@@ -18,12 +18,8 @@ constexpr std::size_t maxUnsent = 8u * 1024 * 1024;
 } // namespace
 
 Simulator::Simulator(const Options &options, PseudoTerminal &terminal, Transcript &transcript, int stopFd)
-    : m_options(options)
-    , m_terminal(terminal)
-    , m_transcript(transcript)
-    , m_stopFd(stopFd)
-    , m_board(options)
-    , m_junk(0xC0FFEEu)
+    : m_options(options), m_terminal(terminal), m_transcript(transcript), m_stopFd(stopFd), m_board(options),
+      m_junk(0xC0FFEEu)
 {
 }
 
@@ -85,16 +81,13 @@ bool Simulator::receive(const unsigned char *data, std::size_t size, Clock::time
         if (m_restarting)
             return true;
         switch (m_reader.push(data[i])) {
-        case LineReader::Event::None:
-            break;
+        case LineReader::Event::None: break;
         case LineReader::Event::Enq:
             m_transcript.line("<ENQ>");
             if (!silent())
                 send(std::string(1, static_cast<char>(m_options.enqReply)));
             break;
-        case LineReader::Event::Can:
-            m_transcript.line("<CAN>");
-            break;
+        case LineReader::Event::Can: m_transcript.line("<CAN>"); break;
         case LineReader::Event::Restart:
             m_transcript.line("<CAN>");
             if (silent())
@@ -129,7 +122,8 @@ bool Simulator::onLine(const std::string &line, bool tooLong, Clock::time_point 
         return false;
     if (m_options.silentAfter >= 0 && m_lines > m_options.silentAfter)
         return true;
-    const std::optional<std::string> reply = tooLong ? std::optional<std::string>("err") : m_board.execute(line);
+    const std::optional<std::string> reply =
+        tooLong ? std::optional<std::string>("err") : m_board.execute(line);
     if (m_board.flash().markerWrites() != m_dumpedMarkers)
         dumpFlash();
     if (reply)

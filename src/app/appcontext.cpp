@@ -38,5 +38,6 @@ void AppContext::notice(const QString &text)
 {
     // A box inside the running action would run the event loop inside it.
     MainApp *app = m_app;
-    QMetaObject::invokeMethod(app, [app, text] { app->slot_notice(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [app, text] { app->slot_notice(text); }, Qt::QueuedConnection);
 }

@@ -53,7 +53,13 @@ private:
 
 struct LocalServer::Connection : QObject
 {
-    enum State { Collecting, Queued, Serving, Replying };
+    enum State
+    {
+        Collecting,
+        Queued,
+        Serving,
+        Replying
+    };
 
     ~Connection() override
     {
@@ -88,12 +94,12 @@ LocalServer::~LocalServer()
             c->written = 0;
         }
         while (c->written < c->out.size() && !deadline.hasExpired()) {
-            const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
-                                     MSG_NOSIGNAL);
+            const ssize_t n = ::send(c->fd, c->out.constData() + c->written,
+                                     size_t(c->out.size() - c->written), MSG_NOSIGNAL);
             if (n > 0) {
                 c->written += n;
             } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p {c->fd, POLLOUT, 0};
+                pollfd p{c->fd, POLLOUT, 0};
                 ::poll(&p, 1, int(qMax<qint64>(1, deadline.remainingTime())));
             } else {
                 break;
@@ -115,12 +121,12 @@ QString LocalServer::socketPath(const QString &name)
 LocalServer::Liveness LocalServer::probe(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(native.constData(), &st) != 0)
         return errno == ENOENT ? NoSocket : NotASocket;
     if (!S_ISSOCK(st.st_mode))
         return NotASocket;
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (size_t(native.size()) >= sizeof address.sun_path)
         return NotASocket;
@@ -166,7 +172,9 @@ bool LocalServer::claim(const QString &path)
             return false;
         }
         // An instance that just stopped removed the file this lock is on.
-        struct stat held {}, named {};
+        struct stat held
+        {
+        }, named{};
         if (::fstat(fd, &held) != 0 || ::stat(nativeLock.constData(), &named) != 0 ||
             held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
             ::close(fd);
@@ -194,8 +202,7 @@ bool LocalServer::claim(const QString &path)
         // Left by a crashed run: nobody holds the lock or answers on it.
         ::unlink(QFile::encodeName(path).constData());
         break;
-    case NoSocket:
-        break;
+    case NoSocket: break;
     }
 
     if (!pipeServer) {
@@ -232,15 +239,17 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
             return true;
         if (!m_inUse) {
             if (askOnConflict)
-                QMessageBox::critical(nullptr, QStringLiteral("Local server failed"),
-                                      QStringLiteral("Unable to start interprocess server: \n%1.").arg(m_error),
-                                      QMessageBox::Ok);
+                QMessageBox::critical(
+                    nullptr, QStringLiteral("Local server failed"),
+                    QStringLiteral("Unable to start interprocess server: \n%1.").arg(m_error),
+                    QMessageBox::Ok);
             return false;
         }
         if (!askOnConflict)
             return false;
         const auto answer = QMessageBox::question(
-            nullptr, QString(), QStringLiteral("Pipe is already used by another software\nUse another pipename?(Yes)"),
+            nullptr, QString(),
+            QStringLiteral("Pipe is already used by another software\nUse another pipename?(Yes)"),
             QMessageBox::Yes | QMessageBox::Abort);
         if (answer != QMessageBox::Yes)
             return false;
@@ -255,7 +264,7 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
 void LocalServer::accept(int fd)
 {
     // Only the user who started the application may drive it.
-    ucred peer {};
+    ucred peer{};
     socklen_t length = sizeof peer;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
         qCWarning(lcServer) << "refused a connection of user" << peer.uid;
@@ -423,8 +432,8 @@ void LocalServer::reply(Connection *c, const QByteArray &bytes)
 void LocalServer::onWritable(Connection *c)
 {
     while (c->written < c->out.size()) {
-        const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written), MSG_NOSIGNAL);
         if (n > 0) {
             c->written += n;
             continue;
@@ -481,7 +490,8 @@ QByteArray LocalServer::processLine(const QByteArray &line)
     switch (call.kind) {
     case ScriptProtocol::Call::Set: return m_app->set(call.name, call.value) ? "ok\n" : "err\n";
     case ScriptProtocol::Call::Get: return m_app->get(call.name, &result) ? encode(result) : "err\n";
-    case ScriptProtocol::Call::Run: return m_app->run(call.name, call.value, &result) ? encode(result) : "err\n";
+    case ScriptProtocol::Call::Run:
+        return m_app->run(call.name, call.value, &result) ? encode(result) : "err\n";
     case ScriptProtocol::Call::Invalid: break;
     }
     return "err\n";

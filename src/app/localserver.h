@@ -62,7 +62,13 @@ private:
     struct Connection;
     class Listener;
 
-    enum Liveness { NoSocket, DeadSocket, LiveSocket, NotASocket };
+    enum Liveness
+    {
+        NoSocket,
+        DeadSocket,
+        LiveSocket,
+        NotASocket
+    };
     static Liveness probe(const QString &path);
     bool claim(const QString &path);
     void release();

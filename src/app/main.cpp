@@ -2,8 +2,8 @@
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "buildstamp.h"
-#include "util/safefile.h"
 #include "util/bytes.h"
+#include "util/safefile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -2,18 +2,18 @@
 
 #include "app/appcontext.h"
 #include "app/buildinfo.h"
-#include "app/scriptingfacade.h"
-#include "app/scriptrecorder.h"
-#include "app/windowgrabber.h"
-#include "app/workspacecontroller.h"
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "app/modalboxdiverter.h"
+#include "app/scriptingfacade.h"
+#include "app/scriptrecorder.h"
 #include "app/settings.h"
 #include "app/updaterlauncher.h"
+#include "app/windowgrabber.h"
 #include "app/windowstatefile.h"
+#include "app/workspacecontroller.h"
 #include "app/workspacefile.h"
 #include "applet/applet.h"
 #include "applet/applethelper.h"
@@ -25,6 +25,7 @@
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
+#include "controls/dialogcheckboxes.h"
 #include "controls/universalcontrol.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
@@ -32,11 +33,10 @@
 #include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
-#include "controls/dialogcheckboxes.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
-#include "util/safefile.h"
 #include "util/bytes.h"
+#include "util/safefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -95,8 +95,8 @@ MainApp::MainApp()
     : m_progressDialog(new DialogProgressBar), m_registers(std::make_unique<RegisterMap>()),
       m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets),
       m_context(std::make_unique<AppContext>(this)), m_facade(new ScriptingFacade(this)),
-      m_workspaces(std::make_unique<WorkspaceController>(this)), m_grabber(std::make_unique<WindowGrabber>(this)),
-      m_recorder(std::make_unique<ScriptRecorder>())
+      m_workspaces(std::make_unique<WorkspaceController>(this)),
+      m_grabber(std::make_unique<WindowGrabber>(this)), m_recorder(std::make_unique<ScriptRecorder>())
 {
     connect(m_facade, &ScriptingFacade::signal_log, this, &MainApp::signal_log);
     connect(m_recorder.get(), &ScriptRecorder::signal_failed, this,
@@ -176,12 +176,14 @@ bool MainApp::initialise()
             continue;
         applet->setContext(m_context.get());
         ScriptRecorder *recorder = m_recorder.get();
-        connect(applet, &Applet::signal_userWrite, recorder, [recorder, applet](const QString &path, const QVariant &value) {
-            recorder->recordWrite(applet->objectName(), path, value);
-        });
-        connect(applet, &Applet::signal_userRun, recorder, [recorder, applet](const QString &function, const QVariant &argument) {
-            recorder->recordRun(applet->objectName(), function, argument);
-        });
+        connect(applet, &Applet::signal_userWrite, recorder,
+                [recorder, applet](const QString &path, const QVariant &value) {
+                    recorder->recordWrite(applet->objectName(), path, value);
+                });
+        connect(applet, &Applet::signal_userRun, recorder,
+                [recorder, applet](const QString &function, const QVariant &argument) {
+                    recorder->recordRun(applet->objectName(), function, argument);
+                });
     }
     m_logs->initialize();
     progress->setProgress(20, 100);
@@ -258,8 +260,9 @@ bool MainApp::initialise()
     });
     // Control refreshes held back during a function run fire their slots now,
     // so commands those slots send keep their place on the wire.
-    connect(m_board, &ControlBoard::signal_aboutToSend, this, [this] { m_context->refreshes().flush(); },
-            Qt::DirectConnection);
+    connect(
+        m_board, &ControlBoard::signal_aboutToSend, this, [this] { m_context->refreshes().flush(); },
+        Qt::DirectConnection);
     connect(m_board, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
     connect(m_board, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
     connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);
@@ -621,8 +624,9 @@ bool MainApp::toggleRecording(const QString &path)
             file += QStringLiteral(".py");
     }
     // A setting chooses scripts that start their own simulated board.
-    const auto target = settingValue(QStringLiteral("record_simulated")).toBool() ? ScriptRecorder::Target::Simulated
-                                                                                   : ScriptRecorder::Target::Running;
+    const auto target = settingValue(QStringLiteral("record_simulated")).toBool()
+                            ? ScriptRecorder::Target::Simulated
+                            : ScriptRecorder::Target::Running;
     QString error;
     if (!m_recorder->start(file, target, &error)) {
         emit signal_log(-1, error);

@@ -38,7 +38,11 @@ class MainApp : public QObject
     Q_OBJECT
 
 public:
-    enum FindMode { ByObjectName = 0, ByShortcutKey = 1 };
+    enum FindMode
+    {
+        ByObjectName = 0,
+        ByShortcutKey = 1
+    };
 
     using AppletFactory = std::function<QList<Applet *>()>;
 

@@ -2,9 +2,9 @@
 
 #include "app/buildinfo.h"
 #include "app/mainapp.h"
+#include "app/mdiarea.h"
 #include "app/scriptrecorder.h"
 #include "app/workspacecontroller.h"
-#include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
 #include "link/boarddiscovery.h"
@@ -72,10 +72,10 @@ MainWindow::MainWindow(MainApp *app)
     menuBar()->addMenu(windowsMenu);
     menuBar()->addMenu(configMenu);
 
-    QAction *saveConfig = configMenu->addAction(QIcon(QStringLiteral(":/buttons/export")),
-                                                QStringLiteral("&Save config"));
-    QAction *loadConfig = configMenu->addAction(QIcon(QStringLiteral(":/buttons/import")),
-                                                QStringLiteral("&Load config"));
+    QAction *saveConfig =
+        configMenu->addAction(QIcon(QStringLiteral(":/buttons/export")), QStringLiteral("&Save config"));
+    QAction *loadConfig =
+        configMenu->addAction(QIcon(QStringLiteral(":/buttons/import")), QStringLiteral("&Load config"));
     configMenu->addSeparator();
     connect(saveConfig, &QAction::triggered, this, &MainWindow::slot_SaveConfig);
     connect(loadConfig, &QAction::triggered, this, &MainWindow::slot_LoadConfig);
@@ -110,7 +110,8 @@ MainWindow::MainWindow(MainApp *app)
     reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
     connect(reconnectAction, &QAction::toggled, m_app, &MainApp::setReconnectAutomatically);
     serviceMenu->addSeparator();
-    logWindowAction = serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
+    logWindowAction =
+        serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
     logWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     logWindowAction->setEnabled(false);
 
@@ -154,9 +155,13 @@ MainWindow::MainWindow(MainApp *app)
     connect(logCheck, &QCheckBox::toggled, this, &MainWindow::slot_cbLogComm_toggled);
 
     const QList<QWidget *> statusWidgets = {
-        connectButton, portCombo, rescanButton, speedCombo, statusLabel, connectionCaption, connectionLamp,
-        new QLabel(QStringLiteral(" rx "), this), rxLamp, new QLabel(QStringLiteral(" tx "), this), txLamp,
-        restoreButton, logCheck,
+        connectButton,  portCombo,
+        rescanButton,   speedCombo,
+        statusLabel,    connectionCaption,
+        connectionLamp, new QLabel(QStringLiteral(" rx "), this),
+        rxLamp,         new QLabel(QStringLiteral(" tx "), this),
+        txLamp,         restoreButton,
+        logCheck,
     };
     for (QWidget *w : statusWidgets)
         statusBar()->addWidget(w, 0);

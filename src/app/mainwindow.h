@@ -34,7 +34,11 @@ public:
     explicit MainWindow(MainApp *app);
     ~MainWindow() override;
 
-    enum MenuChoice { ServiceMenu = 0, WindowsMenu = 1 };
+    enum MenuChoice
+    {
+        ServiceMenu = 0,
+        WindowsMenu = 1
+    };
 
     void addApplet(int menuChoice, Applet *applet, bool asSubWindow);
     // A window of the application's own (no registers) in the MDI area,
@@ -44,7 +48,11 @@ public:
     bool showToolWindow(QWidget *window);
     QAction *toolWindowAction(QWidget *window) const;
     QMdiSubWindow *toolSubWindow(QWidget *window) const;
-    enum class Connection { Disconnected, Connected };
+    enum class Connection
+    {
+        Disconnected,
+        Connected
+    };
     void setConnectedState(Connection state);
     void setPortList(const QStringList &ports);
     // The ports found so far, then "mockup"; a port the user chose stays

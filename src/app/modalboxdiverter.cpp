@@ -24,7 +24,8 @@ bool ModalBoxDiverter::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Show) {
         if (auto *box = qobject_cast<QMessageBox *>(watched)) {
-            const QString title = box->windowTitle().isEmpty() ? QStringLiteral("Message") : box->windowTitle();
+            const QString title =
+                box->windowTitle().isEmpty() ? QStringLiteral("Message") : box->windowTitle();
             const QString text = QTextDocumentFragment::fromHtml(box->text()).toPlainText();
             std::fprintf(stderr, "hql3318: %s: %s\n", qPrintable(title), qPrintable(text));
             std::fflush(stderr);

@@ -1,8 +1,8 @@
 #include "app/scriptingfacade.h"
 
 #include "app/mainapp.h"
-#include "app/scriptrecorder.h"
 #include "app/mainwindow.h"
+#include "app/scriptrecorder.h"
 #include "app/windowgrabber.h"
 #include "applet/applet.h"
 #include "link/controlboard.h"
@@ -46,11 +46,12 @@ void ScriptingFacade::addCommands()
         }
         return done(result);
     });
-    m_commands.insert(QStringLiteral("set_timeout"), [app, done](QVariant &value, QVariant *result, QString *) {
-        if (ControlBoard *board = app->board())
-            board->setDefaultTimeout(value.toInt());
-        return done(result);
-    });
+    m_commands.insert(QStringLiteral("set_timeout"),
+                      [app, done](QVariant &value, QVariant *result, QString *) {
+                          if (ControlBoard *board = app->board())
+                              board->setDefaultTimeout(value.toInt());
+                          return done(result);
+                      });
     m_commands.insert(QStringLiteral("log"), [app, done](QVariant &value, QVariant *result, QString *) {
         // The "Log" switch of the main window shows the truth.
         if (MainWindow *window = app->mainWindow())
@@ -66,44 +67,46 @@ void ScriptingFacade::addCommands()
                               return false;
                           return done(result);
                       });
-    m_commands.insert(QStringLiteral("clear_measurements"), [app, done](QVariant &, QVariant *result, QString *) {
-        if (Measurements *plot = app->measurements())
-            plot->slot_clear();
-        return done(result);
-    });
-    m_commands.insert(QStringLiteral("export_registers"),
-                      [app, done](QVariant &value, QVariant *result, QString *error) {
-                          // The SPI controller's registers for firmware: ".h" or ".json".
-                          Applet *spi = app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
-                          if (!spi) {
-                              *error = QStringLiteral("there is no SPI controller");
-                              return false;
-                          }
-                          RegisterExport out(QStringLiteral("SpiController"));
-                          spi->describeExport(out);
-                          if (!out.write(value.toString(), error))
-                              return false;
+    m_commands.insert(QStringLiteral("clear_measurements"),
+                      [app, done](QVariant &, QVariant *result, QString *) {
+                          if (Measurements *plot = app->measurements())
+                              plot->slot_clear();
                           return done(result);
                       });
-    m_commands.insert(QStringLiteral("record"), [app, done](QVariant &value, QVariant *result, QString *error) {
-        // "record s<path>" starts recording what a person does in the
-        // windows (requests are never recorded); "record" alone stops it.
-        const QString path = value.toString();
-        if (path.isEmpty()) {
-            if (app->recorder()->isRecording())
-                app->toggleRecording();
+    m_commands.insert(
+        QStringLiteral("export_registers"), [app, done](QVariant &value, QVariant *result, QString *error) {
+            // The SPI controller's registers for firmware: ".h" or ".json".
+            Applet *spi = app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+            if (!spi) {
+                *error = QStringLiteral("there is no SPI controller");
+                return false;
+            }
+            RegisterExport out(QStringLiteral("SpiController"));
+            spi->describeExport(out);
+            if (!out.write(value.toString(), error))
+                return false;
             return done(result);
-        }
-        if (app->recorder()->isRecording()) {
-            *error = QStringLiteral("already recording to %1").arg(app->recorder()->path());
-            return false;
-        }
-        if (!app->toggleRecording(path)) {
-            *error = QStringLiteral("cannot record to %1").arg(path);
-            return false;
-        }
-        return done(result);
-    });
+        });
+    m_commands.insert(QStringLiteral("record"),
+                      [app, done](QVariant &value, QVariant *result, QString *error) {
+                          // "record s<path>" starts recording what a person does in the
+                          // windows (requests are never recorded); "record" alone stops it.
+                          const QString path = value.toString();
+                          if (path.isEmpty()) {
+                              if (app->recorder()->isRecording())
+                                  app->toggleRecording();
+                              return done(result);
+                          }
+                          if (app->recorder()->isRecording()) {
+                              *error = QStringLiteral("already recording to %1").arg(app->recorder()->path());
+                              return false;
+                          }
+                          if (!app->toggleRecording(path)) {
+                              *error = QStringLiteral("cannot record to %1").arg(path);
+                              return false;
+                          }
+                          return done(result);
+                      });
     m_commands.insert(QStringLiteral("grab"), [app, done](QVariant &value, QVariant *result, QString *error) {
         const QVariantList args = value.toList();
         if (args.size() != 2) {

@@ -54,7 +54,7 @@ bool ScriptRecorder::start(const QString &path, Target target, QString *error)
     m_lastActionMs = -1;
     m_lastWrite.clear();
     const QString opening = target == Target::Simulated ? QStringLiteral("hql3318.simulated()")
-                                                         : QStringLiteral("hql3318.Client()");
+                                                        : QStringLiteral("hql3318.Client()");
     // The block is never empty, so the script runs even before any action.
     const QString header = QStringLiteral("#!/usr/bin/env python3\n"
                                           "# Recorded by hql3318 on %1.\n"
@@ -96,7 +96,8 @@ QString ScriptRecorder::pythonValue(const QVariant &value)
         const double number = value.toDouble();
         // repr() of a float: always with a point, so it travels as a real.
         QString text = QString::number(number, 'g', 17);
-        if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n')))
+        if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) &&
+            !text.contains(QLatin1Char('n')))
             text += QStringLiteral(".0");
         return text;
     }
@@ -127,7 +128,8 @@ void ScriptRecorder::recordRun(const QString &applet, const QString &function, c
 {
     if (!isRecording())
         return;
-    const bool hasArgument = argument.isValid() && !(argument.typeId() == QMetaType::QString && argument.toString().isEmpty());
+    const bool hasArgument =
+        argument.isValid() && !(argument.typeId() == QMetaType::QString && argument.toString().isEmpty());
     const QString args = hasArgument ? pythonValue(argument) : QString();
     m_lastWrite.clear();
     if (isIdentifier(applet) && isIdentifier(function))
@@ -154,7 +156,8 @@ void ScriptRecorder::writeAction(const QString &line)
     if (m_lastActionMs >= 0) {
         const qint64 pause = now - m_lastActionMs;
         if (pause > MinPauseMs)
-            text += QStringLiteral("    time.sleep(%1)\n").arg(QString::number(double(qMin(pause, MaxPauseMs)) / 1000.0));
+            text += QStringLiteral("    time.sleep(%1)\n")
+                        .arg(QString::number(double(qMin(pause, MaxPauseMs)) / 1000.0));
     }
     m_lastActionMs = now;
     text += QStringLiteral("    ") + line + QLatin1Char('\n');
@@ -168,7 +171,8 @@ bool ScriptRecorder::writeLines(const QByteArray &text)
 {
     if (m_file.write(text) == text.size() && m_file.flush())
         return true;
-    const QString error = QStringLiteral("Recording to %1 stopped: %2").arg(m_file.fileName(), m_file.errorString());
+    const QString error =
+        QStringLiteral("Recording to %1 stopped: %2").arg(m_file.fileName(), m_file.errorString());
     m_file.close();
     emit signal_changed();
     emit signal_failed(error);

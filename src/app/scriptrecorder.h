@@ -17,7 +17,11 @@ class ScriptRecorder : public QObject
 public:
     // Which application the script talks to: the one running, or a
     // simulated board with an application of its own.
-    enum class Target { Running, Simulated };
+    enum class Target
+    {
+        Running,
+        Simulated
+    };
 
     explicit ScriptRecorder(QObject *parent = nullptr);
     ~ScriptRecorder() override;

@@ -1,9 +1,9 @@
 #include "app/windowgrabber.h"
 
+#include "app/dialogprogressbar.h"
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
-#include "app/dialogprogressbar.h"
 #include "applet/applet.h"
 #include "applet/applethelper.h"
 #include "tools/logs.h"

@@ -88,8 +88,8 @@ QString Applet::parameterNameOf(const QString &path)
     int second = -1;
     for (int i = 0; i < path.size(); ++i) {
         const QChar c = path.at(i);
-        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
-            c == QLatin1Char('.')) {
+        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') ||
+            c == QLatin1Char(']') || c == QLatin1Char('.')) {
             if (separators == 0)
                 first = i;
             else if (separators == 1)
@@ -114,8 +114,8 @@ bool Applet::addRegister(Register *reg, int expectedSize)
     if (!reg || reg->name().isEmpty())
         return false;
     if (expectedSize > 0 && expectedSize != reg->size())
-        qCDebug(lcApplet, "Register size control fail : %s .size %d != %d", qPrintable(reg->name()), reg->size(),
-                expectedSize);
+        qCDebug(lcApplet, "Register size control fail : %s .size %d != %d", qPrintable(reg->name()),
+                reg->size(), expectedSize);
     return addRegister(reg->name(), reg);
 }
 
@@ -333,7 +333,8 @@ bool Applet::initialize()
     bindControls();
     if (m_context) {
         AppletContext *context = m_context;
-        connect(this, &Applet::signal_log, this, [context](int level, const QString &text) { context->log(level, text); });
+        connect(this, &Applet::signal_log, this,
+                [context](int level, const QString &text) { context->log(level, text); });
     }
     QMetaObject::connectSlotsByName(this);
     slot_updateAllControls();

@@ -34,8 +34,16 @@ class Applet : public QWidget
     Q_OBJECT
 
 public:
-    enum ContainerMode { ContainerMdi = 0, ContainerDock = 1 };
-    enum TransferOp { WriteToBoard = 0, ReadFromBoard = 1 };
+    enum ContainerMode
+    {
+        ContainerMdi = 0,
+        ContainerDock = 1
+    };
+    enum TransferOp
+    {
+        WriteToBoard = 0,
+        ReadFromBoard = 1
+    };
 
     explicit Applet(QWidget *parent = nullptr);
     ~Applet() override;
@@ -135,7 +143,11 @@ protected:
         QString description;
         std::function<bool(const QVariant &)> body;
     };
-    enum FunctionMatch { MatchExact, MatchWildcard };
+    enum FunctionMatch
+    {
+        MatchExact,
+        MatchWildcard
+    };
     // Runs the first function of the table whose name equals the requested
     // one, or matches it as a case-sensitive wildcard pattern; false when none
     // does. Documenting applets list every function in the table first.

@@ -3,12 +3,12 @@
 #include "applet/applet.h"
 #include "applet/refreshbatcher.h"
 #include "applet/registerfile.h"
+#include "controls/dialogcheckboxes.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
-#include "controls/dialogcheckboxes.h"
 #include "util/safefile.h"
 
 #include <QComboBox>
@@ -373,7 +373,8 @@ void AppletHelper::fill(bool ones)
         return;
     if (entry->reg) {
         entry->reg->fill(ones);
-        emit applet->signal_userWrite(entry->reg->name() + QStringLiteral("[]"), applet->binding().read(entry->reg->name() + QStringLiteral("[]")));
+        emit applet->signal_userWrite(entry->reg->name() + QStringLiteral("[]"),
+                                      applet->binding().read(entry->reg->name() + QStringLiteral("[]")));
     } else {
         entry->var->setValue(ones ? 268435455.0 : 0.0, ORIGIN_FORCED);
         emit applet->signal_userWrite(entry->var->name(), entry->var->value());

@@ -25,8 +25,8 @@ QString parameterNameOf(const QString &path)
     int second = -1;
     for (int i = 0; i < path.size(); ++i) {
         const QChar c = path.at(i);
-        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
-            c == QLatin1Char('.')) {
+        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') ||
+            c == QLatin1Char(']') || c == QLatin1Char('.')) {
             if (separators == 0)
                 first = i;
             else if (separators == 1)
@@ -204,7 +204,8 @@ void ControlBinding::bind(UniversalControl *control)
             control->setWritable(false);
         control->setRange(entry->var->min(), entry->var->max());
     }
-    control->setToolTip(QStringLiteral("%1 <font color=#0000ff><br>%2</font><br>").arg(description, control->name(2)));
+    control->setToolTip(
+        QStringLiteral("%1 <font color=#0000ff><br>%2</font><br>").arg(description, control->name(2)));
     control->connectTrigger(this, trigger);
 }
 

@@ -20,7 +20,11 @@ class UniversalControl;
 // One registered parameter and the controls bound to it.
 struct ParameterEntry
 {
-    enum Kind { KindRegister = 0, KindVariable = 1 };
+    enum Kind
+    {
+        KindRegister = 0,
+        KindVariable = 1
+    };
     Kind kind = KindRegister;
     Register *reg = nullptr;
     Variable *var = nullptr;

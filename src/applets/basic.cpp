@@ -43,8 +43,7 @@ bool Basic::init()
 
 Board *Basic::board() const
 {
-    return qobject_cast<Board *>(
-        peer(QStringLiteral("Board")));
+    return qobject_cast<Board *>(peer(QStringLiteral("Board")));
 }
 
 void Basic::spiSet(const QString &ref, uint value)

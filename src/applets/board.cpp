@@ -314,9 +314,9 @@ QList<Applet::Function> Board::buildFunctions()
                  // A bare "set" line would only come back as an error. The
                  // notice waits until the caller (a click, a script) is done.
                  if (AppletContext *app = context())
-                     app->notice(QStringLiteral(
-                         "No workspace is loaded, so there is no user configuration to send.\n"
-                         "Load one with Config > Load config first."));
+                     app->notice(
+                         QStringLiteral("No workspace is loaded, so there is no user configuration to send.\n"
+                                        "Load one with Config > Load config first."));
                  return false;
              }
              SpiController *controller = spi();

@@ -52,8 +52,9 @@ bool HBController::init()
     // The caption ON_OFF names no picture set: the generator switches get theirs here.
     ui->csPWM1OnOff->setModel(6);
     ui->csPWM2OnOff->setModel(6);
-    for (const char *name : {"NM", "CR0", "CR1", "CR2", "CR3", "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B",
-                             "CR8A", "CR8B", "CR12", "CR14", "SR0", "SR1", "SR3", "SR4", "SR5", "SR7"})
+    for (const char *name :
+         {"NM",   "CR0",  "CR1",  "CR2",  "CR3",  "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A",
+          "CR7B", "CR8A", "CR8B", "CR12", "CR14", "SR0", "SR1",  "SR3",  "SR4",  "SR5",  "SR7"})
         addRegister(sharedRegister(QLatin1String(name)));
     for (int n = 1; n <= 2; ++n) {
         for (const char *suffix : {"OnOff", "_FREQ", "_DUTY", "_DIO"})
@@ -89,7 +90,8 @@ bool HBController::setFrequency(int n)
 {
     const double value = variable(windowPwm(n) + QStringLiteral("_FREQ"));
     command("set " + boardPwm(n) + "FREQ=" + whole(value));
-    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Frequency Changed to ") + QString::number(value);
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Frequency Changed to ") +
+                                   QString::number(value);
     return true;
 }
 
@@ -99,7 +101,8 @@ void HBController::sendDuty(int n)
         return;
     const double value = variable(windowPwm(n) + QStringLiteral("_DUTY"));
     command("set " + boardPwm(n) + "DUTY=" + whole(value));
-    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") + QString::number(value);
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") +
+                                   QString::number(value);
 }
 
 bool HBController::setDuty(int n)
@@ -114,7 +117,8 @@ bool HBController::setPin(int n)
     const QCheckBox *pin = n == 1 ? ui->cbPWM1_DIO : ui->cbPWM2_DIO;
     const QByteArray duty = pin->isChecked() ? "100" : "0";
     command("set " + boardPwm(n) + "DUTY=" + duty);
-    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") + QString::fromLatin1(duty);
+    qCDebug(lcHb).noquote() << windowPwm(n) + QStringLiteral(" Duty-cycle Changed to ") +
+                                   QString::fromLatin1(duty);
     return true;
 }
 
@@ -157,7 +161,8 @@ QList<Applet::Function> HBController::buildFunctions()
     const QStringList header = {"WriteCR0", "WriteCR1", "WriteCR2", "WriteCR3"};
     QList<Function> table = {
         {"WriteCR1", {}, [this](const QVariant &) { return spi({"WriteCR1"}); }},
-        {"ReadHB", {},
+        {"ReadHB",
+         {},
          [this](const QVariant &) {
              spi({"RequestRead"}, 1);
              spi({"RequestRead"}, 3);
@@ -167,7 +172,9 @@ QList<Applet::Function> HBController::buildFunctions()
     };
     for (int n = 1; n <= 4; ++n) {
         const QString writeHb = QStringLiteral("WriteHB%1").arg(n);
-        table.append({writeHb, {}, [=](const QVariant &) { return spi(header + QStringList{QStringLiteral("WriteCR%1").arg(n + 4)}); }});
+        table.append({writeHb, {}, [=](const QVariant &) {
+                          return spi(header + QStringList{QStringLiteral("WriteCR%1").arg(n + 4)});
+                      }});
         table.append({QStringLiteral("WriteRead%1").arg(n), {}, [=](const QVariant &) {
                           run(writeHb, QVariant());
                           run(QStringLiteral("ReadHB"), QVariant());
@@ -176,8 +183,10 @@ QList<Applet::Function> HBController::buildFunctions()
     }
     for (int n = 1; n <= 2; ++n) {
         const QString pwm = windowPwm(n);
-        table.append({QStringLiteral("set%1_Freq").arg(pwm), {}, [=](const QVariant &) { return setFrequency(n); }});
-        table.append({QStringLiteral("set%1_Duty").arg(pwm), {}, [=](const QVariant &) { return setDuty(n); }});
+        table.append(
+            {QStringLiteral("set%1_Freq").arg(pwm), {}, [=](const QVariant &) { return setFrequency(n); }});
+        table.append(
+            {QStringLiteral("set%1_Duty").arg(pwm), {}, [=](const QVariant &) { return setDuty(n); }});
         table.append({QStringLiteral("set%1_DIO").arg(pwm), {}, [=](const QVariant &) { return setPin(n); }});
     }
     table.append({"updatePWM", {}, [this](const QVariant &) {

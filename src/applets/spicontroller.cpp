@@ -226,9 +226,10 @@ bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
         m_pendingChain.clear();
         if (beforeAnswers)
             beforeAnswers();
-        emit signal_log(-1, QStringLiteral("SpiController:Chain of %1 SPI frames is too long for one command; "
-                                           "the frames were dropped")
-                                .arg(frames));
+        emit signal_log(-1,
+                        QStringLiteral("SpiController:Chain of %1 SPI frames is too long for one command; "
+                                       "the frames were dropped")
+                            .arg(frames));
         return false;
     }
     if (!board || !board->transact("set" + m_pendingChain + '\n')) {
@@ -385,19 +386,22 @@ QList<Applet::Function> SpiController::buildFunctions()
     table += QList<Function>{
         {"RequestRead", {}, [this](const QVariant &arg) { return requestRead(arg.toInt()); }},
         {"ReadAll", {}, [this](const QVariant &) { return readAll(); }},
-        {"ClearAll", {},
+        {"ClearAll",
+         {},
          [this](const QVariant &) {
              clear(true);
              return true;
          }},
-        {"Clear", {},
+        {"Clear",
+         {},
          [this](const QVariant &) {
              clear(false);
              return true;
          }},
     };
     for (int n : {0, 1, 3, 4, 5, 7})
-        table.append({QStringLiteral("ReadSR%1").arg(n), {}, [=](const QVariant &) { return readStatus(n); }});
+        table.append(
+            {QStringLiteral("ReadSR%1").arg(n), {}, [=](const QVariant &) { return readStatus(n); }});
     return table;
 }
 

@@ -105,8 +105,8 @@ bool SpiRaw::transferFrame()
 
     Applet *controller = peer(QStringLiteral("SpiController"));
     if (controller)
-        controller->set(QStringLiteral("WD"), sharedRegister(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u,
-                        ORIGIN_FORCED);
+        controller->set(QStringLiteral("WD"),
+                        sharedRegister(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u, ORIGIN_FORCED);
 
     ControlBoard *link = Applet::board();
     if (link && link->mode() == ControlBoard::MockUp) {

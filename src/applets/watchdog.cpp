@@ -52,7 +52,8 @@ QList<Applet::Function> WatchDog::buildFunctions()
     QList<Function> table = {
         {QStringLiteral("setRoutineTime"), QStringLiteral("Sets WD repeat period"),
          [this](const QVariant &) {
-             const QByteArray n = QByteArray::number(qint64(parameter(QStringLiteral("WDTime"))->var->value()));
+             const QByteArray n =
+                 QByteArray::number(qint64(parameter(QStringLiteral("WDTime"))->var->value()));
              command("set WDtime=" + n);
              qCDebug(lcWatchDog) << '"' + QByteArray("WD service routine period set = ") + n + "ms" + '"';
              return true;

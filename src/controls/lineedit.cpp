@@ -205,7 +205,6 @@ void LineEdit::focusInEvent(QFocusEvent *event)
         clearFocus();
 }
 
-
 void LineEdit::contextMenuEvent(QContextMenuEvent *event)
 {
     QAction *current = m_decAction;

@@ -41,8 +41,19 @@ public:
     void setStateRegion(int index, const QRect &region);
     // Positions in imageTable(); the numbers are what forms and stored
     // "model" properties carry.
-    enum ImageSet {
-        Toggle, TwoWay, ThreeWay, FourWay, Signal, Buffer, Button, RedButton, RedLamp, GreenLamp, ThreeLamp
+    enum ImageSet
+    {
+        Toggle,
+        TwoWay,
+        ThreeWay,
+        FourWay,
+        Signal,
+        Buffer,
+        Button,
+        RedButton,
+        RedLamp,
+        GreenLamp,
+        ThreeLamp
     };
     void setType(int type);
 

@@ -12,7 +12,6 @@ namespace CustomControls {
 
 namespace {
 
-
 // Index 3, the space, is the unit itself.
 const char PrefixLetters[] = "GMk munp";
 const int PrefixCount = 8;
@@ -157,8 +156,7 @@ void RealEdit::keyPressEvent(QKeyEvent *event)
             break;
         setValue(savedValue);
         return;
-    default:
-        break;
+    default: break;
     }
     QLineEdit::keyPressEvent(event);
 }

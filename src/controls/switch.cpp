@@ -12,11 +12,16 @@ int typeForName(const QString &typeName)
 {
     // "[RED-GREEN]" has always meant the green lamp; stored forms rely on it.
     static const QList<QPair<QString, int>> types = {
-        {QStringLiteral("[/--]"), MySwitch::Toggle},       {QStringLiteral("[/-2]"), MySwitch::TwoWay},
-        {QStringLiteral("[/-3]"), MySwitch::ThreeWay},     {QStringLiteral("[/-4]"), MySwitch::FourWay},
-        {QStringLiteral("[x]"), MySwitch::Signal},         {QStringLiteral("[<>]"), MySwitch::Buffer},
-        {QStringLiteral("[*]"), MySwitch::Button},         {QStringLiteral("[R]"), MySwitch::RedButton},
-        {QStringLiteral("[RED]"), MySwitch::RedLamp},      {QStringLiteral("[GREEN]"), MySwitch::GreenLamp},
+        {QStringLiteral("[/--]"), MySwitch::Toggle},
+        {QStringLiteral("[/-2]"), MySwitch::TwoWay},
+        {QStringLiteral("[/-3]"), MySwitch::ThreeWay},
+        {QStringLiteral("[/-4]"), MySwitch::FourWay},
+        {QStringLiteral("[x]"), MySwitch::Signal},
+        {QStringLiteral("[<>]"), MySwitch::Buffer},
+        {QStringLiteral("[*]"), MySwitch::Button},
+        {QStringLiteral("[R]"), MySwitch::RedButton},
+        {QStringLiteral("[RED]"), MySwitch::RedLamp},
+        {QStringLiteral("[GREEN]"), MySwitch::GreenLamp},
         {QStringLiteral("[RED-GREEN]"), MySwitch::GreenLamp},
     };
     for (const auto &type : types) {

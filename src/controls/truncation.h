@@ -9,7 +9,8 @@ namespace CustomControls {
 
 // Model values arrive as doubles; a plain cast of NaN or of a value beyond the
 // target range is undefined, so such values saturate (NaN gives 0).
-template <typename Int> Int truncateTo(double value)
+template<typename Int>
+Int truncateTo(double value)
 {
     if (std::isnan(value))
         return 0;

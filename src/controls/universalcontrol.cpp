@@ -48,15 +48,13 @@ UniversalControl::BindingName UniversalControl::parseBinding(const QString &sour
     result.full = source;
     QString copy = source;
     for (QChar &c : copy) {
-        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
-            c == QLatin1Char('.'))
+        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') ||
+            c == QLatin1Char(']') || c == QLatin1Char('.'))
             c = QLatin1Char(' ');
     }
     const QStringList parts = copy.split(QLatin1Char(' '));
     switch (parts.size()) {
-    case 1:
-        result.item = parts.at(0);
-        break;
+    case 1: result.item = parts.at(0); break;
     case 2:
     case 3:
         result.item = parts.at(0);
@@ -67,8 +65,7 @@ UniversalControl::BindingName UniversalControl::parseBinding(const QString &sour
         result.item = parts.at(1);
         result.field = parts.at(2);
         break;
-    default:
-        break;
+    default: break;
     }
     return result;
 }
@@ -129,13 +126,14 @@ UniversalControl::ScriptSnippet UniversalControl::scriptSnippet(int flags)
     const QString q = applet->objectName() + QLatin1Char('.') + name(2);
 
     ScriptSnippet snippet;
-    snippet.formats.append({QStringLiteral("VBScript Init Object"),
-                            QStringLiteral("Set @%1 = GetObject(,\"%2.%3\") ")
-                                .arg(chip, chip, QStringLiteral("Bench"))
-                                .toLatin1()});
+    snippet.formats.append(
+        {QStringLiteral("VBScript Init Object"), QStringLiteral("Set @%1 = GetObject(,\"%2.%3\") ")
+                                                     .arg(chip, chip, QStringLiteral("Bench"))
+                                                     .toLatin1()});
     if (flags & ScriptRun) {
-        snippet.formats.append({QStringLiteral("VBScript Set Data"),
-                                QStringLiteral("call @%1.run(\"%2\", \"%3\" ) ").arg(chip, q, name(0)).toLatin1()});
+        snippet.formats.append(
+            {QStringLiteral("VBScript Set Data"),
+             QStringLiteral("call @%1.run(\"%2\", \"%3\" ) ").arg(chip, q, name(0)).toLatin1()});
     } else {
         if (flags & ScriptGet)
             snippet.formats.append({QStringLiteral("VBScript Get Data"),
@@ -144,7 +142,8 @@ UniversalControl::ScriptSnippet UniversalControl::scriptSnippet(int flags)
             snippet.formats.append({QStringLiteral("VBScript Set Data"),
                                     QStringLiteral("call @%1.set(\"%2\", # ) ").arg(chip, q).toLatin1()});
     }
-    snippet.formats.append({QStringLiteral("VBScript Clean-up"), QStringLiteral("Set @%1 = Nothing ").arg(chip).toLatin1()});
+    snippet.formats.append(
+        {QStringLiteral("VBScript Clean-up"), QStringLiteral("Set @%1 = Nothing ").arg(chip).toLatin1()});
 
     snippet.text = q + QStringLiteral(" #%1:").arg(chip);
     if (flags & ScriptGet)

@@ -17,7 +17,8 @@ namespace CustomControls {
 class UniversalControl
 {
 public:
-    enum Kind {
+    enum Kind
+    {
         KindCheckBox = 1,
         KindPushButton = 2,
         KindLineEdit = 4,
@@ -26,7 +27,12 @@ public:
         KindSwitch = 8,
         KindSlider = 11,
     };
-    enum ScriptFlag { ScriptSet = 1, ScriptGet = 2, ScriptRun = 4 };
+    enum ScriptFlag
+    {
+        ScriptSet = 1,
+        ScriptGet = 2,
+        ScriptRun = 4
+    };
 
     struct BindingName
     {

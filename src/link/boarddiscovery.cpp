@@ -40,12 +40,9 @@ BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
     if (test < 0) {
         switch (errno) {
         case EACCES:
-        case EPERM:
-            return BoardDiscovery::Denied;
-        case EBUSY:
-            return BoardDiscovery::Held;
-        default:
-            return BoardDiscovery::Gone;
+        case EPERM: return BoardDiscovery::Denied;
+        case EBUSY: return BoardDiscovery::Held;
+        default: return BoardDiscovery::Gone;
         }
     }
     ::close(test);
@@ -323,15 +320,10 @@ QList<PortEntry> BoardDiscovery::ports() const
     QList<PortEntry> rest;
     for (const PortEntry &entry : m_entries) {
         switch (state(entry.path)) {
-        case Board:
-            boards.append(entry);
-            break;
+        case Board: boards.append(entry); break;
         case Held:
-        case Gone:
-            break;
-        default:
-            rest.append(entry);
-            break;
+        case Gone: break;
+        default: rest.append(entry); break;
         }
     }
     return boards + rest;

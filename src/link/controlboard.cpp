@@ -162,7 +162,7 @@ void ControlBoard::run()
         const bool watching = m_connected && m_mode == Serial;
         const int timeout =
             watching ? int(qMax<qint64>(0, SilenceMs - (m_clock.elapsed() - m_lastActivityMs))) + 1 : -1;
-        pollfd wake {m_wakeFd, POLLIN, 0};
+        pollfd wake{m_wakeFd, POLLIN, 0};
         int r;
         do {
             r = ::poll(&wake, 1, timeout);
@@ -384,7 +384,7 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
             const qint64 left = limit - silence.elapsed();
             if (left <= 0 || !m_connected)
                 break;
-            pollfd p {m_port.fd(), POLLIN, 0};
+            pollfd p{m_port.fd(), POLLIN, 0};
             if (::poll(&p, 1, int(left)) <= 0)
                 continue;
             int arrived = 0;
@@ -479,7 +479,7 @@ bool ControlBoard::resynchronise(bool *hungUp)
         const qint64 silent = m_clock.elapsed() - qMax<qint64>(m_lastActivityMs, m_owedSinceMs);
         if (silent > SilenceMs || !m_connected)
             break;
-        pollfd p {m_port.fd(), POLLIN, 0};
+        pollfd p{m_port.fd(), POLLIN, 0};
         if (::poll(&p, 1, int(SilenceMs - silent) + 1) <= 0)
             continue;
         QMutexLocker lock(&m_mutex);
@@ -559,8 +559,8 @@ bool ControlBoard::queryVersion()
         if (ok)
             m_firmwareVersion = version;
         const QString date = QStringLiteral("%1 %2 %3 %4:%5:%6 %7")
-                                 .arg(m.captured(2), m.captured(3), m.captured(4), m.captured(5), m.captured(6),
-                                      m.captured(7), m.captured(8));
+                                 .arg(m.captured(2), m.captured(3), m.captured(4), m.captured(5),
+                                      m.captured(6), m.captured(7), m.captured(8));
         m_firmwareBuildDate = QLocale::c().toDateTime(date, QStringLiteral("ddd MMM dd hh:mm:ss yyyy"));
     }
     return verOk && idnOk;

@@ -27,9 +27,24 @@ class ControlBoard : public QThread
     Q_OBJECT
 
 public:
-    enum LinkMode { Serial = 0, Script = 1, MockUp = 2 };
-    enum LogKind { RX = 0, TX = 1, INF = 2, RX_ERR = 3 };
-    enum DisconnectReason { ByUser = 0, DueToErrors = 1 };
+    enum LinkMode
+    {
+        Serial = 0,
+        Script = 1,
+        MockUp = 2
+    };
+    enum LogKind
+    {
+        RX = 0,
+        TX = 1,
+        INF = 2,
+        RX_ERR = 3
+    };
+    enum DisconnectReason
+    {
+        ByUser = 0,
+        DueToErrors = 1
+    };
 
     static constexpr int QueueSize = 5000;
     static constexpr int LinkBaudRate = 115200;
@@ -107,15 +122,15 @@ private:
     static bool answers(const QByteArray &reply, const QByteArray &commandLine);
 
     SerialPort m_port;
-    std::atomic<int> m_mode {Serial};
-    std::atomic<bool> m_connected {false};
-    std::atomic<bool> m_quit {false};
+    std::atomic<int> m_mode{Serial};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_quit{false};
     QString m_portName;
     QString m_scriptPath;
     QString m_pythonPath = QStringLiteral("python3");
     int m_baudRate = LinkBaudRate;
-    std::atomic<int> m_defaultTimeoutMs {500};
-    std::atomic<bool> m_logging {false};
+    std::atomic<int> m_defaultTimeoutMs{500};
+    std::atomic<bool> m_logging{false};
     int m_firmwareVersion = 0;
     QDateTime m_firmwareBuildDate;
     QString m_firmwareIdentity;
@@ -125,7 +140,7 @@ private:
     // port and on m_wakeFd; a caller waiting for its reply polls the port.
     mutable QMutex m_mutex;
     QWaitCondition m_pauseChanged;
-    ByteRing m_rxQueue {QueueSize};
+    ByteRing m_rxQueue{QueueSize};
     bool m_paused = false;
     bool m_callerReading = false;
     bool m_workerParked = false;
@@ -137,14 +152,14 @@ private:
     QMutex m_logMutex;
     // Time of the last sign of life from the board, for the presence check.
     QElapsedTimer m_clock;
-    std::atomic<qint64> m_lastActivityMs {0};
+    std::atomic<qint64> m_lastActivityMs{0};
     QElapsedTimer m_logClock;
     // Reply lines still owed by commands that timed out, and since when.
-    std::atomic<int> m_owedLines {0};
-    std::atomic<qint64> m_owedSinceMs {0};
+    std::atomic<int> m_owedLines{0};
+    std::atomic<qint64> m_owedSinceMs{0};
     // Set by a time-out: until a command is answered in full, reply lines
     // are checked against what their command asked.
-    std::atomic<bool> m_suspect {false};
+    std::atomic<bool> m_suspect{false};
 
     MockUpResponder m_mockUp;
     ScriptRunner m_script;

@@ -147,9 +147,7 @@ HexImage::Result HexImage::load(const QByteArray &text)
             highest = std::max<qint64>(highest, qint64(index + r.count - 1));
             break;
         }
-        case 0x01:
-            ended = true;
-            break;
+        case 0x01: ended = true; break;
         case 0x02:
         case 0x04:
             if (r.count < 2) {

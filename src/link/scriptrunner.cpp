@@ -7,7 +7,8 @@ QByteArray ScriptRunner::run(const QString &interpreter, const QString &scriptPa
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(interpreter, {scriptPath, QString::fromLatin1(command)});
     if (!m_process.waitForStarted(TimeoutMs)) {
-        qCWarning(lcLink) << "script interpreter" << interpreter << "did not start:" << m_process.errorString();
+        qCWarning(lcLink) << "script interpreter" << interpreter
+                          << "did not start:" << m_process.errorString();
         return QByteArray();
     }
     if (!m_process.waitForFinished(TimeoutMs)) {

@@ -85,20 +85,22 @@ bool SerialPort::open(const QString &name, int baudRate)
         return false;
     }
 
-    termios tio {};
+    termios tio{};
     const speed_t speed = speedFor(baudRate);
     bool ok = speed != B0 && ::tcgetattr(fd, &tio) == 0;
     if (ok) {
         // Raw bytes both ways: no translation, no echo, no signals, 8-N-1,
         // no hardware or software flow control.
-        tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+        tio.c_iflag &=
+            ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
         tio.c_oflag &= ~OPOST;
         tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
         tio.c_cflag |= CS8 | CLOCAL | CREAD;
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
-        ok = ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0 && ::tcsetattr(fd, TCSANOW, &tio) == 0;
+        ok = ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0 &&
+             ::tcsetattr(fd, TCSANOW, &tio) == 0;
     }
     if (!ok) {
         qCWarning(lcLink) << "open_port: Unable to open " << name;
@@ -140,7 +142,7 @@ int SerialPort::write(const QByteArray &bytes)
         const qint64 left = limitMs - clock.elapsed();
         if (left <= 0)
             break;
-        pollfd p {m_fd, POLLOUT, 0};
+        pollfd p{m_fd, POLLOUT, 0};
         ::poll(&p, 1, int(left));
     }
     return written;
@@ -181,7 +183,7 @@ bool SerialPort::waitForReadyRead(int timeoutMs) const
 {
     if (m_fd < 0)
         return false;
-    pollfd p {m_fd, POLLIN, 0};
+    pollfd p{m_fd, POLLIN, 0};
     int r;
     do {
         r = ::poll(&p, 1, timeoutMs);
@@ -210,7 +212,8 @@ int SerialPort::listPorts(QStringList &ports)
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         const QString path = info.systemLocation();
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         // A port held by another program (or by us) is not free.

@@ -34,13 +34,9 @@ FieldSpec::FieldSpec(QStringView text)
             hasValue = true;
             ok = moveTo(3);
             break;
-        case u'#':
-            current = 4;
-            break;
-        case u']':
-            break;
-        default:
-            sections[current]->append(c);
+        case u'#': current = 4; break;
+        case u']': break;
+        default: sections[current]->append(c);
         }
         if (!ok) {
             qCWarning(lcModel).noquote() << "ERROR parsing field" << text.toString();

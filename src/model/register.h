@@ -10,7 +10,6 @@
 
 #include "model/fieldtext.h"
 
-
 // One bit of a register. Neighbouring bits with the same name form a field.
 struct RegisterBit
 {

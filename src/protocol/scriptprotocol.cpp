@@ -40,13 +40,14 @@ bool checkPrivateDirectory(const QString &dir, bool create, QString *error)
         *error = QStringLiteral("cannot make %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(path.constData(), &st) != 0) {
         *error = QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-        *error = QStringLiteral("%1 is not a directory of this user; remove it or set XDG_RUNTIME_DIR").arg(dir);
+        *error =
+            QStringLiteral("%1 is not a directory of this user; remove it or set XDG_RUNTIME_DIR").arg(dir);
         return false;
     }
     if ((st.st_mode & 0077) != 0) {

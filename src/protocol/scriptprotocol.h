@@ -28,7 +28,13 @@ bool checkPrivateDirectory(const QString &dir, bool create, QString *error);
 // [value...] (several values make a list); anything else is Invalid.
 struct Call
 {
-    enum Kind { Invalid, Set, Get, Run };
+    enum Kind
+    {
+        Invalid,
+        Set,
+        Get,
+        Run
+    };
     Kind kind = Invalid;
     QString name;
     QVariant value;

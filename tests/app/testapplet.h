@@ -10,7 +10,12 @@ class TestApplet : public Applet
     Q_OBJECT
 
 public:
-    enum Outcome { Succeeds, Fails, Throws };
+    enum Outcome
+    {
+        Succeeds,
+        Fails,
+        Throws
+    };
 
     TestApplet(const QString &name, const QString &title, Outcome outcome = Succeeds) : m_outcome(outcome)
     {
@@ -37,8 +42,12 @@ inline QList<Applet *> makeDeviceApplets(const QString &failing = QString(),
                                          TestApplet::Outcome outcome = TestApplet::Fails)
 {
     const QList<QPair<QString, QString>> names = {
-        {"Basic", "Basic"},        {"Board", "Board"},     {"HBController", "HB Controller"},
-        {"SpiController", "SPI Controller"}, {"SpiRaw", "SPI Raw"}, {"WatchDog", "WatchDog"},
+        {"Basic", "Basic"},
+        {"Board", "Board"},
+        {"HBController", "HB Controller"},
+        {"SpiController", "SPI Controller"},
+        {"SpiRaw", "SPI Raw"},
+        {"WatchDog", "WatchDog"},
         {"ChipID", "Chip ID"},
     };
     QList<Applet *> list;

@@ -17,19 +17,19 @@
 #include "app/localserver.h"
 
 #include <QAction>
-#include <QElapsedTimer>
-#include <QLocalSocket>
-#include <QTimer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -233,7 +233,8 @@ void tst_Connection::scriptedOpenFollowsThePort()
     QVERIFY(app->run("open", port, &result));
     QCOMPARE(app->board()->mode(), int(ControlBoard::Serial));
     QCOMPARE(window->portCombo->currentText(), sim->path());
-    QCOMPARE(window->statusLabel->text(), QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+    QCOMPARE(window->statusLabel->text(),
+             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
 }
 
 // In a window a box waits for the user; a request that arrives meanwhile

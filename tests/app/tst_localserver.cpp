@@ -1,20 +1,20 @@
 #include "app/localserver.h"
 #include "app/mainapp.h"
-#include "testserver.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
-#include "testapplet.h"
 #include "model/register.h"
 #include "model/variable.h"
 #include "protocol/scriptprotocol.h"
+#include "testapplet.h"
+#include "testserver.h"
 
 #include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <sys/socket.h>
@@ -49,7 +49,11 @@ QByteArray ask(const QString &path, const QByteArray &request, bool close = fals
 class ScriptedApplet : public TestApplet
 {
 public:
-    ScriptedApplet() : TestApplet("Basic", "Basic"), reg("EN=0#;MODE[2:0]#;", "CR9"), var("@variable=Speed @value=50 @min=0 @max=100") {}
+    ScriptedApplet()
+        : TestApplet("Basic", "Basic"), reg("EN=0#;MODE[2:0]#;", "CR9"),
+          var("@variable=Speed @value=50 @min=0 @max=100")
+    {
+    }
     bool init() override
     {
         addRegister(&reg);
@@ -154,9 +158,11 @@ void tst_LocalServer::requests_data()
     QTest::newRow("version") << QByteArray("get\tversion\n") << QByteArray("i1");
     QTest::newRow("VERSION") << QByteArray("get\tVERSION\n") << QByteArray("i1");
     QTest::newRow("set field") << QByteArray("set\tBasic.CR9[3:1]\ti5\n") << QByteArray("ok\n");
-    QTest::newRow("get field") << QByteArray("set\tBasic.CR9[3:1]\ti6\r\nget\tBasic.CR9[3:1]\n") << QByteArray("ok\ni6");
+    QTest::newRow("get field") << QByteArray("set\tBasic.CR9[3:1]\ti6\r\nget\tBasic.CR9[3:1]\n")
+                               << QByteArray("ok\ni6");
     QTest::newRow("variable out of range") << QByteArray("set\tBasic.Speed\tf150\n") << QByteArray("err\n");
-    QTest::newRow("variable") << QByteArray("set\tBasic.Speed\tf75\nget\tBasic.Speed\n") << QByteArray("ok\nf75");
+    QTest::newRow("variable") << QByteArray("set\tBasic.Speed\tf75\nget\tBasic.Speed\n")
+                              << QByteArray("ok\nf75");
     QTest::newRow("run three fields") << QByteArray("run\tBasic.echo\tsabc\n") << QByteArray("sabc");
     QTest::newRow("run two fields") << QByteArray("run\tBasic.ok\n") << QByteArray("i1");
     QTest::newRow("run list") << QByteArray("run\tBasic.echo\ti1\ti2\n") << QByteArray();
@@ -168,10 +174,12 @@ void tst_LocalServer::requests_data()
     QTest::newRow("wrong case applet") << QByteArray("set\tbasic.Speed\ti1\n") << QByteArray("err\n");
     QTest::newRow("global set") << QByteArray("set\tBoard\ti1\nset\ta.b.c\ti1\n") << QByteArray("ok\nok\n");
     QTest::newRow("repeated line") << QByteArray("run\tBasic.ok\nrun\tBasic.ok\n") << QByteArray("i1");
-    QTest::newRow("A B A") << QByteArray("get\tversion\nrun\tBasic.ok\nget\tversion\n") << QByteArray("i1i1i1");
+    QTest::newRow("A B A") << QByteArray("get\tversion\nrun\tBasic.ok\nget\tversion\n")
+                           << QByteArray("i1i1i1");
     QTest::newRow("blank lines") << QByteArray("\n  \n\nget\tversion\n") << QByteArray("i1");
     QTest::newRow("no line end") << QByteArray("get\tversion") << QByteArray("i1");
-    QTest::newRow("write") << QByteArray("run\tWRITE\tsget DIO22 AIN5\n") << QByteArray("x") + QByteArray("DIO22=0").toHex();
+    QTest::newRow("write") << QByteArray("run\tWRITE\tsget DIO22 AIN5\n")
+                           << QByteArray("x") + QByteArray("DIO22=0").toHex();
     QTest::newRow("set_timeout") << QByteArray("run\tset_timeout\ti700\n") << QByteArray("i1");
 }
 
@@ -196,7 +204,8 @@ void tst_LocalServer::disconnectedErrors()
     app->disconnectFromBoard();
     app->setCommunicationLogging(true);
     QSignalSpy log(app, &MainApp::signal_log);
-    QCOMPARE(ask(path, "get\tBasic.Speed\nset\tBasic.Speed\ti1\nrun\tBasic.ok\n"), QByteArray("err\nerr\nerr\n"));
+    QCOMPARE(ask(path, "get\tBasic.Speed\nset\tBasic.Speed\ti1\nrun\tBasic.ok\n"),
+             QByteArray("err\nerr\nerr\n"));
     QCOMPARE(log.count(), 3);
     QCOMPARE(log.at(0).at(0).toInt(), -1);
     QCOMPARE(log.at(0).at(1).toString(), QString("Error GET Basic.Speed"));
@@ -230,7 +239,7 @@ void tst_LocalServer::badClientsDisturbNobody()
 
 void tst_LocalServer::privateSocket()
 {
-    struct stat st {};
+    struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
     QVERIFY(S_ISSOCK(st.st_mode));
     // Nobody but the owner may connect.
@@ -247,7 +256,7 @@ void tst_LocalServer::secondServerLeavesLiveSocket()
     const QString stale = path + "-stale";
     {
         const QByteArray native = QFile::encodeName(stale);
-        sockaddr_un address {};
+        sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -302,7 +311,8 @@ void tst_LocalServer::privateDirectory()
         QCOMPARE(::chmod(native.constData(), 0777), 0);
     if (kind == "link") {
         QVERIFY(QDir(scratch.path()).mkdir("real"));
-        QVERIFY(QFile::setPermissions(scratch.filePath("real"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+        QVERIFY(QFile::setPermissions(scratch.filePath("real"), QFileDevice::ReadOwner |
+                                                                    QFileDevice::WriteOwner |
                                                                     QFileDevice::ExeOwner));
         QVERIFY(QFile::link(scratch.filePath("real"), dir));
     }
@@ -319,7 +329,7 @@ void tst_LocalServer::privateDirectory()
     QCOMPARE(ScriptProtocol::checkPrivateDirectory(dir, create, &error), accepted);
     QCOMPARE(error.isEmpty(), accepted);
     if (accepted) {
-        struct stat st {};
+        struct stat st = {};
         QCOMPARE(::lstat(native.constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0700u);
     }

@@ -15,8 +15,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTextEdit>
 #include <QTest>
+#include <QTextEdit>
 
 class tst_MainApp : public QObject
 {
@@ -92,13 +92,20 @@ void tst_MainApp::titles_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<int>("key");
 
-    QTest::newRow("Basic") << 0 << "Basic" << "(Ctrl+0) Basic" << int(Qt::Key_0);
-    QTest::newRow("Board") << 1 << "Board" << "(Ctrl+1) Board" << int(Qt::Key_1);
-    QTest::newRow("HBController") << 2 << "HBController" << "(Ctrl+2) HB Controller" << int(Qt::Key_2);
-    QTest::newRow("SpiController") << 3 << "SpiController" << "(Ctrl+3) SPI Controller" << int(Qt::Key_3);
-    QTest::newRow("SpiRaw") << 4 << "SpiRaw" << "(Ctrl+4) SPI Raw" << int(Qt::Key_4);
-    QTest::newRow("WatchDog") << 5 << "WatchDog" << "(Ctrl+5) WatchDog" << int(Qt::Key_5);
-    QTest::newRow("ChipID") << 6 << "ChipID" << "(Ctrl+6) Chip ID" << int(Qt::Key_6);
+    QTest::newRow("Basic") << 0 << "Basic"
+                           << "(Ctrl+0) Basic" << int(Qt::Key_0);
+    QTest::newRow("Board") << 1 << "Board"
+                           << "(Ctrl+1) Board" << int(Qt::Key_1);
+    QTest::newRow("HBController") << 2 << "HBController"
+                                  << "(Ctrl+2) HB Controller" << int(Qt::Key_2);
+    QTest::newRow("SpiController") << 3 << "SpiController"
+                                   << "(Ctrl+3) SPI Controller" << int(Qt::Key_3);
+    QTest::newRow("SpiRaw") << 4 << "SpiRaw"
+                            << "(Ctrl+4) SPI Raw" << int(Qt::Key_4);
+    QTest::newRow("WatchDog") << 5 << "WatchDog"
+                              << "(Ctrl+5) WatchDog" << int(Qt::Key_5);
+    QTest::newRow("ChipID") << 6 << "ChipID"
+                            << "(Ctrl+6) Chip ID" << int(Qt::Key_6);
 }
 
 void tst_MainApp::titles()
@@ -137,11 +144,12 @@ void tst_MainApp::failingApplet_data()
     // A refusing applet is still titled, then the loop stops.
     QTest::newRow("fails") << int(TestApplet::Fails) << false
                            << QStringList{"(Ctrl+0) Basic", "(Ctrl+1) Board", "(Ctrl+2) HB Controller",
-                                          "SPI Controller", "SPI Raw", "WatchDog", "Chip ID"}
+                                          "SPI Controller", "SPI Raw",        "WatchDog",
+                                          "Chip ID"}
                            << QList<int>{0, 10, 20, 20, 21};
     // An exception skips that applet's title and key; the others go on.
     QTest::newRow("throws") << int(TestApplet::Throws) << true
-                            << QStringList{"(Ctrl+0) Basic", "(Ctrl+1) Board", "HB Controller",
+                            << QStringList{"(Ctrl+0) Basic",          "(Ctrl+1) Board",   "HB Controller",
                                            "(Ctrl+2) SPI Controller", "(Ctrl+3) SPI Raw", "(Ctrl+4) WatchDog",
                                            "(Ctrl+5) Chip ID"}
                             << QList<int>{0, 10, 20, 20, 21, 23, 26, 30, 35, 41};

@@ -22,8 +22,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTest>
+#include <QTextEdit>
 
 #include <algorithm>
 
@@ -116,8 +116,8 @@ void tst_MainWindow::menus()
 {
     QCOMPARE(actionTexts(window->menuBar()->actions()), (QStringList{"&Service", "&Windows", "&Config"}));
     QCOMPARE(actionTexts(window->serviceMenu->actions()),
-             (QStringList{"About", "Update Firmware", "Update Software", "Keep awake", "Record script\u2026", "Reconnect automatically", "-",
-                          "Log window"}));
+             (QStringList{"About", "Update Firmware", "Update Software", "Keep awake", "Record script\u2026",
+                          "Reconnect automatically", "-", "Log window"}));
     QCOMPARE(actionTexts(window->configMenu->actions()), (QStringList{"&Save config", "&Load config", "-"}));
     QCOMPARE(window->logWindowAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
     QVERIFY(window->keepAwakeAction->isCheckable());
@@ -134,14 +134,18 @@ void tst_MainWindow::statusBarOrder()
 {
     QList<QWidget *> widgets;
     for (QWidget *w : window->statusBar()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        if (w->isVisible() && (w->inherits("QLabel") || w->inherits("QAbstractButton") || w->inherits("QComboBox")))
+        if (w->isVisible() &&
+            (w->inherits("QLabel") || w->inherits("QAbstractButton") || w->inherits("QComboBox")))
             widgets.append(w);
     }
     std::sort(widgets.begin(), widgets.end(), [](QWidget *a, QWidget *b) { return a->x() < b->x(); });
-    const QList<QWidget *> expected = {
-        window->connectButton, window->portCombo, window->rescanButton, window->speedCombo, window->statusLabel,
-        window->connectionCaption, window->connectionLamp, nullptr, window->rxLamp, nullptr, window->txLamp,
-        window->restoreButton, window->logCheck};
+    const QList<QWidget *> expected = {window->connectButton,  window->portCombo,
+                                       window->rescanButton,   window->speedCombo,
+                                       window->statusLabel,    window->connectionCaption,
+                                       window->connectionLamp, nullptr,
+                                       window->rxLamp,         nullptr,
+                                       window->txLamp,         window->restoreButton,
+                                       window->logCheck};
     // Then the log window's beep switch and counters.
     QCOMPARE(widgets.size(), expected.size() + 2);
     auto *beep = qobject_cast<QPushButton *>(widgets.at(13));

@@ -65,7 +65,8 @@ void tst_Settings::directoryNumbering_data()
     QTest::addColumn<QString>("next");
 
     QTest::newRow("none") << QStringList{} << QStringList{} << "_Path0";
-    QTest::newRow("two") << QStringList{"_Path0", "_Path1"} << QStringList{"/d/_Path0", "/d/_Path1"} << "_Path2";
+    QTest::newRow("two") << QStringList{"_Path0", "_Path1"} << QStringList{"/d/_Path0", "/d/_Path1"}
+                         << "_Path2";
     // A gap hides what lies after it, and the gap is filled next.
     QTest::newRow("gap") << QStringList{"_Path0", "_Path2"} << QStringList{"/d/_Path0"} << "_Path1";
     QTest::newRow("no first") << QStringList{"_Path1"} << QStringList{} << "_Path0";

@@ -24,8 +24,9 @@ struct Fixture
     Register cr0{"HB_EN1=0#HB1 output enable;HB_EN2=0#HB2 output enable;HB_EN3=0#;HB_EN4=0#;_[2:0]#;"
                  "SRA[2:0]#Status register read select;SRA_MODE=0#Continuos reading of selected SRx;",
                  "CR0"};
-    Register sr0{"@readonly=1;D0=0#;HB_QSB=0#VDS fail - Overload;_[1:0]#;OVF=0#Over-voltage;UVF=0#Under-voltage;",
-                 "SR0"};
+    Register sr0{
+        "@readonly=1;D0=0#;HB_QSB=0#VDS fail - Overload;_[1:0]#;OVF=0#Over-voltage;UVF=0#Under-voltage;",
+        "SR0"};
     Variable freq{"@variable=Freq @type=real @value=1000 @min=0 @max=100000 @descr=Generator frequency"};
     Variable label{"@variable=Label @type=string @value=none @descr=A name"};
     Variable mode{"@variable=Mode @value=2 @readonly"};
@@ -59,11 +60,16 @@ void tst_Applet::parameterName_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
-    QTest::newRow("range") << "CR5A[9:8]" << "CR5A";
-    QTest::newRow("all bits") << "CR0[]" << "CR0";
-    QTest::newRow("plain") << "ADC_Result1" << "ADC_Result1";
-    QTest::newRow("prefixed") << "Board.SR0[4]" << "SR0";
-    QTest::newRow("too many") << "a.b.c[1]" << "";
+    QTest::newRow("range") << "CR5A[9:8]"
+                           << "CR5A";
+    QTest::newRow("all bits") << "CR0[]"
+                              << "CR0";
+    QTest::newRow("plain") << "ADC_Result1"
+                           << "ADC_Result1";
+    QTest::newRow("prefixed") << "Board.SR0[4]"
+                              << "SR0";
+    QTest::newRow("too many") << "a.b.c[1]"
+                              << "";
 }
 
 void tst_Applet::parameterName()

@@ -1,12 +1,12 @@
 #include "applet/applet.h"
 #include "applet/applethelper.h"
 #include "applet/registerfile.h"
+#include "controls/dialogcheckboxes.h"
 #include "controls/lineedit.h"
 #include "controls/realedit.h"
 #include "fulldisk.h"
 #include "model/register.h"
 #include "model/variable.h"
-#include "controls/dialogcheckboxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,9 +18,9 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QTest>
 #include <QTimer>
 
 namespace {

@@ -1,4 +1,3 @@
-#include "controls/realedit.h"
 #include "applets/basic.h"
 #include "applets/board.h"
 #include "applets/chipid.h"
@@ -7,6 +6,7 @@
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
 #include "benchfixture.h"
+#include "controls/realedit.h"
 #include "model/register.h"
 #include "model/variable.h"
 
@@ -17,8 +17,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 

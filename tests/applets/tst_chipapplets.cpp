@@ -69,8 +69,8 @@ void tst_ChipApplets::configurationOnConnect()
     const QStringList lines = b.sim.transcript();
     const int first = lines.indexOf("set SPI0CS0CONF");
     QVERIFY2(first > 0, qPrintable(lines.join(" | ")));
-    QCOMPARE(lines.mid(first, 5), (QStringList{"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000", "set SPI0CS0CPOL=0",
-                                               "set SPI0CS0NCPHA=0", "set q913rem=1"}));
+    QCOMPARE(lines.mid(first, 5), (QStringList{"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000",
+                                               "set SPI0CS0CPOL=0", "set SPI0CS0NCPHA=0", "set q913rem=1"}));
     QVERIFY(lines.contains("set WDen=1"));
     QVERIFY(lines.contains("set WDtime=20"));
 
@@ -310,7 +310,8 @@ void tst_ChipApplets::windowControls()
     // Editing the model sends nothing until Write is pressed.
     QVERIFY(b.sent().isEmpty());
     spi->set("WD", 0u, ORIGIN_FORCED);
-    QTest::mouseClick(spi->findChild<CustomControls::PushButton *>("pbSpiController_WriteCR5A"), Qt::LeftButton);
+    QTest::mouseClick(spi->findChild<CustomControls::PushButton *>("pbSpiController_WriteCR5A"),
+                      Qt::LeftButton);
     // On top of the default configuration 0x290 written at connect.
     QCOMPARE(framesSent(b.sent()), QStringList{"025390"});
     QCOMPARE(spi->findChild<CustomControls::ComboBox *>("cmCR4_10_7")->itemText(12), QString("2.75 us "));

@@ -29,8 +29,8 @@ class HbBench : public BenchFixture
 public:
     HbBench()
         : BenchFixture({}, QString(), [] {
-              return QList<Applet *>{nullptr, nullptr, new HBController, new SpiController, new SpiRaw,
-                                     new WatchDog, new ChipID};
+              return QList<Applet *>{nullptr,    nullptr,      new HBController, new SpiController,
+                                     new SpiRaw, new WatchDog, new ChipID};
           })
     {
     }
@@ -110,9 +110,10 @@ void tst_HBController::connectStartsGenerators()
     const int first = lines.indexOf("set PWM0CONF");
     QVERIFY2(first >= 0, qPrintable(lines.join(" | ")));
     QCOMPARE(lines.mid(first, 14),
-             (QStringList{"set PWM0CONF", "set PWM0START", "set PWM0DUTY=50", "set PWM0FREQ=20000", "set PWM0CONF",
-                          "set PWM0FREQ=20000", "set PWM0DUTY=50", "set PWM1CONF", "set PWM1START", "set PWM1DUTY=50",
-                          "set PWM1FREQ=20000", "set PWM1CONF", "set PWM1FREQ=20000", "set PWM1DUTY=50"}));
+             (QStringList{"set PWM0CONF", "set PWM0START", "set PWM0DUTY=50", "set PWM0FREQ=20000",
+                          "set PWM0CONF", "set PWM0FREQ=20000", "set PWM0DUTY=50", "set PWM1CONF",
+                          "set PWM1START", "set PWM1DUTY=50", "set PWM1FREQ=20000", "set PWM1CONF",
+                          "set PWM1FREQ=20000", "set PWM1DUTY=50"}));
     QCOMPARE(lines.count("set PWM0START"), 1);
     QCOMPARE(lines.count("set PWM1START"), 1);
 }
@@ -173,7 +174,8 @@ void tst_HBController::pwmFunctions_data()
 
     QTest::newRow("empty") << "" << 1 << 1 << 20000.0 << 50.0 << false << false << QStringList();
     QTest::newRow("lower case") << "writehb1" << 1 << 1 << 20000.0 << 50.0 << false << false << QStringList();
-    QTest::newRow("unknown") << "setPWM3_Freq" << 1 << 1 << 20000.0 << 50.0 << false << false << QStringList();
+    QTest::newRow("unknown") << "setPWM3_Freq" << 1 << 1 << 20000.0 << 50.0 << false << false
+                             << QStringList();
     QTest::newRow("prefix only") << "setPWM1" << 1 << 1 << 20000.0 << 50.0 << false << false << QStringList();
     QTest::newRow("freq truncated") << "setPWM1_Freq" << 1 << 1 << 1234.9 << 50.0 << false << true
                                     << QStringList{"set PWM0FREQ=1234"};
@@ -188,9 +190,9 @@ void tst_HBController::pwmFunctions_data()
     // The pin level is sent whatever the generator does.
     QTest::newRow("pin high") << "setPWM2_DIO" << 1 << 1 << 20000.0 << 50.0 << true << true
                               << QStringList{"set PWM1DUTY=100"};
-    QTest::newRow("update one on, one off")
-        << "updatePWM" << 1 << 0 << 1500.5 << 25.0 << true << true
-        << QStringList{"set PWM0CONF", "set PWM0START", "set PWM0DUTY=25", "set PWM0FREQ=1500", "set PWM1DUTY=100"};
+    QTest::newRow("update one on, one off") << "updatePWM" << 1 << 0 << 1500.5 << 25.0 << true << true
+                                            << QStringList{"set PWM0CONF", "set PWM0START", "set PWM0DUTY=25",
+                                                           "set PWM0FREQ=1500", "set PWM1DUTY=100"};
 }
 
 void tst_HBController::pwmFunctions()
@@ -229,7 +231,8 @@ void tst_HBController::transferBlocks_data()
     QTest::newRow("duty on") << 0 << "PWM1_DUTY" << 1 << 0 << QStringList{"set PWM0DUTY=30"};
     QTest::newRow("duty off") << 0 << "PWM2_DUTY" << 1 << 0 << QStringList();
     QTest::newRow("switch on") << 0 << "PWM2OnOff" << 0 << 1
-                               << QStringList{"set PWM1CONF", "set PWM1START", "set PWM1DUTY=30", "set PWM1FREQ=1500"};
+                               << QStringList{"set PWM1CONF", "set PWM1START", "set PWM1DUTY=30",
+                                              "set PWM1FREQ=1500"};
     QTest::newRow("switch off") << 0 << "PWM1OnOff" << 0 << 1 << QStringList{"set PWM0DUTY=100"};
     // The new duty reaches the board once more through its notification.
     QTest::newRow("defaults") << 0 << "PWM1" << 1 << 0
@@ -239,14 +242,15 @@ void tst_HBController::transferBlocks_data()
                                   << QStringList{"set PWM1CONF", "set PWM1FREQ=20000", "set PWM1DUTY=50"};
     QTest::newRow("all, both on")
         << 0 << "*" << 1 << 1
-        << QStringList{"set PWM0CONF", "set PWM0START", "set PWM0DUTY=30",    "set PWM0FREQ=1500",
+        << QStringList{"set PWM0CONF", "set PWM0START",      "set PWM0DUTY=30", "set PWM0FREQ=1500",
                        "set PWM0CONF", "set PWM0FREQ=20000", "set PWM0DUTY=50", "set PWM0DUTY=50",
-                       "set PWM1CONF", "set PWM1START", "set PWM1DUTY=30",    "set PWM1FREQ=1500",
+                       "set PWM1CONF", "set PWM1START",      "set PWM1DUTY=30", "set PWM1FREQ=1500",
                        "set PWM1CONF", "set PWM1FREQ=20000", "set PWM1DUTY=50", "set PWM1DUTY=50"};
-    QTest::newRow("all, both off")
-        << 0 << "*" << 0 << 0
-        << QStringList{"set PWM0DUTY=100", "set PWM0CONF", "set PWM0FREQ=20000", "set PWM0DUTY=50",
-                       "set PWM1DUTY=100", "set PWM1CONF", "set PWM1FREQ=20000", "set PWM1DUTY=50"};
+    QTest::newRow("all, both off") << 0 << "*" << 0 << 0
+                                   << QStringList{"set PWM0DUTY=100",   "set PWM0CONF",
+                                                  "set PWM0FREQ=20000", "set PWM0DUTY=50",
+                                                  "set PWM1DUTY=100",   "set PWM1CONF",
+                                                  "set PWM1FREQ=20000", "set PWM1DUTY=50"};
 }
 
 void tst_HBController::transferBlocks()
@@ -294,7 +298,8 @@ void tst_HBController::generatorWindowState()
     const QString pwm = QString("PWM%1").arg(n);
     auto *clock = hb->findChild<QLabel *>(QString("lblCLK%1").arg(n));
     auto *pin = hb->findChild<QCheckBox *>(QString("cbPWM%1_DIO").arg(n));
-    auto *onOffSwitch = hb->findChild<CustomControls::Switch *>(QString("cs%1OnOff").arg(n == 1 ? "PWM1" : "PWM2"));
+    auto *onOffSwitch =
+        hb->findChild<CustomControls::Switch *>(QString("cs%1OnOff").arg(n == 1 ? "PWM1" : "PWM2"));
     // Flip the state first so that the transfer under test changes it.
     b.prepare(!onOff, !onOff, 20000, 50, false, false);
     b.var(pwm + "OnOff")->setValue(onOff, ORIGIN_FORCED);

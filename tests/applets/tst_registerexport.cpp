@@ -6,13 +6,13 @@
 #include "model/registerexport.h"
 #include "model/variable.h"
 
-#include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonArray>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>

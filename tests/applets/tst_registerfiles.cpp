@@ -2,9 +2,9 @@
 #include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "benchfixture.h"
+#include "controls/dialogcheckboxes.h"
 #include "model/register.h"
 #include "model/variable.h"
-#include "controls/dialogcheckboxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

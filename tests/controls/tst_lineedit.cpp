@@ -100,19 +100,32 @@ void tst_LineEdit::parse_data()
     // What the field shows for 255 afterwards, which tells the radix in use.
     QTest::addColumn<QString>("shows255");
 
-    QTest::newRow("decimal") << "DEC" << "42" << 42.0 << "42" << Blue << "255";
-    QTest::newRow("negative decimal") << "DEC" << "-5" << -5.0 << "-5" << Blue << "255";
-    QTest::newRow("hex digits") << "HEX" << "7fffffff" << 2147483647.0 << "7fffffff" << Blue << "FF";
-    QTest::newRow("0x prefix") << "DEC" << "0x20" << 32.0 << "20" << Blue << "FF";
-    QTest::newRow("0b prefix") << "DEC" << "0b101" << 5.0 << "101" << Blue << "11111111";
-    QTest::newRow("0d prefix") << "HEX" << "0d15" << 15.0 << "15" << Blue << "255";
-    QTest::newRow("upper-case X is no prefix") << "DEC" << "0X20" << 0.0 << "0X20" << Red << "255";
-    QTest::newRow("hex beyond int") << "HEX" << "FFFFFFFF" << 0.0 << "FFFFFFFF" << Red << "FF";
-    QTest::newRow("letters in decimal") << "DEC" << "12a" << 0.0 << "12a" << Red << "255";
-    QTest::newRow("two in binary") << "BIN" << "102" << 0.0 << "102" << Red << "11111111";
-    QTest::newRow("empty") << "DEC" << "" << 0.0 << "" << Red << "255";
-    QTest::newRow("prefix and junk") << "DEC" << "0xZZ" << 0.0 << "ZZ" << Red << "FF";
-    QTest::newRow("raw text") << "DEC" << "#abc" << 0.0 << "abc" << Blue << "abc";
+    QTest::newRow("decimal") << "DEC"
+                             << "42" << 42.0 << "42" << Blue << "255";
+    QTest::newRow("negative decimal") << "DEC"
+                                      << "-5" << -5.0 << "-5" << Blue << "255";
+    QTest::newRow("hex digits") << "HEX"
+                                << "7fffffff" << 2147483647.0 << "7fffffff" << Blue << "FF";
+    QTest::newRow("0x prefix") << "DEC"
+                               << "0x20" << 32.0 << "20" << Blue << "FF";
+    QTest::newRow("0b prefix") << "DEC"
+                               << "0b101" << 5.0 << "101" << Blue << "11111111";
+    QTest::newRow("0d prefix") << "HEX"
+                               << "0d15" << 15.0 << "15" << Blue << "255";
+    QTest::newRow("upper-case X is no prefix") << "DEC"
+                                               << "0X20" << 0.0 << "0X20" << Red << "255";
+    QTest::newRow("hex beyond int") << "HEX"
+                                    << "FFFFFFFF" << 0.0 << "FFFFFFFF" << Red << "FF";
+    QTest::newRow("letters in decimal") << "DEC"
+                                        << "12a" << 0.0 << "12a" << Red << "255";
+    QTest::newRow("two in binary") << "BIN"
+                                   << "102" << 0.0 << "102" << Red << "11111111";
+    QTest::newRow("empty") << "DEC"
+                           << "" << 0.0 << "" << Red << "255";
+    QTest::newRow("prefix and junk") << "DEC"
+                                     << "0xZZ" << 0.0 << "ZZ" << Red << "FF";
+    QTest::newRow("raw text") << "DEC"
+                              << "#abc" << 0.0 << "abc" << Blue << "abc";
 }
 
 void tst_LineEdit::parse()

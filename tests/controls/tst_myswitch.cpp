@@ -78,7 +78,8 @@ void tst_MySwitch::imageTable_data()
     QTest::newRow("7") << 7 << "[R]" << QStringList{sw + "img_btn_off", sw + "img_btn_on_red"} << 0;
     QTest::newRow("9") << 9 << "[GREEN]" << QStringList{":/leds/img_led_gray", ":/leds/img_led_green"} << 0;
     QTest::newRow("10") << 10 << ""
-                        << QStringList{":/leds/img_led_gray", ":/leds/img_led_green", ":/leds/img_led_red"} << 0;
+                        << QStringList{":/leds/img_led_gray", ":/leds/img_led_green", ":/leds/img_led_red"}
+                        << 0;
     QTest::newRow("11") << 11 << "" << QStringList{} << 0;
 }
 
@@ -168,7 +169,8 @@ void tst_MySwitch::click_data()
     QTest::newRow("two-way lower region") << 1 << QSize(32, 32) << false << false << 1 << QPoint(5, 25) << 0;
     QTest::newRow("two-way upper region") << 1 << QSize(32, 32) << false << false << 0 << QPoint(5, 5) << 1;
     QTest::newRow("two-way between steps") << 1 << QSize(32, 32) << false << false << 0 << QPoint(5, 15) << 1;
-    QTest::newRow("two-way current region") << 1 << QSize(32, 32) << false << false << 0 << QPoint(5, 25) << 0;
+    QTest::newRow("two-way current region")
+        << 1 << QSize(32, 32) << false << false << 0 << QPoint(5, 25) << 0;
     QTest::newRow("scaled widget") << 1 << QSize(64, 64) << false << false << 1 << QPoint(10, 50) << 0;
     QTest::newRow("mirrored y") << 1 << QSize(32, 32) << false << true << 1 << QPoint(5, 5) << 0;
     QTest::newRow("three-way middle") << 2 << QSize(32, 32) << false << false << 0 << QPoint(16, 16) << 1;

@@ -3,8 +3,8 @@
 
 #include <QInputDialog>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <limits>
 
@@ -240,11 +240,15 @@ void tst_RealEdit::precision_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("afterUp");
 
-    QTest::newRow("three") << 3 << "20.000" << "20.001";
-    QTest::newRow("none") << 0 << "20" << "21";
+    QTest::newRow("three") << 3 << "20.000"
+                           << "20.001";
+    QTest::newRow("none") << 0 << "20"
+                          << "21";
     // Out-of-range precisions are held to 0 .. 15.
-    QTest::newRow("negative") << -4 << "20" << "21";
-    QTest::newRow("huge") << 1000 << "20.000000000000000" << "20.000000000000000";
+    QTest::newRow("negative") << -4 << "20"
+                              << "21";
+    QTest::newRow("huge") << 1000 << "20.000000000000000"
+                          << "20.000000000000000";
 }
 
 void tst_RealEdit::precision()

@@ -92,33 +92,92 @@ void tst_UniversalControl::bindingName_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("full");
 
-    QTest::newRow("one bit") << "CheckBox" << "cbSR0_4" << "" << 1 << "SR0" << "4" << "SR0[4]";
-    QTest::newRow("bit range") << "ComboBox" << "cmCR5A_9_8" << "" << 6 << "CR5A" << "9:8" << "CR5A[9:8]";
-    QTest::newRow("wide range") << "LineEdit" << "leSR7_11_9" << "" << 4 << "SR7" << "11:9" << "SR7[11:9]";
-    QTest::newRow("no underscore") << "CheckBox" << "cbEN" << "" << 1 << "EN" << "" << "EN";
+    QTest::newRow("one bit") << "CheckBox"
+                             << "cbSR0_4"
+                             << "" << 1 << "SR0"
+                             << "4"
+                             << "SR0[4]";
+    QTest::newRow("bit range") << "ComboBox"
+                               << "cmCR5A_9_8"
+                               << "" << 6 << "CR5A"
+                               << "9:8"
+                               << "CR5A[9:8]";
+    QTest::newRow("wide range") << "LineEdit"
+                                << "leSR7_11_9"
+                                << "" << 4 << "SR7"
+                                << "11:9"
+                                << "SR7[11:9]";
+    QTest::newRow("no underscore") << "CheckBox"
+                                   << "cbEN"
+                                   << "" << 1 << "EN"
+                                   << ""
+                                   << "EN";
     // Only two underscores are replaced; the third stays in the field.
-    QTest::newRow("three underscores")
-        << "LineEdit" << "leA_B_C_D" << "" << 4 << "A" << "B:C_D" << "A[B:C_D]";
-    QTest::newRow("slider") << "Slider" << "hsPWM1_Duty" << "" << 11 << "PWM1" << "Duty" << "PWM1[Duty]";
-    QTest::newRow("switch") << "Switch" << "csPWM1OnOff" << "" << 8 << "PWM1OnOff" << "" << "PWM1OnOff";
-    QTest::newRow("accessible wins") << "CheckBox" << "cbSR0_4" << "PWM1_FREQ" << 1 << "PWM1_FREQ" << ""
+    QTest::newRow("three underscores") << "LineEdit"
+                                       << "leA_B_C_D"
+                                       << "" << 4 << "A"
+                                       << "B:C_D"
+                                       << "A[B:C_D]";
+    QTest::newRow("slider") << "Slider"
+                            << "hsPWM1_Duty"
+                            << "" << 11 << "PWM1"
+                            << "Duty"
+                            << "PWM1[Duty]";
+    QTest::newRow("switch") << "Switch"
+                            << "csPWM1OnOff"
+                            << "" << 8 << "PWM1OnOff"
+                            << ""
+                            << "PWM1OnOff";
+    QTest::newRow("accessible wins") << "CheckBox"
+                                     << "cbSR0_4"
+                                     << "PWM1_FREQ" << 1 << "PWM1_FREQ"
+                                     << ""
                                      << "PWM1_FREQ";
-    QTest::newRow("accessible field") << "RealEdit" << "leX" << "SR0[4]" << 5 << "SR0" << "4" << "SR0[4]";
-    QTest::newRow("accessible call") << "RealEdit" << "leX" << "setPWM1_Freq()" << 5 << "setPWM1_Freq" << ""
+    QTest::newRow("accessible field") << "RealEdit"
+                                      << "leX"
+                                      << "SR0[4]" << 5 << "SR0"
+                                      << "4"
+                                      << "SR0[4]";
+    QTest::newRow("accessible call") << "RealEdit"
+                                     << "leX"
+                                     << "setPWM1_Freq()" << 5 << "setPWM1_Freq"
+                                     << ""
                                      << "setPWM1_Freq()";
-    QTest::newRow("four parts")
-        << "ComboBox" << "cmX" << "Board.SR0[4]" << 6 << "SR0" << "4" << "Board.SR0[4]";
-    QTest::newRow("five parts") << "CheckBox" << "cbX" << "A.B.C[1]" << 1 << "" << "" << "A.B.C[1]";
-    QTest::newRow("button") << "PushButton" << "pbBoard_setActive" << "" << 2 << "setActive" << ""
+    QTest::newRow("four parts") << "ComboBox"
+                                << "cmX"
+                                << "Board.SR0[4]" << 6 << "SR0"
+                                << "4"
+                                << "Board.SR0[4]";
+    QTest::newRow("five parts") << "CheckBox"
+                                << "cbX"
+                                << "A.B.C[1]" << 1 << ""
+                                << ""
+                                << "A.B.C[1]";
+    QTest::newRow("button") << "PushButton"
+                            << "pbBoard_setActive"
+                            << "" << 2 << "setActive"
+                            << ""
                             << "setActive";
-    QTest::newRow("button stop") << "PushButton" << "pbBoard_setStop1" << "" << 2 << "setStop1" << ""
+    QTest::newRow("button stop") << "PushButton"
+                                 << "pbBoard_setStop1"
+                                 << "" << 2 << "setStop1"
+                                 << ""
                                  << "setStop1";
-    QTest::newRow("button argument") << "PushButton" << "pbHBController_WriteCR1_3" << "" << 2 << "WriteCR1"
-                                     << "3" << "WriteCR1";
-    QTest::newRow("button accessible")
-        << "PushButton" << "pbBoard_setStop1" << "getADC" << 2 << "getADC" << "" << "getADC";
-    QTest::newRow("button accessible call")
-        << "PushButton" << "pbX" << "setPWM1_Freq()" << 2 << "setPWM1_Freq" << "" << "setPWM1_Freq()";
+    QTest::newRow("button argument") << "PushButton"
+                                     << "pbHBController_WriteCR1_3"
+                                     << "" << 2 << "WriteCR1"
+                                     << "3"
+                                     << "WriteCR1";
+    QTest::newRow("button accessible") << "PushButton"
+                                       << "pbBoard_setStop1"
+                                       << "getADC" << 2 << "getADC"
+                                       << ""
+                                       << "getADC";
+    QTest::newRow("button accessible call") << "PushButton"
+                                            << "pbX"
+                                            << "setPWM1_Freq()" << 2 << "setPWM1_Freq"
+                                            << ""
+                                            << "setPWM1_Freq()";
 }
 
 void tst_UniversalControl::bindingName()
@@ -248,26 +307,30 @@ void tst_UniversalControl::scriptSnippet_data()
 
     const QString init = "Set @HQL3318 = GetObject(,\"HQL3318.Bench\") ";
     const QString cleanUp = "Set @HQL3318 = Nothing ";
-    QTest::newRow("get and set")
-        << "CheckBox" << "cbSR0_4" << int(UniversalControl::ScriptGet | UniversalControl::ScriptSet)
-        << "SpiController.SR0[4] #HQL3318:get,set"
-        << QStringList{"VBScript Init Object", "VBScript Get Data", "VBScript Set Data", "VBScript Clean-up"}
-        << QStringList{init, "# = @HQL3318.get(\"SpiController.SR0[4]\" ) ",
-                       "call @HQL3318.set(\"SpiController.SR0[4]\", # ) ", cleanUp};
-    QTest::newRow("run") << "PushButton" << "pbSpiController_WriteCR5A" << int(UniversalControl::ScriptRun)
+    QTest::newRow("get and set") << "CheckBox"
+                                 << "cbSR0_4"
+                                 << int(UniversalControl::ScriptGet | UniversalControl::ScriptSet)
+                                 << "SpiController.SR0[4] #HQL3318:get,set"
+                                 << QStringList{"VBScript Init Object", "VBScript Get Data",
+                                                "VBScript Set Data", "VBScript Clean-up"}
+                                 << QStringList{init, "# = @HQL3318.get(\"SpiController.SR0[4]\" ) ",
+                                                "call @HQL3318.set(\"SpiController.SR0[4]\", # ) ", cleanUp};
+    QTest::newRow("run") << "PushButton"
+                         << "pbSpiController_WriteCR5A" << int(UniversalControl::ScriptRun)
                          << "SpiController.WriteCR5A #HQL3318:run"
                          << QStringList{"VBScript Init Object", "VBScript Set Data", "VBScript Clean-up"}
                          << QStringList{init, "call @HQL3318.run(\"SpiController.WriteCR5A\", \"\" ) ",
                                         cleanUp};
     QTest::newRow("run with argument")
-        << "PushButton" << "pbSpiController_log_hello" << int(UniversalControl::ScriptRun)
-        << "SpiController.log #HQL3318:run"
+        << "PushButton"
+        << "pbSpiController_log_hello" << int(UniversalControl::ScriptRun) << "SpiController.log #HQL3318:run"
         << QStringList{"VBScript Init Object", "VBScript Set Data", "VBScript Clean-up"}
         << QStringList{init, "call @HQL3318.run(\"SpiController.log\", \"hello\" ) ", cleanUp};
     // Names of any length fit.
     const QString longName = QString(300, 'R');
     QTest::newRow("long name")
-        << "LineEdit" << "le" + longName + "_7" << int(UniversalControl::ScriptGet)
+        << "LineEdit"
+        << "le" + longName + "_7" << int(UniversalControl::ScriptGet)
         << "SpiController." + longName + "[7] #HQL3318:get"
         << QStringList{"VBScript Init Object", "VBScript Get Data", "VBScript Clean-up"}
         << QStringList{init, "# = @HQL3318.get(\"SpiController." + longName + "[7]\" ) ", cleanUp};
@@ -391,7 +454,8 @@ void tst_UniversalControl::ctrlHint()
     widget->setGeometry(10, 10, 80, 30);
     Receiver receiver;
     if (bound)
-        qobject_cast<UniversalControl *>(widget)->connectTrigger(&receiver, [&receiver] { receiver.slot_ControlTriggered(); });
+        qobject_cast<UniversalControl *>(widget)->connectTrigger(
+            &receiver, [&receiver] { receiver.slot_ControlTriggered(); });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::mouseMove(widget, QPoint(40, 15));

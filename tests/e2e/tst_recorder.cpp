@@ -74,20 +74,29 @@ void tst_Recorder::lines_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("register field") << "write" << "SpiController" << "CR5A[9:8]" << QVariant(2u)
-                                    << R"(app.SpiController["CR5A[9:8]"] = 2)";
-    QTest::newRow("variable") << "write" << "Board" << "PWM1_DUTY" << QVariant(72.0)
-                              << R"(app.Board["PWM1_DUTY"] = 72.0)";
-    QTest::newRow("real") << "write" << "HBController" << "Freq" << QVariant(0.25)
-                          << R"(app.HBController["Freq"] = 0.25)";
-    QTest::newRow("text with quotes") << "write" << "SpiRaw" << "Text" << QVariant(QString("a\"b\\c\n"))
-                                      << R"(app.SpiRaw["Text"] = "a\"b\\c\x0a")";
-    QTest::newRow("function") << "run" << "Basic" << "setForward1" << QVariant(QString())
-                              << "app.Basic.setForward1()";
-    QTest::newRow("function with argument") << "run" << "SpiController" << "Write" << QVariant(QString("CR5A"))
-                                            << R"(app.SpiController.Write("CR5A"))";
-    QTest::newRow("name that is no identifier") << "run" << "Board" << "set-all" << QVariant()
-                                                << R"(app.run("Board.set-all"))";
+    QTest::newRow("register field") << "write"
+                                    << "SpiController"
+                                    << "CR5A[9:8]" << QVariant(2u) << R"(app.SpiController["CR5A[9:8]"] = 2)";
+    QTest::newRow("variable") << "write"
+                              << "Board"
+                              << "PWM1_DUTY" << QVariant(72.0) << R"(app.Board["PWM1_DUTY"] = 72.0)";
+    QTest::newRow("real") << "write"
+                          << "HBController"
+                          << "Freq" << QVariant(0.25) << R"(app.HBController["Freq"] = 0.25)";
+    QTest::newRow("text with quotes")
+        << "write"
+        << "SpiRaw"
+        << "Text" << QVariant(QString("a\"b\\c\n")) << R"(app.SpiRaw["Text"] = "a\"b\\c\x0a")";
+    QTest::newRow("function") << "run"
+                              << "Basic"
+                              << "setForward1" << QVariant(QString()) << "app.Basic.setForward1()";
+    QTest::newRow("function with argument")
+        << "run"
+        << "SpiController"
+        << "Write" << QVariant(QString("CR5A")) << R"(app.SpiController.Write("CR5A"))";
+    QTest::newRow("name that is no identifier") << "run"
+                                                << "Board"
+                                                << "set-all" << QVariant() << R"(app.run("Board.set-all"))";
 }
 
 void tst_Recorder::lines()
@@ -101,7 +110,8 @@ void tst_Recorder::lines()
     QTemporaryDir dir;
     ScriptRecorder recorder;
     QString error;
-    QVERIFY2(recorder.start(dir.filePath("s.py"), ScriptRecorder::Target::Running, &error), qPrintable(error));
+    QVERIFY2(recorder.start(dir.filePath("s.py"), ScriptRecorder::Target::Running, &error),
+             qPrintable(error));
     if (kind == "write")
         recorder.recordWrite(applet, name, value);
     else
@@ -135,8 +145,9 @@ void tst_Recorder::pauses()
     recorder.stop();
     const QString script = readText(dir.filePath("s.py"));
     QVERIFY(script.contains("with hql3318.simulated() as app:\n"));
-    QCOMPARE(actionLines(script), (QStringList{"app.Basic.setStop1()", "app.Basic.setStop1()", "time.sleep(2.25)",
-                                               "app.Basic.setStop1()", "time.sleep(10)", "app.Basic.setStop1()"}));
+    QCOMPARE(actionLines(script),
+             (QStringList{"app.Basic.setStop1()", "app.Basic.setStop1()", "time.sleep(2.25)",
+                          "app.Basic.setStop1()", "time.sleep(10)", "app.Basic.setStop1()"}));
     QCOMPARE(recorder.actions(), 4);
 }
 
@@ -169,7 +180,8 @@ void tst_Recorder::fullDiskStopsTheRecording()
     }
     QVERIFY(!recorder.isRecording());
     QCOMPARE(failed.count(), 1);
-    QVERIFY2(failed.at(0).at(0).toString().contains("Recording to"), qPrintable(failed.at(0).at(0).toString()));
+    QVERIFY2(failed.at(0).at(0).toString().contains("Recording to"),
+             qPrintable(failed.at(0).at(0).toString()));
     QVERIFY(recorder.actions() < 5);
 }
 
@@ -216,7 +228,8 @@ void tst_Recorder::clicksReplayAsTheSameTraffic()
 
         QVERIFY(b.app->mainWindow()->recordLabel->isVisible() || !b.app->mainWindow()->isVisible());
         QVERIFY(b.app->recorder()->actions() >= 4);
-        QCOMPARE(b.app->mainWindow()->recordLabel->text(), QString("REC %1").arg(b.app->recorder()->actions()));
+        QCOMPARE(b.app->mainWindow()->recordLabel->text(),
+                 QString("REC %1").arg(b.app->recorder()->actions()));
         b.app->mainWindow()->recordAction->trigger();
         QVERIFY(!b.app->recorder()->isRecording());
         QVERIFY(!b.app->mainWindow()->recordAction->isChecked());
@@ -230,7 +243,8 @@ void tst_Recorder::clicksReplayAsTheSameTraffic()
     // The three windows that show the slider's variable pass each step on;
     // the script has it once.
     for (int i = 1; i < actions.size(); ++i)
-        QVERIFY2(actions.at(i).section('=', 1) != actions.at(i - 1).section('=', 1) || !actions.at(i).contains("DUTY"),
+        QVERIFY2(actions.at(i).section('=', 1) != actions.at(i - 1).section('=', 1) ||
+                     !actions.at(i).contains("DUTY"),
                  qPrintable(actions.join(" | ")));
 
     // The replay: the script's default socket, in a runtime directory of its own.

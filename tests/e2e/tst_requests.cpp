@@ -63,7 +63,7 @@ public:
 private:
     bool readable() const
     {
-        pollfd p {m_fd, POLLIN, 0};
+        pollfd p{m_fd, POLLIN, 0};
         return m_fd >= 0 && ::poll(&p, 1, 0) > 0;
     }
     void readSome()
@@ -100,7 +100,7 @@ private:
 int connectTo(const QString &path, bool nonBlocking)
 {
     const QByteArray native = QFile::encodeName(path);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
@@ -129,7 +129,7 @@ QByteArray exchange(const QString &path, const QByteArray &request, bool halfClo
     QByteArray reply;
     char buffer[65536];
     for (;;) {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 20000) <= 0)
             break;
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -200,14 +200,15 @@ void tst_Requests::overlapping_data()
     QTest::addColumn<QString>("lastOnWire");
     QTest::addColumn<bool>("exits");
 
-    const QStringList forward {"run", "Board.setForward1"};
-    const QStringList grab {"run", "grab", "sBoard", "s@FILE@"};
-    const QStringList get {"run", "write", "sget WDtime"};
+    const QStringList forward{"run", "Board.setForward1"};
+    const QStringList grab{"run", "grab", "sBoard", "s@FILE@"};
+    const QStringList get{"run", "write", "sget WDtime"};
     const QByteArray wdtime = "x" + QByteArray("WDtime=20\n").toHex();
-    const QStringList close {"run", "close"};
-    const QStringList shutdown {"run", "shutdown"};
+    const QStringList close{"run", "close"};
+    const QStringList shutdown{"run", "shutdown"};
 
-    QTest::newRow("forward, then write") << forward << QByteArray("i1") << get << wdtime << "get WDtime" << false;
+    QTest::newRow("forward, then write")
+        << forward << QByteArray("i1") << get << wdtime << "get WDtime" << false;
     QTest::newRow("forward, then close")
         << forward << QByteArray("i1") << close << QByteArray("i1") << "set baudrate=115200" << false;
     QTest::newRow("forward, then shutdown")
@@ -217,9 +218,8 @@ void tst_Requests::overlapping_data()
     QTest::newRow("grab, then write") << grab << QByteArray("i1") << get << wdtime << "get WDtime" << false;
     QTest::newRow("grab, then shutdown")
         << grab << QByteArray("i1") << shutdown << QByteArray("i1") << "set baudrate=115200" << true;
-    QTest::newRow("open script, then shutdown")
-        << QStringList{"run", "open", "sscript"} << QByteArray("i1") << shutdown << QByteArray("i1")
-        << QString() << true;
+    QTest::newRow("open script, then shutdown") << QStringList{"run", "open", "sscript"} << QByteArray("i1")
+                                                << shutdown << QByteArray("i1") << QString() << true;
 }
 
 void tst_Requests::overlapping()
@@ -327,7 +327,8 @@ void tst_Requests::clientLeavesEarly()
             request += "get\tSpiController.CR" + QByteArray::number(i) + "\n";
         const int fd = connectTo(app.m_path);
         QVERIFY(fd >= 0);
-        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), ssize_t(request.size()));
+        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL),
+                 ssize_t(request.size()));
         ::close(fd);
     }
     QTRY_VERIFY_WITH_TIMEOUT(app.output().count("Error GET SpiController.CR") == 80, 10000);
@@ -341,7 +342,7 @@ void tst_Requests::lateRepliesAreDropped()
 {
     Bench bench("late", {"--delay", "700"});
     QVERIFY(bench.open());
-    const QList<QByteArray> names {"PWM0FREQ", "PWM0DUTY", "PWM1FREQ", "PWM1DUTY", "WDtime", "DIO25"};
+    const QList<QByteArray> names{"PWM0FREQ", "PWM0DUTY", "PWM1FREQ", "PWM1DUTY", "WDtime", "DIO25"};
     for (const QByteArray &name : names) {
         const QByteArray reply = runCtl(bench.pipe, {"run", "write", "sget " + name}).out;
         const QByteArray text = QByteArray::fromHex(reply.mid(1).trimmed());
@@ -407,7 +408,7 @@ void tst_Requests::ctlTimeout()
     QTemporaryDir dir;
     const QString path = dir.filePath("mute");
     const QByteArray native = QFile::encodeName(path);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
     const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -450,7 +451,7 @@ void tst_Requests::privateFallbackDirectory()
     app.start(QStringLiteral(HQL_APP_PATH), {"--headless", "--pipe", pipe});
     const QString dir = QStringLiteral("/tmp/hql3318-%1").arg(::geteuid());
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(dir + "/" + pipe); }, 10000));
-    struct stat st {};
+    struct stat st = {};
     QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &st), 0);
     QVERIFY(S_ISDIR(st.st_mode));
     QCOMPARE(st.st_uid, ::geteuid());

@@ -147,9 +147,7 @@ void tst_Scripting::staleSocketAfterKill()
     App next(pipe);
     QVERIFY(next.waitReady());
     QTRY_COMPARE(ctl(pipe, {"get", "version"}).out, QByteArray("i1\n"));
-    struct stat st
-    {
-    };
+    struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(next.m_path).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0077, 0u);
 }

@@ -95,7 +95,8 @@ void tst_ControlBoard::transactions_data()
     QTest::newRow("several names") << QByteArray("set PWM0FREQ=1000 PWM0DUTY=20") << true
                                    << QByteArray("PWM0FREQ:ok PWM0DUTY:ok\n")
                                    << QStringList{"set PWM0FREQ=1000 PWM0DUTY=20"};
-    QTest::newRow("unknown name") << QByteArray("get NOSUCH") << false << QByteArray() << QStringList{"get NOSUCH"};
+    QTest::newRow("unknown name") << QByteArray("get NOSUCH") << false << QByteArray()
+                                  << QStringList{"get NOSUCH"};
     QTest::newRow("second line fails") << QByteArray("get DIO22\nget NOSUCH\n") << false << QByteArray()
                                        << QStringList{"get DIO22", "get NOSUCH"};
     QTest::newRow("empty") << QByteArray() << false << QByteArray() << QStringList{};
@@ -182,13 +183,16 @@ void tst_ControlBoard::logFormats()
     c.link.log(ControlBoard::INF, "Connected to x");
     QStringList lines = logTexts(log);
     QCOMPARE(lines.size(), 4);
-    QVERIFY2(QRegularExpression("^TX\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):get DIO22$").match(lines.at(0)).hasMatch(),
-             qPrintable(lines.at(0)));
+    QVERIFY2(
+        QRegularExpression("^TX\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):get DIO22$").match(lines.at(0)).hasMatch(),
+        qPrintable(lines.at(0)));
     QVERIFY2(QRegularExpression("^RX\\(\\+\\d+ms\\):TIMEOUT:500$").match(lines.at(1)).hasMatch(),
              qPrintable(lines.at(1)));
     QVERIFY2(QRegularExpression("^RX\\(\\+\\d+ms\\):DIO22=0&lt;cr&gt; $").match(lines.at(2)).hasMatch(),
              qPrintable(lines.at(2)));
-    QVERIFY(QRegularExpression("^INF\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):Connected to x$").match(lines.at(3)).hasMatch());
+    QVERIFY(QRegularExpression("^INF\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):Connected to x$")
+                .match(lines.at(3))
+                .hasMatch());
     QCOMPARE(log.at(0).at(0).toInt(), 109);
     QCOMPARE(log.at(1).at(0).toInt(), 108);
     QCOMPARE(log.at(3).at(0).toInt(), 104);
@@ -204,7 +208,8 @@ void tst_ControlBoard::logElapsedInSeconds()
     const QTime noon(12, 0);
     QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX, "second", 1100, noon), QString("RX(+1s):second"));
     QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX, "x", 1000, noon), QString("RX(+1000ms):x"));
-    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX_ERR, QByteArray(), 7, noon), QString("RX_ERR(+7ms):"));
+    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX_ERR, QByteArray(), 7, noon),
+             QString("RX_ERR(+7ms):"));
     QCOMPARE(ControlBoard::formatLogLine(ControlBoard::TX, "a\nb", 5000, noon),
              QString("TX(12:00:00.000):a&lt;cr&gt; b"));
 }
@@ -374,7 +379,8 @@ void tst_ControlBoard::mockUp()
     QSignalSpy notice(&link, &ControlBoard::signal_notice);
     QVERIFY(link.connectBoard("mockup"));
     QCOMPARE(notice.count(), 1);
-    QCOMPARE(notice.at(0).at(0).toString(), QString("Software is in Mock-up mode. \n Communication is simulated!"));
+    QCOMPARE(notice.at(0).at(0).toString(),
+             QString("Software is in Mock-up mode. \n Communication is simulated!"));
     QCOMPARE(link.mode(), int(ControlBoard::MockUp));
 
     QByteArray first;

@@ -1,6 +1,6 @@
+#include "hexfile.h"
 #include "link/flashsession.h"
 #include "link/heximage.h"
-#include "hexfile.h"
 
 #include <QTest>
 
@@ -68,18 +68,19 @@ void tst_HexImage::load_data()
         << int(HexImage::Loaded) << 0 << ab;
     QByteArray joined = data(0, ab) + data(2, cd) + eof;
     joined.replace('\n', QByteArray());
-    QTest::newRow("no line breaks") << joined << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
-    QTest::newRow("lower case") << QByteArray(data(0, ab) + data(2, cd) + eof).toLower() << int(HexImage::Loaded)
-                                << 0 << QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("no line breaks") << joined << int(HexImage::Loaded) << 0
+                                    << QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("lower case") << QByteArray(data(0, ab) + data(2, cd) + eof).toLower()
+                                << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("CR LF and text between records")
-        << QByteArray(data(0, ab).replace("\n", "\r\n") + "junk\r\n" + data(2, cd) + eof) << int(HexImage::Loaded)
-        << 0 << QByteArray::fromHex("AABBCCDD");
+        << QByteArray(data(0, ab).replace("\n", "\r\n") + "junk\r\n" + data(2, cd) + eof)
+        << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("CR line ends") << QByteArray(data(0, ab) + data(2, cd) + eof).replace('\n', '\r')
                                   << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("first data at 0x0100") << QByteArray(data(0x0100, ab) + data(0x0102, cd) + eof)
                                           << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBCCDD");
-    QTest::newRow("gap erased") << QByteArray(data(0x10, ab) + data(0x14, cd) + eof) << int(HexImage::Loaded) << 0
-                                << QByteArray::fromHex("AABBFFFFCCDD");
+    QTest::newRow("gap erased") << QByteArray(data(0x10, ab) + data(0x14, cd) + eof) << int(HexImage::Loaded)
+                                << 0 << QByteArray::fromHex("AABBFFFFCCDD");
     QTest::newRow("out of order") << QByteArray(data(0, ab) + data(4, cd) + data(2, ab) + eof)
                                   << int(HexImage::Loaded) << 0 << QByteArray::fromHex("AABBAABBCCDD");
     QTest::newRow("extension 0x8005 then 0x8006")
@@ -118,8 +119,8 @@ void tst_HexImage::load_data()
     QTest::newRow("not hexadecimal") << QByteArray(data(0, ab) + ":0200020GCCDD53\n" + eof)
                                      << int(HexImage::Loaded) << 1 << ab;
     QTest::newRow("extension without its address")
-        << QByteArray(data(0, ab) + record(4, 0, QByteArray(1, 1)) + data(2, cd) + eof) << int(HexImage::Loaded)
-        << 1 << QByteArray::fromHex("AABBCCDD");
+        << QByteArray(data(0, ab) + record(4, 0, QByteArray(1, 1)) + data(2, cd) + eof)
+        << int(HexImage::Loaded) << 1 << QByteArray::fromHex("AABBCCDD");
     QTest::newRow("last byte of the image")
         << QByteArray(data(0, ab) + linear(3) + data(0x0D3E, cd) + eof) << int(HexImage::Loaded) << 0
         << QByteArray(ab + QByteArray(HexImage::Capacity - 4, char(0xFF)) + cd);
@@ -138,15 +139,15 @@ void tst_HexImage::load_data()
     QTest::newRow("before the first data address") << QByteArray(data(0x0100, ab) + data(0x00FF, cd) + eof)
                                                    << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("before it through an extension")
-        << QByteArray(linear(1) + data(0, ab) + linear(0) + data(0xFFFF, cd) + eof) << int(HexImage::OutOfImage)
-        << 0 << QByteArray();
+        << QByteArray(linear(1) + data(0, ab) + linear(0) + data(0xFFFF, cd) + eof)
+        << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("one byte past the image") << QByteArray(data(0, ab) + linear(3) + data(0x0D3F, cd) + eof)
                                              << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("far past the image") << QByteArray(data(0, ab) + linear(0xFF) + data(0xFFFF, cd) + eof)
                                         << int(HexImage::OutOfImage) << 0 << QByteArray();
     QTest::newRow("no data") << QByteArray(linear(5) + eof) << int(HexImage::NoData) << 0 << QByteArray();
-    QTest::newRow("only empty data records") << QByteArray(data(0, QByteArray()) + eof) << int(HexImage::NoData)
-                                             << 0 << QByteArray();
+    QTest::newRow("only empty data records")
+        << QByteArray(data(0, QByteArray()) + eof) << int(HexImage::NoData) << 0 << QByteArray();
 }
 
 void tst_HexImage::load()

@@ -29,7 +29,7 @@ void tst_SerialPort::openRules()
     // Open again: true at once, the old rate stays.
     QVERIFY(port.open(sim.path(), 115200));
     QVERIFY(port.open(QString(), 115200));
-    termios tio {};
+    termios tio{};
     QCOMPARE(::tcgetattr(port.fd(), &tio), 0);
     QCOMPARE(::cfgetospeed(&tio), speed_t(B57600));
     QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));

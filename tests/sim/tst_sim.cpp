@@ -172,8 +172,8 @@ bool readCurrents(SimBoard &sim, int &isen1, int &isen2)
 {
     if (!sim.write("get Isen1 Isen2\n"))
         return false;
-    const QRegularExpressionMatch m =
-        QRegularExpression("^Isen1=(\\d+) Isen2=(\\d+)$").match(QString::fromLatin1(sim.readLine().value_or("")));
+    const QRegularExpressionMatch m = QRegularExpression("^Isen1=(\\d+) Isen2=(\\d+)$")
+                                          .match(QString::fromLatin1(sim.readLine().value_or("")));
     isen1 = m.captured(1).toInt();
     isen2 = m.captured(2).toInt();
     return m.hasMatch();
@@ -226,30 +226,36 @@ void tst_Sim::replies_data()
     QTest::newRow("set then get") << QStringList() << QByteArray("set PWM0DUTY=75\nget PWM0DUTY\n")
                                   << QStringList{"PWM0DUTY:ok", "PWM0DUTY=75"};
     QTest::newRow("several words")
-        << QStringList() << QByteArray("set PWM1CONF PWM1START PWM1FREQ=1000 PWM1DUTY=30\nget PWM1FREQ PWM1DUTY\n")
+        << QStringList()
+        << QByteArray("set PWM1CONF PWM1START PWM1FREQ=1000 PWM1DUTY=30\nget PWM1FREQ PWM1DUTY\n")
         << QStringList{"PWM1CONF:ok PWM1START:ok PWM1FREQ:ok PWM1DUTY:ok", "PWM1FREQ=1000 PWM1DUTY=30"};
     QTest::newRow("defaults")
         << QStringList()
         << QByteArray("get SPI0CS0SPEED SPI0CS0CPOL SPI0CS0NCPHA q913rem PWM0FREQ PWM1DUTY DIO0 DIO21 DIO22 "
                       "DIO25 DIO31 WDen WDtime baudrate\n")
-        << QStringList{"SPI0CS0SPEED=1000000 SPI0CS0CPOL=0 SPI0CS0NCPHA=0 q913rem=0 PWM0FREQ=20000 PWM1DUTY=50 "
-                       "DIO0=0 DIO21=0 DIO22=0 DIO25=1 DIO31=0 WDen=0 WDtime=20 baudrate=115200"};
-    QTest::newRow("unknown names") << QStringList() << QByteArray("set FOO=1 DIO25=1\nget DIO25 FOO DIO32 dio1\n")
+        << QStringList{
+               "SPI0CS0SPEED=1000000 SPI0CS0CPOL=0 SPI0CS0NCPHA=0 q913rem=0 PWM0FREQ=20000 PWM1DUTY=50 "
+               "DIO0=0 DIO21=0 DIO22=0 DIO25=1 DIO31=0 WDen=0 WDtime=20 baudrate=115200"};
+    QTest::newRow("unknown names") << QStringList()
+                                   << QByteArray("set FOO=1 DIO25=1\nget DIO25 FOO DIO32 dio1\n")
                                    << QStringList{"FOO:err DIO25:ok", "DIO25=1 FOO:err DIO32:err dio1:err"};
     QTest::newRow("bad values")
         << QStringList()
-        << QByteArray("set PWM0DUTY=101 PWM0FREQ=0 PWM0FREQ=1000001 DIO3=x DIO3=-1 WDen=2 DIO4= PWM0FREQ=1000000\n"
-                      "get PWM0DUTY PWM0FREQ DIO3\n")
-        << QStringList{"PWM0DUTY:err PWM0FREQ:err PWM0FREQ:err DIO3:err DIO3:err WDen:err DIO4:err PWM0FREQ:ok",
-                       "PWM0DUTY=50 PWM0FREQ=1000000 DIO3=0"};
+        << QByteArray(
+               "set PWM0DUTY=101 PWM0FREQ=0 PWM0FREQ=1000001 DIO3=x DIO3=-1 WDen=2 DIO4= PWM0FREQ=1000000\n"
+               "get PWM0DUTY PWM0FREQ DIO3\n")
+        << QStringList{
+               "PWM0DUTY:err PWM0FREQ:err PWM0FREQ:err DIO3:err DIO3:err WDen:err DIO4:err PWM0FREQ:ok",
+               "PWM0DUTY=50 PWM0FREQ=1000000 DIO3=0"};
     QTest::newRow("commands and readings misused")
         << QStringList() << QByteArray("set PWM0START=1 DIO3 AIN5=1 VER=1\nget PWM0CONF SPI0CS0CONF\n")
         << QStringList{"PWM0START:err DIO3:err AIN5:err VER:err", "PWM0CONF:err SPI0CS0CONF:err"};
     QTest::newRow("readings at rest") << QStringList() << QByteArray("get Isen1 Isen2 AIN5 AINREF\n")
                                       << QStringList{"~^Isen1=0 Isen2=0 AIN5=51\\d AINREF=3000$"};
     QTest::newRow("generator values")
-        << QStringList() << QByteArray("set PWM0FREQ=1000 PWM0DUTY=10 PWM0START PWM0CONF PWM1DUTY=7\n"
-                                       "get PWM0FREQ PWM0DUTY PWM1FREQ PWM1DUTY\n")
+        << QStringList()
+        << QByteArray("set PWM0FREQ=1000 PWM0DUTY=10 PWM0START PWM0CONF PWM1DUTY=7\n"
+                      "get PWM0FREQ PWM0DUTY PWM1FREQ PWM1DUTY\n")
         << QStringList{"PWM0FREQ:ok PWM0DUTY:ok PWM0START:ok PWM0CONF:ok PWM1DUTY:ok",
                        "PWM0FREQ=20000 PWM0DUTY=50 PWM1FREQ=20000 PWM1DUTY=7"};
     QTest::newRow("identity and version") << QStringList() << QByteArray("*IDN?\nget VER\n")
@@ -260,34 +266,50 @@ void tst_Sim::replies_data()
                                    << QStringList{"err", "err", "err", "err"};
     // Check values written out: 256 zero bytes 0, 00 01 .. FF 38cc25cd, and
     // up to four bytes the bytes themselves.
-    QTest::newRow("flash lines")
-        << QStringList()
-        << QByteArray("set flash=8007fffc1234abcd000000041234abcd\r\n"
-                      "set flash=800500000000000000000100" + QByteArray(512, '0') + "\r\n"
-                      "set flash=8005010038CC25CD00000100" + counting.toHex().toUpper() + "\r\n"
-                      "set flash=8005020038cc25ce00000100" + counting.toHex() + "\n"
-                      "set flash=800500100000000000000100" + QByteArray(512, '0') + "\n"
-                      "set flash=8004ff000000000000000100" + QByteArray(512, '0') + "\n"
-                      "set flash=80080d000000000000000100" + QByteArray(512, '0') + "\n"
-                      "set flash=80080c000000000000000100" + QByteArray(512, '0') + "\n"
-                      "set flash=800500000000000000000101" + QByteArray(514, '0') + "\n"
-                      "set flash=80050000000000000000000200000000\n"
-                      "set flash=800500000000000000000000\n"
-                      "set flash=80050000000000000000000100\n"
-                      "set flash=80050000000000gg0000000100\n"
-                      "set flash\n"
-                      "set flash=8007fffc00000001000000040000000100\n"
-                      "set flash=8007fffc000000010000000400000001\n"
-                      "set flash=8007fffC1234abcd000000041234abcd\r\n")
-        << QStringList{"flash:err", "flash:ok", "flash:ok", "flash:err", "flash:err", "flash:err",
-                       "flash:err", "flash:ok", "flash:err", "flash:err", "flash:err", "flash:ok", "flash:err",
-                       "flash:err", "flash:err", "flash:err", "flash:ok"};
-    QTest::newRow("spi frames")
-        << QStringList()
-        << QByteArray("get SPI0CS0DATA\nset SPI0CS0DATA=021234 SPI0CS0DATA=02abcd\n"
-                      "get SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA\n")
-        << QStringList{"SPI0CS0DATA=020000", "SPI0CS0DATA:ok SPI0CS0DATA:ok",
-                       "SPI0CS0DATA=021400 SPI0CS0DATA=021000 SPI0CS0DATA=021000"};
+    QTest::newRow("flash lines") << QStringList()
+                                 << QByteArray("set flash=8007fffc1234abcd000000041234abcd\r\n"
+                                               "set flash=800500000000000000000100" +
+                                               QByteArray(512, '0') +
+                                               "\r\n"
+                                               "set flash=8005010038CC25CD00000100" +
+                                               counting.toHex().toUpper() +
+                                               "\r\n"
+                                               "set flash=8005020038cc25ce00000100" +
+                                               counting.toHex() +
+                                               "\n"
+                                               "set flash=800500100000000000000100" +
+                                               QByteArray(512, '0') +
+                                               "\n"
+                                               "set flash=8004ff000000000000000100" +
+                                               QByteArray(512, '0') +
+                                               "\n"
+                                               "set flash=80080d000000000000000100" +
+                                               QByteArray(512, '0') +
+                                               "\n"
+                                               "set flash=80080c000000000000000100" +
+                                               QByteArray(512, '0') +
+                                               "\n"
+                                               "set flash=800500000000000000000101" +
+                                               QByteArray(514, '0') +
+                                               "\n"
+                                               "set flash=80050000000000000000000200000000\n"
+                                               "set flash=800500000000000000000000\n"
+                                               "set flash=80050000000000000000000100\n"
+                                               "set flash=80050000000000gg0000000100\n"
+                                               "set flash\n"
+                                               "set flash=8007fffc00000001000000040000000100\n"
+                                               "set flash=8007fffc000000010000000400000001\n"
+                                               "set flash=8007fffC1234abcd000000041234abcd\r\n")
+                                 << QStringList{"flash:err", "flash:ok",  "flash:ok",  "flash:err",
+                                                "flash:err", "flash:err", "flash:err", "flash:ok",
+                                                "flash:err", "flash:err", "flash:err", "flash:ok",
+                                                "flash:err", "flash:err", "flash:err", "flash:err",
+                                                "flash:ok"};
+    QTest::newRow("spi frames") << QStringList()
+                                << QByteArray("get SPI0CS0DATA\nset SPI0CS0DATA=021234 SPI0CS0DATA=02abcd\n"
+                                              "get SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA\n")
+                                << QStringList{"SPI0CS0DATA=020000", "SPI0CS0DATA:ok SPI0CS0DATA:ok",
+                                               "SPI0CS0DATA=021400 SPI0CS0DATA=021000 SPI0CS0DATA=021000"};
     QTest::newRow("spi malformed")
         << QStringList()
         << QByteArray("set SPI0CS0DATA=031234 SPI0CS0DATA=0212 SPI0CS0DATA=0212345 SPI0CS0DATA=02GHIJ "
@@ -296,12 +318,13 @@ void tst_Sim::replies_data()
     QTest::newRow("speed change unanswered")
         << QStringList() << QByteArray("set baudrate=9600\nget baudrate\nset baudrate=12345\nget baudrate\n")
         << QStringList{"baudrate=9600", "baudrate=invalid"};
-    QTest::newRow("binary name echoed printable") << QStringList() << QByteArray("get \x01\x7f\xff\n")
-                                                  << QStringList{"???:err"};
+    QTest::newRow("binary name echoed printable")
+        << QStringList() << QByteArray("get \x01\x7f\xff\n") << QStringList{"???:err"};
     QTest::newRow("line at the bound") << QStringList() << QByteArray("get " + QByteArray(65532, 'A') + "\n")
                                        << QStringList{QString(64, 'A') + ":err"};
     QTest::newRow("line over the bound")
-        << QStringList() << QByteArray("get " + QByteArray(65533, 'A') + "\nget " + QByteArray(200000, 'B') + "\n")
+        << QStringList()
+        << QByteArray("get " + QByteArray(65533, 'A') + "\nget " + QByteArray(200000, 'B') + "\n")
         << QStringList{"err", "err"};
     QTest::newRow("injected errors")
         << QStringList{"--error", "PWM0DUTY", "--error", "VER", "--error", "*IDN?"}
@@ -316,11 +339,12 @@ void tst_Sim::replies_data()
         << QStringList{"--error-once", "SPI0CS0DATA"}
         << QByteArray("set SPI0CS0DATA=020380\nset SPI0CS0DATA=020380 SPI0CS0DATA=02D000\n"
                       "get SPI0CS0DATA SPI0CS0DATA\n")
-        << QStringList{"SPI0CS0DATA:err", "SPI0CS0DATA:ok SPI0CS0DATA:ok", "SPI0CS0DATA=021400 SPI0CS0DATA=02F651"};
+        << QStringList{"SPI0CS0DATA:err", "SPI0CS0DATA:ok SPI0CS0DATA:ok",
+                       "SPI0CS0DATA=021400 SPI0CS0DATA=02F651"};
     QTest::newRow("big reply") << QStringList{"--big-reply", "6000"} << QByteArray("get BIG\n")
                                << QStringList{"~^BIG=x{5996}$"};
-    QTest::newRow("no big reply by default") << QStringList() << QByteArray("get BIG\n")
-                                             << QStringList{"BIG:err"};
+    QTest::newRow("no big reply by default")
+        << QStringList() << QByteArray("get BIG\n") << QStringList{"BIG:err"};
 }
 
 void tst_Sim::replies()
@@ -354,11 +378,13 @@ void tst_Sim::chip_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("steps");
 
-    QTest::newRow("RCF once after power-up") << QStringList() << QStringList{"spi D000 D000 D800 -> 1400 1000 1000"};
+    QTest::newRow("RCF once after power-up")
+        << QStringList() << QStringList{"spi D000 D000 D800 -> 1400 1000 1000"};
     QTest::newRow("selection falls back to SR0")
         << QStringList() << QStringList{"spi 0380 D000 D000 -> 1400 F651 1000"};
     QTest::newRow("continuous selection")
-        << QStringList() << QStringList{"spi 0780 D000 2000 D800 -> 1400 F651 F651 F651", "spi 0000 D000 -> F651 1000"};
+        << QStringList()
+        << QStringList{"spi 0780 D000 2000 D800 -> 1400 F651 F651 F651", "spi 0000 D000 -> F651 1000"};
     QTest::newRow("no SR2 and no SR6")
         << QStringList() << QStringList{"spi 0500 D000 0700 D000 -> 1400 5000 5000 D000"};
     QTest::newRow("watchdog bit beside the address")
@@ -372,13 +398,13 @@ void tst_Sim::chip_data()
         << QStringList{"spi 1401 4002 -> 1400 1000",
                        "spi 0001 0081 0181 0201 0281 0381 0001 -> 1000 1000 3002 7000 9100 B001 F651",
                        "get SPI0CS0DATA -> SPI0CS0DATA=02F651"};
-    QTest::newRow("fail-safe pin")
-        << QStringList()
-        << QStringList{"set DIO22=1", "spi D000 D000 -> 0600 0200", "set DIO22=0", "spi D000 -> 1000"};
-    QTest::newRow("enable pin low")
-        << QStringList()
-        << QStringList{"spi 0780 -> 1400", "set DIO25=0", "spi D000 0380 D000 -> 0000 0000 0000", "set DIO25=1",
-                       "spi D000 D000 -> 1400 1000"};
+    QTest::newRow("fail-safe pin") << QStringList()
+                                   << QStringList{"set DIO22=1", "spi D000 D000 -> 0600 0200", "set DIO22=0",
+                                                  "spi D000 -> 1000"};
+    QTest::newRow("enable pin low") << QStringList()
+                                    << QStringList{"spi 0780 -> 1400", "set DIO25=0",
+                                                   "spi D000 0380 D000 -> 0000 0000 0000", "set DIO25=1",
+                                                   "spi D000 D000 -> 1400 1000"};
     QTest::newRow("enable pin pulsed in one line")
         << QStringList() << QStringList{"spi D000 -> 1400", "set DIO25=0 DIO25=1", "spi D000 -> 1400"};
     QTest::newRow("halves and power cycle")
@@ -387,8 +413,11 @@ void tst_Sim::chip_data()
                        "spi 1E01 55FF 5290 87FF 2FFF -> 1400 1000 1000 1000 1000",
                        "get chipCR1 chipCR5A chipCR5B chipCR8B chipCR8A chipCR2 -> "
                        "chipCR1=1537 chipCR5A=656 chipCR5B=1535 chipCR8B=2047 chipCR8A=0 chipCR2=2047",
-                       "set DIO25=0", "spi 1401 -> 0000", "get chipCR1 chipCR5B -> chipCR1=0 chipCR5B=0",
-                       "set DIO25=1", "get chipCR1 chipCR5B chipCR8B -> chipCR1=0 chipCR5B=1024 chipCR8B=1024"};
+                       "set DIO25=0",
+                       "spi 1401 -> 0000",
+                       "get chipCR1 chipCR5B -> chipCR1=0 chipCR5B=0",
+                       "set DIO25=1",
+                       "get chipCR1 chipCR5B chipCR8B -> chipCR1=0 chipCR5B=1024 chipCR8B=1024"};
     QTest::newRow("chip register names")
         << QStringList{"--chip-registers"}
         << QStringList{"get chipCR5 chipCR9 chipCR13 chipCR05A chipCR1A chipCR chipCR4294967297 -> "
@@ -429,33 +458,37 @@ void tst_Sim::motors_data()
 
     QTest::newRow("drivers off") << "" << 0x005u << 0x001u << 0u << 0u << "" << 0u << 0u << 0 << 0;
     QTest::newRow("outputs disabled") << "" << 0x000u << 0x401u << 0u << 0u << "" << 0u << 0u << 0 << 0;
-    QTest::newRow("1 forward, static") << "" << 0x005u << 0x401u << 0u << 0u << "" << 0x012u << 0x1u << 1500 << 0;
-    QTest::newRow("1 backward, static") << "" << 0x005u << 0x404u << 0u << 0u << "" << 0x021u << 0x4u << 1500 << 0;
+    QTest::newRow("1 forward, static")
+        << "" << 0x005u << 0x401u << 0u << 0u << "" << 0x012u << 0x1u << 1500 << 0;
+    QTest::newRow("1 backward, static")
+        << "" << 0x005u << 0x404u << 0u << 0u << "" << 0x021u << 0x4u << 1500 << 0;
     QTest::newRow("1 forward, PWM0 at 50 %")
         << "set PWM0START" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x012u << 0x1u << 750 << 0;
-    QTest::newRow("1 backward, PWM0 at 30 %")
-        << "set PWM0DUTY=30 PWM0START" << 0x005u << 0x404u << 0x004u << 0u << "" << 0x021u << 0x4u << 450 << 0;
-    QTest::newRow("1 from PWM1")
-        << "set PWM0START PWM1START PWM1DUTY=20" << 0x005u << 0x401u << 0x001u << 0x001u << "" << 0x012u << 0x1u
-        << 300 << 0;
-    QTest::newRow("generator stopped") << "" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x011u << 0u << 0 << 0;
+    QTest::newRow("1 backward, PWM0 at 30 %") << "set PWM0DUTY=30 PWM0START" << 0x005u << 0x404u << 0x004u
+                                              << 0u << "" << 0x021u << 0x4u << 450 << 0;
+    QTest::newRow("1 from PWM1") << "set PWM0START PWM1START PWM1DUTY=20" << 0x005u << 0x401u << 0x001u
+                                 << 0x001u << "" << 0x012u << 0x1u << 300 << 0;
+    QTest::newRow("generator stopped")
+        << "" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x011u << 0u << 0 << 0;
     QTest::newRow("other generator selected")
         << "set PWM0START" << 0x005u << 0x401u << 0x001u << 0x001u << "" << 0x011u << 0u << 0 << 0;
     QTest::newRow("duty 0") << "set PWM0START PWM0DUTY=0" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x011u
                             << 0u << 0 << 0;
-    QTest::newRow("duty 100") << "set PWM0START PWM0DUTY=100" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x012u
-                              << 0x1u << 1500 << 0;
-    QTest::newRow("stopped") << "set PWM0START PWM0STOP" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x011u << 0u
-                             << 0 << 0;
+    QTest::newRow("duty 100") << "set PWM0START PWM0DUTY=100" << 0x005u << 0x401u << 0x001u << 0u << ""
+                              << 0x012u << 0x1u << 1500 << 0;
+    QTest::newRow("stopped") << "set PWM0START PWM0STOP" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x011u
+                             << 0u << 0 << 0;
     QTest::newRow("restarted after CONF at 50 %")
         << "set PWM0DUTY=90 PWM0START PWM0CONF PWM0START" << 0x005u << 0x401u << 0x001u << 0u << "" << 0x012u
         << 0x1u << 750 << 0;
     QTest::newRow("brake, both low") << "" << 0x005u << 0x400u << 0u << 0u << "" << 0x011u << 0u << 0 << 0;
     QTest::newRow("both high") << "" << 0x005u << 0x405u << 0u << 0u << "" << 0x022u << 0x5u << 0 << 0;
-    QTest::newRow("one side disabled") << "" << 0x001u << 0x401u << 0u << 0u << "" << 0x002u << 0x1u << 0 << 0;
-    QTest::newRow("2 forward, PWM1 at 80 %")
-        << "set PWM1START PWM1DUTY=80" << 0x00Au << 0x402u << 0x002u << 0x004u << "" << 0x048u << 0x2u << 0 << 1200;
-    QTest::newRow("both motors") << "" << 0x00Fu << 0x403u << 0u << 0u << "" << 0x05Au << 0x3u << 1500 << 1500;
+    QTest::newRow("one side disabled")
+        << "" << 0x001u << 0x401u << 0u << 0u << "" << 0x002u << 0x1u << 0 << 0;
+    QTest::newRow("2 forward, PWM1 at 80 %") << "set PWM1START PWM1DUTY=80" << 0x00Au << 0x402u << 0x002u
+                                             << 0x004u << "" << 0x048u << 0x2u << 0 << 1200;
+    QTest::newRow("both motors") << "" << 0x00Fu << 0x403u << 0u << 0u << "" << 0x05Au << 0x3u << 1500
+                                 << 1500;
     QTest::newRow("generator stopped while running")
         << "set PWM0START" << 0x005u << 0x401u << 0x001u << 0u << "set PWM0STOP" << 0x012u << 0x1u << 0 << 0;
     QTest::newRow("enable pin low while running")
@@ -538,14 +571,16 @@ void tst_Sim::controlBytes_data()
 
     QTest::newRow("ENQ") << QStringList() << QByteArray(1, enq) << QByteArray(1, ack);
     QTest::newRow("ENQ inside a line") << QStringList() << QByteArray("get DI\x05O1\n")
-                                       << QByteArray("\x06" "DIO1=0\n");
-    QTest::newRow("CAN inside a line") << QStringList() << QByteArray("get DI\x18O1\n") << QByteArray("DIO1=0\n");
+                                       << QByteArray("\x06"
+                                                     "DIO1=0\n");
+    QTest::newRow("CAN inside a line")
+        << QStringList() << QByteArray("get DI\x18O1\n") << QByteArray("DIO1=0\n");
     QTest::newRow("broken CAN run") << QStringList() << QByteArray("\x18\x18\x18\x18\x18\n\x18\x05")
                                     << QByteArray(1, ack);
     QTest::newRow("other device") << QStringList{"--enq-reply", "0x15"} << QByteArray(1, enq)
                                   << QByteArray(1, 0x15);
-    QTest::newRow("silent from the start") << QStringList{"--silent-after", "0"}
-                                           << QByteArray("\x05get DIO1\n\x05") << QByteArray();
+    QTest::newRow("silent from the start")
+        << QStringList{"--silent-after", "0"} << QByteArray("\x05get DIO1\n\x05") << QByteArray();
 }
 
 void tst_Sim::controlBytes()
@@ -632,7 +667,8 @@ void tst_Sim::flashDump()
     SimBoard sim;
     QVERIFY(sim.start({"--flash-dump", dump, "--restart-ms", "50"}));
     QVERIFY(sim.write("set flash=800500001234abcd000000041234abcd\r\n"
-                      "set flash=800501000000000000000100" + QByteArray(512, '0') + "\r\n"));
+                      "set flash=800501000000000000000100" +
+                      QByteArray(512, '0') + "\r\n"));
     QCOMPARE(sim.readLine().value_or(""), "flash:ok");
     QCOMPARE(sim.readLine().value_or(""), "flash:ok");
     QVERIFY(!QFile::exists(dump));
@@ -774,7 +810,7 @@ void tst_Sim::transcript()
 
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    const QList<QByteArray> expected{"get DIO1", "<ENQ>", "set \\x01x=1", "<CAN>", "<CAN>", "<CAN>",
+    const QList<QByteArray> expected{"get DIO1", "<ENQ>", "set \\x01x=1", "<CAN>",    "<CAN>", "<CAN>",
                                      "<CAN>",    "<CAN>", "<CAN>",        "get DIO2", ""};
     QCOMPARE(f.readAll().split('\n'), expected);
 }
@@ -846,9 +882,9 @@ void tst_Sim::commandLine()
     if (exitCode == 0) {
         const QByteArray help = p.readAllStandardOutput();
         for (const char *option :
-             {"--link", "--exit-on-stdin-eof", "--transcript", "--idn", "--version", "--build-date", "--error",
-              "--delay", "--restart-ms", "--silent-after", "--garbage-after", "--hangup-after", "--enq-reply",
-              "--big-reply", "--seed", "--error-once", "--chip-registers", "--help"})
+             {"--link", "--exit-on-stdin-eof", "--transcript", "--idn", "--version", "--build-date",
+              "--error", "--delay", "--restart-ms", "--silent-after", "--garbage-after", "--hangup-after",
+              "--enq-reply", "--big-reply", "--seed", "--error-once", "--chip-registers", "--help"})
             QVERIFY2(help.contains(option), option);
     }
 }

@@ -21,7 +21,7 @@ public:
     {
         m_process.setWorkingDirectory(m_dir.path());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QStringList args {"--pipe", pipe};
+        QStringList args{"--pipe", pipe};
         if (headless)
             args.prepend("--headless");
         m_process.start(QStringLiteral(HQL_APP_PATH), args + extra);

@@ -8,9 +8,9 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QSet>
+#include <QTest>
 #include <QThread>
 #include <QWaitCondition>
-#include <QTest>
 
 using Sequence = Beeper::Sequence;
 

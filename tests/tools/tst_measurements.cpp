@@ -20,9 +20,9 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {

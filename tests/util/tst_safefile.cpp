@@ -39,16 +39,12 @@ bool writeWith(Writer writer, SafeFile &file)
     if (!file.open())
         return false;
     switch (writer) {
-    case SmallWrite:
-        file.write("CR5A\n{\n341\n}\n");
-        break;
+    case SmallWrite: file.write("CR5A\n{\n341\n}\n"); break;
     case SeveralWrites:
         for (int i = 0; i < 20; ++i)
             file.write(QByteArray(100, char('a' + i)));
         break;
-    case LargeWrite:
-        file.write(QByteArray(1 << 20, 'L'));
-        break;
+    case LargeWrite: file.write(QByteArray(1 << 20, 'L')); break;
     case Picture: {
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(Qt::darkCyan);
