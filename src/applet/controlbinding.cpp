@@ -7,6 +7,7 @@
 #include "util/bytes.h"
 
 #include <QLoggingCategory>
+#include <QScopeGuard>
 
 #include <utility>
 
@@ -225,7 +226,8 @@ void ControlBinding::triggered(UniversalControl *control)
         const QByteArray text = control->byteValue();
         entry->var->setText(text, ORIGIN_USER);
         refresh(name);
-        emit signal_userWrite(name, QString::fromLatin1(text));
+        if (!m_refreshing)
+            emit signal_userWrite(name, QString::fromLatin1(text));
         return;
     }
     // A typo is no 0: nothing is written, and the control keeps the text
@@ -240,11 +242,13 @@ void ControlBinding::triggered(UniversalControl *control)
         const uint bits = uint(qint64(number));
         entry->reg->set(control->name(2), bits);
         refresh(name);
-        emit signal_userWrite(control->name(2), bits);
+        if (!m_refreshing)
+            emit signal_userWrite(control->name(2), bits);
     } else {
         entry->var->setValue(number, ORIGIN_USER);
         refresh(name);
-        emit signal_userWrite(name, number);
+        if (!m_refreshing)
+            emit signal_userWrite(name, number);
     }
 }
 
@@ -280,6 +284,8 @@ void ControlBinding::refreshNow(const QString &name)
     const ParameterEntry *entry = m_entries.value(name);
     if (!entry)
         return;
+    ++m_refreshing;
+    const auto done = qScopeGuard([this] { --m_refreshing; });
     for (qsizetype i = 0; i < entry->controls.size(); ++i) {
         UniversalControl *control = entry->controls.at(i);
         if (entry->var && entry->var->type() == Variable::String) {

@@ -84,7 +84,9 @@ public:
 
 signals:
     void signal_functionRequested(const QString &function, const QVariant &argument);
-    // A control wrote the model: the user's own action.
+    // A control wrote the model: the user's own action. A control that
+    // only follows a refresh (a slider moved by the model) writes back, but
+    // that is no user write.
     void signal_userWrite(const QString &path, const QVariant &value);
     void signal_log(int level, const QString &text);
 
@@ -99,5 +101,6 @@ private:
     RefreshBatcher *m_batcher = nullptr;
     QString m_owner;
     quint64 m_refreshes = 0;
+    int m_refreshing = 0;
     QSet<QString> m_collected;
 };

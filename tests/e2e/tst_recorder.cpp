@@ -228,13 +228,19 @@ void tst_Recorder::clicksReplayAsTheSameTraffic()
 
         QVERIFY(b.app->mainWindow()->recordLabel->isVisible() || !b.app->mainWindow()->isVisible());
         QVERIFY(b.app->recorder()->actions() >= 4);
+        recorded = writes(b.sent());
+        // A script's request moves the same slider: not the person's action.
+        const int byHand = b.app->recorder()->actions();
+        QVariant duty(33.0);
+        QVERIFY(b.app->set("Board.PWM1_DUTY", duty));
+        QCOMPARE(slider->value(), 33);
+        QCOMPARE(b.app->recorder()->actions(), byHand);
         QCOMPARE(b.app->mainWindow()->recordLabel->text(),
                  QString("REC %1").arg(b.app->recorder()->actions()));
         b.app->mainWindow()->recordAction->trigger();
         QVERIFY(!b.app->recorder()->isRecording());
         QVERIFY(!b.app->mainWindow()->recordAction->isChecked());
         QVERIFY(!b.app->mainWindow()->recordLabel->isVisibleTo(b.app->mainWindow()));
-        recorded = writes(b.sent());
     }
     const QStringList actions = actionLines(readText(script));
     QVERIFY2(actions.contains("app.Basic.setForward1()"), qPrintable(actions.join(" | ")));
