@@ -1,7 +1,7 @@
 // Scripting requests under automation and faults: the real application,
 // the simulated board and clients as separate processes.
 #include "appprocess.h"
-#include "scriptprotocol.h"
+#include "protocol/scriptprotocol.h"
 #include "simboard.h"
 
 #include <QElapsedTimer>
