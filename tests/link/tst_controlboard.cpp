@@ -56,6 +56,11 @@ private slots:
     void silentBoardIsDroppedUnderTraffic();
     void lateReplyIsNotTheNextOnesAnswer();
     void hangUpDuringTransaction();
+    void longTransactionIsNotPinged();
+    void presenceCheckGivesWay();
+    void resetInBackground();
+    void stoppingDuringReset_data();
+    void stoppingDuringReset();
     void garbageAndFlood();
     void mockUp();
     void scriptMode();
@@ -356,6 +361,91 @@ void tst_ControlBoard::hangUpDuringTransaction()
     QTRY_COMPARE(disconnected.count(), 1);
     QVERIFY(!c.link.isConnected());
     QVERIFY(!c.link.transact("get DIO22"));
+}
+
+// A reply that takes longer than the presence time is no silence: nobody
+// may put an ENQ between the command and its answer.
+void tst_ControlBoard::longTransactionIsNotPinged()
+{
+    SimBoard sim({"--delay", "2300"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    ControlBoard link;
+    link.setDefaultTimeout(4000);
+    QVERIFY(link.connectBoard(sim.path()));
+    QByteArray answer;
+    QVERIFY(link.transact("get DIO22", &answer));
+    QCOMPARE(answer, QByteArray("DIO22=0\n"));
+    QVERIFY(link.isConnected());
+    QCOMPARE(sim.transcript(), (QStringList{"<ENQ>", "get VER", "*IDN?", "get DIO22"}));
+}
+
+// While the worker asks a silent board for its presence, a command does
+// not wait for all three attempts.
+void tst_ControlBoard::presenceCheckGivesWay()
+{
+    Connected c({"--silent-after", "2"});
+    QVERIFY(c.ok);
+    QElapsedTimer clock;
+    clock.start();
+    // The first ENQ is the connect's, the second the worker's.
+    while (c.sim.transcript().count("<ENQ>") < 2) {
+        QVERIFY(clock.elapsed() < 4000);
+        QTest::qWait(2);
+    }
+    clock.restart();
+    c.link.transact("set DIO22=1", nullptr, 0);
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited < 150, qPrintable(QString::number(waited)));
+}
+
+void tst_ControlBoard::resetInBackground()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    QSignalSpy finished(&c.link, &ControlBoard::signal_resetFinished);
+    QElapsedTimer clock;
+    clock.start();
+    c.link.resetBoard();
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(c.sim.transcript().filter("<CAN>").size(), 6);
+    QVERIFY(c.link.transact("get VER"));
+}
+
+void tst_ControlBoard::stoppingDuringReset_data()
+{
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("disconnect") << false;
+    QTest::newRow("destroy") << true;
+}
+
+// A board that never comes back holds its restart for ten seconds; a
+// disconnect or the link's end does not wait for them.
+void tst_ControlBoard::stoppingDuringReset()
+{
+    QFETCH(bool, destroy);
+    SimBoard sim({"--silent-after", "2"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    auto *link = new ControlBoard;
+    QVERIFY(link->connectBoard(sim.path()));
+    QSignalSpy finished(link, &ControlBoard::signal_resetFinished);
+    link->resetBoard();
+    QTRY_VERIFY(sim.transcript().count("<ENQ>") > 3);
+    QElapsedTimer clock;
+    clock.start();
+    if (destroy) {
+        delete link;
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
+    link->disconnectBoard(ControlBoard::ByUser);
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!link->isConnected());
+    // The spy hears the worker's signal as it is sent.
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 1000);
+    QCOMPARE(finished.first().first().toBool(), false);
+    delete link;
 }
 
 void tst_ControlBoard::garbageAndFlood()
