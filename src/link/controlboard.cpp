@@ -267,6 +267,7 @@ bool ControlBoard::connectBoard(const QString &name)
         m_connected = true;
     } else {
         m_mode = Serial;
+        m_connectError.clear();
         if (name.isEmpty())
             return false;
         {
@@ -274,11 +275,20 @@ bool ControlBoard::connectBoard(const QString &name)
             if (!lease.held())
                 return false;
             if (!m_port.open(name, LinkBaudRate))
-                return false;
+                m_connectError = m_port.errorString();
             m_acksOwed = 0;
-            if (!pingPort()) {
+            QElapsedTimer waited;
+            waited.start();
+            if (m_port.isOpen() && !pingPort()) {
                 m_port.close();
                 clearQueues();
+                m_connectError =
+                    QStringLiteral("No board answered on %1 after %2 ms.").arg(name).arg(waited.elapsed());
+            }
+            if (!m_port.isOpen()) {
+                lease.release();
+                // Told whether or not traffic is logged: the user asked for it.
+                emit signal_log(levelOf(RX_ERR), m_connectError);
                 return false;
             }
             m_portName = name;

@@ -59,6 +59,8 @@ public:
     void setDefaultTimeout(int ms) { m_defaultTimeoutMs = ms; }
     int defaultTimeout() const { return m_defaultTimeoutMs; }
 
+    // Why the last connect to a device failed, for the user; empty after a success.
+    QString connectError() const { return m_connectError; }
     bool isConnected() const { return m_connected; }
     int mode() const { return m_mode; }
     QString portName() const { return m_portName; }
@@ -133,6 +135,7 @@ private:
     std::atomic<bool> m_quit {false};
     QString m_portName;
     QString m_scriptPath;
+    QString m_connectError;
     QString m_pythonPath = QStringLiteral("python3");
     // Read from any thread; written by the port's holder, or by the caller
     // while no board is connected.

@@ -3,6 +3,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,6 +54,8 @@ private slots:
     void services();
     void speedChangeAndDisconnect();
     void notOurBoard();
+    void connectSaysWhy_data();
+    void connectSaysWhy();
     void silentBoardIsDropped();
     void silentBoardIsDroppedUnderTraffic();
     void lateReplyIsNotTheNextOnesAnswer();
@@ -299,6 +303,64 @@ void tst_ControlBoard::notOurBoard()
     link.findBoards({stranger.path(), board.path(), "/dev/nonexistent", "mockup", "script"}, found);
     QCOMPARE(found, (QStringList{board.path(), "mockup", "script"}));
     QVERIFY(link.listPorts().endsWith("mockup"));
+}
+
+void tst_ControlBoard::connectSaysWhy_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("missing path") << "missing" << "^%1 does not exist\\.$";
+    QTest::newRow("locked by another process") << "locked" << "^%1 is in use by flock \\(process %2\\)\\.$";
+    QTest::newRow("no board answers") << "silent" << "^No board answered on %1 after (\\d+) ms\\.$";
+}
+
+// A failed connect tells why, as an error, whether or not traffic is logged.
+void tst_ControlBoard::connectSaysWhy()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, pattern);
+
+    SimBoard sim({"--silent-after", "0"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    QString path = sim.path();
+    QProcess holder;
+    auto stopHolder = qScopeGuard([&holder] {
+        holder.kill();
+        holder.waitForFinished(3000);
+    });
+    if (fault == "missing") {
+        path = dir.filePath("ttyACM9");
+    } else if (fault == "locked") {
+        const QString flock = QStandardPaths::findExecutable("flock");
+        if (flock.isEmpty())
+            QSKIP("flock(1) is not installed");
+        // -o: the lock stays with flock itself, not with its command.
+        holder.start(flock, {"-o", path, "sleep", "30"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(!SerialPort::isFree(path));
+        pattern = pattern.arg("%1", QString::number(holder.processId()));
+    }
+    pattern = pattern.arg(QRegularExpression::escape(path));
+
+    ControlBoard link;
+    QSignalSpy log(&link, &ControlBoard::signal_log);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!link.connectBoard(path));
+    const qint64 took = clock.elapsed();
+    QVERIFY(!link.isConnected());
+    const QRegularExpressionMatch m = QRegularExpression(pattern).match(link.connectError());
+    QVERIFY2(m.hasMatch(), qPrintable(link.connectError()));
+    QCOMPARE(log.count(), 1);
+    QCOMPARE(log.first().at(0).toInt(), -1000);
+    QCOMPARE(log.first().at(1).toString(), link.connectError());
+    if (fault == "silent") {
+        // The wait it names is the wait it had: three ENQs of 100 ms.
+        QVERIFY(m.captured(1).toInt() >= 300 && m.captured(1).toInt() <= took);
+        QCOMPARE(sim.transcript().count("<ENQ>"), 3);
+        QVERIFY(SerialPort::isFree(path));
+    }
 }
 
 void tst_ControlBoard::silentBoardIsDropped()
