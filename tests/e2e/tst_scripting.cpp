@@ -188,7 +188,8 @@ void tst_Scripting::twoBoardsSideBySide()
     QVERIFY(SerialPort::isFree(simB.path()));
     // The open's result is not reported on the socket; the reason goes to the log.
     QCOMPARE(ctl(pipeB, {"run", "open", "s" + simA.path()}).out, QByteArray("i1\n"));
-    const QString inUse = QString("%1 is in use by hql3318 (process %2).").arg(simA.path()).arg(appA.m_process.processId());
+    const QString inUse =
+        QString("%1 is in use by hql3318 (process %2).").arg(simA.path()).arg(appA.m_process.processId());
     QTRY_VERIFY(appB.output().contains(inUse.toLocal8Bit()));
     QCOMPARE(ctl(pipeB, {"run", "open", "s" + simB.path()}).out, QByteArray("i1\n"));
     QVERIFY(!SerialPort::isFree(simB.path()));
@@ -241,14 +242,14 @@ void tst_Scripting::permissionDeniedNamesTheGroup()
             app.kill();
         app.waitForFinished(3000);
     });
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(pipe) || app.state() == QProcess::NotRunning; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(pipe) || app.state() == QProcess::NotRunning; },
+                            10000));
     QVERIFY2(app.state() == QProcess::Running, app.readAll().constData());
     // The server answers its own user only.
     const auto asNobody = [&](const QStringList &args) {
         QProcess client;
-        client.start(setpriv, QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", HQL_CTL_PATH,
-                                          "--pipe", pipe} +
-                                  args);
+        const QStringList user{"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        client.start(setpriv, user + QStringList{HQL_CTL_PATH, "--pipe", pipe} + args);
         client.waitForFinished(30000);
         return client.readAllStandardOutput();
     };
