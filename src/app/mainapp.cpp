@@ -371,6 +371,9 @@ bool MainApp::connectToBoard(const QString &port)
     // The chosen speed is recorded even when the connect failed.
     if (m_board && m_mainWindow)
         m_board->setBaudRate(int(m_mainWindow->selectedBaudRate()));
+    // Why it failed stays in sight; the log has it too.
+    if (!ok && m_board && m_mainWindow)
+        m_mainWindow->setStatusText(m_board->connectError());
     QApplication::restoreOverrideCursor();
     return ok;
 }

@@ -3,6 +3,7 @@
 #include "link/linklog.h"
 #include "util/bytes.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTime>
@@ -20,6 +21,12 @@ constexpr char ENQ = 0x05;
 constexpr char ACK = 0x06;
 constexpr char CAN = 0x18;
 
+constexpr int ResetLimitMs = 10000;
+// How long an ENQ already sent may still wait for its ACK once a caller
+// wants the port: a board that is there answers well within it.
+constexpr int AckGraceMs = 20;
+constexpr int StopWaitMs = 2000;
+
 int levelOf(int kind)
 {
     switch (kind) {
@@ -32,17 +39,25 @@ int levelOf(int kind)
 
 } // namespace
 
-// Keeps the worker away from the port while the calling thread uses it.
-class ControlBoard::WorkerPause
+// Holds the port for the scope; held() is false when it was refused.
+class ControlBoard::PortLease
 {
 public:
-    explicit WorkerPause(ControlBoard *link) : m_link(link) { m_link->pauseWorker(); }
-    ~WorkerPause() { m_link->resumeWorker(); }
-    WorkerPause(const WorkerPause &) = delete;
-    WorkerPause &operator=(const WorkerPause &) = delete;
+    explicit PortLease(ControlBoard *link) : m_link(link), m_held(link->acquirePort()) {}
+    ~PortLease() { release(); }
+    PortLease(const PortLease &) = delete;
+    PortLease &operator=(const PortLease &) = delete;
+    bool held() const { return m_held; }
+    void release()
+    {
+        if (m_held)
+            m_link->releasePort();
+        m_held = false;
+    }
 
 private:
     ControlBoard *m_link;
+    bool m_held;
 };
 
 ControlBoard::ControlBoard(QObject *parent) : QThread(parent)
@@ -55,14 +70,16 @@ ControlBoard::ControlBoard(QObject *parent) : QThread(parent)
 ControlBoard::~ControlBoard()
 {
     m_quit = true;
+    m_cancelReset = true;
     {
         QMutexLocker lock(&m_mutex);
-        m_pauseChanged.wakeAll();
+        m_ownerChanged.wakeAll();
     }
     wakeWorker();
-    if (!wait(3000)) {
-        qCWarning(lcLink) << "link worker did not stop; terminating it";
-        terminate();
+    // Every wait of the worker ends on the quit flag within a few ms; a
+    // running thread must not be destroyed, so a late one is waited for.
+    if (!wait(QDeadlineTimer(StopWaitMs))) {
+        qCCritical(lcLink) << "link worker did not stop within" << StopWaitMs << "ms";
         wait();
     }
     m_port.close();
@@ -76,29 +93,41 @@ void ControlBoard::wakeWorker()
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
 
-void ControlBoard::pauseWorker()
+void ControlBoard::drainWake()
 {
-    if (onWorkerThread())
-        return;
-    QMutexLocker lock(&m_mutex);
-    if (m_pauseDepth++ > 0)
-        return;
-    m_paused = true;
-    wakeWorker();
-    while (!m_workerParked && isRunning() && !m_quit)
-        m_pauseChanged.wait(&m_mutex, QDeadlineTimer(200));
+    quint64 count;
+    [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
 }
 
-void ControlBoard::resumeWorker()
+bool ControlBoard::acquirePort()
 {
-    if (onWorkerThread())
-        return;
+    const Qt::HANDLE self = QThread::currentThreadId();
     QMutexLocker lock(&m_mutex);
-    if (--m_pauseDepth > 0)
-        return;
-    m_paused = false;
-    m_pauseChanged.wakeAll();
+    if (m_owner == self)
+        return false;
+    ++m_waiting;
+    // A presence check in progress gives way.
     wakeWorker();
+    while (m_owner)
+        m_ownerChanged.wait(&m_mutex);
+    --m_waiting;
+    m_owner = self;
+    return true;
+}
+
+void ControlBoard::releasePort()
+{
+    bool closeNow = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        closeNow = m_closePending;
+        m_closePending = false;
+    }
+    if (closeNow)
+        closeLink();
+    QMutexLocker lock(&m_mutex);
+    m_owner = nullptr;
+    m_ownerChanged.wakeAll();
 }
 
 void ControlBoard::clearQueues()
@@ -126,8 +155,15 @@ int ControlBoard::pullFromPort(bool *hungUp)
         }
         if (n == 0)
             break;
-        m_rxQueue.write(chunk);
         total += n;
+        while (m_acksOwed > 0) {
+            const qsizetype at = chunk.indexOf(ACK);
+            if (at < 0)
+                break;
+            chunk.remove(at, 1);
+            --m_acksOwed;
+        }
+        m_rxQueue.write(chunk);
         if (n < SerialPort::ReadChunk)
             break;
     }
@@ -141,19 +177,20 @@ void ControlBoard::run()
 {
     touch();
     while (!m_quit) {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (m_paused) {
-                m_workerParked = true;
-                m_pauseChanged.wakeAll();
-                while (m_paused && !m_quit)
-                    m_pauseChanged.wait(&m_mutex);
-                m_workerParked = false;
-                continue;
+        if (m_resetRequested) {
+            {
+                QMutexLocker lock(&m_mutex);
+                while (m_owner && !m_quit)
+                    m_ownerChanged.wait(&m_mutex);
+                if (m_quit)
+                    break;
+                m_owner = QThread::currentThreadId();
             }
-            // A transaction reads the port itself; its end wakes the worker.
-            while (m_callerReading && !m_paused && !m_quit)
-                m_pauseChanged.wait(&m_mutex);
+            const bool answered = runReset();
+            releasePort();
+            m_resetRequested = false;
+            emit signal_resetFinished(answered);
+            continue;
         }
 
         // The port belongs to the callers: a transaction writes its command
@@ -167,26 +204,41 @@ void ControlBoard::run()
         do {
             r = ::poll(&wake, 1, timeout);
         } while (r < 0 && errno == EINTR);
-        if (wake.revents & POLLIN) {
-            quint64 count;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
-        }
-        if (!watching || m_clock.elapsed() - m_lastActivityMs <= SilenceMs)
+        if (wake.revents & POLLIN)
+            drainWake();
+        if (m_quit || m_resetRequested || !watching || m_clock.elapsed() - m_lastActivityMs <= SilenceMs)
             continue;
 
-        bool present = true;
         {
-            // Callers wait at the start of their transaction while this runs.
+            // A transaction in progress is no silence: its end (which may
+            // bring the board's answer) wakes the worker.
             QMutexLocker lock(&m_mutex);
-            if (m_callerReading || m_paused || !m_connected)
+            if (m_owner || m_waiting > 0) {
+                while ((m_owner || m_waiting > 0) && !m_quit && !m_resetRequested)
+                    m_ownerChanged.wait(&m_mutex);
                 continue;
-            bool hungUp = false;
-            if (pullFromPort(&hungUp) > 0)
-                m_rxQueue.clear();
-            present = !hungUp && pingPort();
+            }
+            m_owner = QThread::currentThreadId();
         }
-        if (!present)
-            disconnectInternal(DueToErrors);
+        Presence presence = Presence::Silent;
+        if (m_connected && m_mode == Serial) {
+            bool hungUp = false;
+            {
+                QMutexLocker lock(&m_mutex);
+                if (pullFromPort(&hungUp) > 0)
+                    m_rxQueue.clear();
+            }
+            if (!hungUp)
+                presence = presenceCheck(true);
+        } else {
+            presence = Presence::Answered;
+        }
+        const bool lost = presence == Presence::Silent && m_connected;
+        if (lost)
+            closeLink();
+        releasePort();
+        if (lost)
+            announceDisconnect(DueToErrors);
     }
 }
 
@@ -216,15 +268,28 @@ bool ControlBoard::connectBoard(const QString &name)
         m_connected = true;
     } else {
         m_mode = Serial;
+        m_connectError.clear();
         if (name.isEmpty())
             return false;
         {
-            WorkerPause pause(this);
-            if (!m_port.open(name, LinkBaudRate))
+            PortLease lease(this);
+            if (!lease.held())
                 return false;
-            if (!pingPort()) {
+            if (!m_port.open(name, LinkBaudRate))
+                m_connectError = m_port.errorString();
+            m_acksOwed = 0;
+            QElapsedTimer waited;
+            waited.start();
+            if (m_port.isOpen() && !pingPort()) {
                 m_port.close();
                 clearQueues();
+                m_connectError =
+                    QStringLiteral("No board answered on %1 after %2 ms.").arg(name).arg(waited.elapsed());
+            }
+            if (!m_port.isOpen()) {
+                lease.release();
+                // Told whether or not traffic is logged: the user asked for it.
+                emit signal_log(levelOf(RX_ERR), m_connectError);
                 return false;
             }
             m_portName = name;
@@ -234,6 +299,8 @@ bool ControlBoard::connectBoard(const QString &name)
             m_suspect = false;
             m_connected = true;
         }
+        // The worker starts watching the board's presence.
+        wakeWorker();
         queryVersion();
     }
 
@@ -244,43 +311,65 @@ bool ControlBoard::connectBoard(const QString &name)
 
 void ControlBoard::disconnectBoard(int reason)
 {
-    WorkerPause pause(this);
-    disconnectInternal(reason);
-}
-
-void ControlBoard::disconnectInternal(int reason)
-{
     if (reason == DueToErrors)
         log(RX_ERR, "Disconnect due to errors");
     else
         log(INF, "Disconnect by user");
-    QMutexLocker portLock(&m_portMutex);
+    // A restart in progress is given up.
+    m_cancelReset = true;
+    PortLease lease(this);
+    if (lease.held()) {
+        closeLink();
+    } else {
+        // This thread holds the port further down its stack: no new
+        // command starts, and the port closes when the holder lets go.
+        QMutexLocker lock(&m_mutex);
+        m_closePending = true;
+        m_connected = false;
+    }
+    m_cancelReset = false;
+    lease.release();
+    emit signal_disconnected();
+}
+
+void ControlBoard::closeLink()
+{
     if (m_mode == Serial && m_port.isOpen()) {
         // The board goes back to the link's speed while it still listens at the old one.
         m_port.write("set baudrate=" + QByteArray::number(LinkBaudRate) + '\n');
         m_port.drain();
         m_baudRate = LinkBaudRate;
         m_port.setRts(false);
-        QMutexLocker lock(&m_mutex);
         m_port.close();
     }
     m_connected = false;
     m_owedLines = 0;
     m_suspect = false;
-    portLock.unlock();
-    {
-        QMutexLocker lock(&m_mutex);
-        m_rxQueue.clear();
-    }
+    m_acksOwed = 0;
+    clearQueues();
+}
+
+void ControlBoard::announceDisconnect(int reason)
+{
+    if (reason == DueToErrors)
+        log(RX_ERR, "Disconnect due to errors");
+    else
+        log(INF, "Disconnect by user");
     emit signal_disconnected();
 }
 
 bool ControlBoard::setBaudRate(int rate)
 {
-    m_baudRate = rate;
-    if (!m_connected || m_mode != Serial)
+    if (!m_connected || m_mode != Serial) {
+        m_baudRate = rate;
         return true;
-    WorkerPause pause(this);
+    }
+    PortLease lease(this);
+    if (!lease.held())
+        return false;
+    m_baudRate = rate;
+    if (!m_connected)
+        return true;
     m_port.write("set baudrate=" + QByteArray::number(rate) + '\n');
     m_port.drain();
     m_port.close();
@@ -332,6 +421,17 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
 
     // The caller writes its command and reads the reply itself: a hand-over
     // through the worker would add a thread wake-up to every round trip.
+    PortLease lease(this);
+    if (!lease.held()) {
+        qCWarning(lcLink) << "command refused: the port is in use further down this thread's stack";
+        return false;
+    }
+    if (!m_connected) {
+        // The worker lost the board while this command waited for the port.
+        lease.release();
+        log(RX_ERR, QByteArray());
+        return false;
+    }
     bool hungUp = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -340,11 +440,10 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         // owed to a command that timed out are dropped as they come.
         if (m_owedLines == 0)
             m_rxQueue.clear();
-        m_callerReading = true;
     }
-    bool synced = hungUp || resynchronise(&hungUp);
+    QByteArray syncError;
+    bool synced = hungUp || resynchronise(&hungUp, &syncError);
     if (synced && !hungUp) {
-        QMutexLocker portLock(&m_portMutex);
         m_port.write(out);
         emit signal_tx();
     }
@@ -411,13 +510,15 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         m_owedLines += lines;
         m_owedSinceMs = m_clock.elapsed();
     }
-    {
-        QMutexLocker lock(&m_mutex);
-        m_callerReading = false;
-        m_pauseChanged.wakeAll();
-    }
-    if (hungUp && m_connected)
-        disconnectBoard(DueToErrors);
+    const bool lost = hungUp && m_connected;
+    if (lost)
+        closeLink();
+    // Errors are told once the port is free: an error box runs the event loop.
+    lease.release();
+    if (!syncError.isEmpty())
+        log(RX_ERR, syncError);
+    if (lost)
+        announceDisconnect(DueToErrors);
     if (!synced)
         return false;
 
@@ -449,7 +550,7 @@ bool ControlBoard::answers(const QByteArray &reply, const QByteArray &commandLin
     return reply.contains(name + (get ? '=' : ':'));
 }
 
-bool ControlBoard::resynchronise(bool *hungUp)
+bool ControlBoard::resynchronise(bool *hungUp, QByteArray *error)
 {
     // Owed lines come first, in order, so they are read and dropped until
     // the board has been silent for the presence time.
@@ -501,7 +602,7 @@ bool ControlBoard::resynchronise(bool *hungUp)
     }
     m_owedLines = 0;
     if (!present) {
-        log(RX_ERR, "no answer for " + QByteArray::number(SilenceMs) + " ms");
+        *error = "no answer for " + QByteArray::number(SilenceMs) + " ms";
         *hungUp = true;
         return false;
     }
@@ -570,53 +671,99 @@ bool ControlBoard::ping()
 {
     if (m_mode != Serial)
         return true;
-    WorkerPause pause(this);
-    return pingPort();
+    PortLease lease(this);
+    return lease.held() && pingPort();
 }
 
-bool ControlBoard::pingPort()
+ControlBoard::Presence ControlBoard::presenceCheck(bool mayGiveWay)
 {
     if (m_mode != Serial)
-        return true;
+        return Presence::Answered;
     if (!m_port.isOpen() || m_port.bytesAvailable() > 0)
-        return false;
+        return Presence::Silent;
+    // Three attempts of 100 ms each. The worker also watches its wake-up:
+    // a caller that wants the port gets it, after a short grace for an ACK
+    // already on its way.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        if (mayGiveWay && (m_waiting > 0 || m_quit))
+            return Presence::GaveWay;
         if (m_port.write(QByteArray(1, ENQ)) != 1)
-            return false;
-        for (int i = 0; i < 10; ++i) {
-            m_port.waitForReadyRead(10);
+            return Presence::Silent;
+        QElapsedTimer clock;
+        clock.start();
+        qint64 limit = 100;
+        for (;;) {
+            const qint64 left = limit - clock.elapsed();
+            if (left <= 0)
+                break;
+            pollfd fds[2] = {{m_port.fd(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+            const int r = ::poll(fds, mayGiveWay ? 2 : 1, int(left));
+            if (r < 0 && errno != EINTR)
+                return Presence::Silent;
+            if (mayGiveWay && (fds[1].revents & POLLIN)) {
+                drainWake();
+                if (m_waiting > 0 || m_quit)
+                    limit = qMin<qint64>(limit, AckGraceMs);
+            }
+            if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
             QByteArray byte;
             if (m_port.read(byte, 1) < 0)
-                return false;
+                return Presence::Silent;
             if (byte.size() == 1 && byte.at(0) == ACK) {
                 touch();
-                return true;
+                return Presence::Answered;
             }
+            if (byte.isEmpty() && (fds[0].revents & (POLLHUP | POLLERR)))
+                return Presence::Silent;
+        }
+        if (limit < 100) {
+            // Should the ACK come after all, it is no part of the caller's reply.
+            ++m_acksOwed;
+            return Presence::GaveWay;
         }
     }
-    return false;
+    return Presence::Silent;
 }
 
 void ControlBoard::resetBoard()
 {
     log(INF, "Board reset");
-    if (m_mode != Serial || !m_port.isOpen())
+    if (m_mode != Serial || !m_connected) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit signal_resetFinished(false); }, Qt::QueuedConnection);
         return;
-    WorkerPause pause(this);
+    }
+    if (m_resetRequested.exchange(true))
+        return;
+    wakeWorker();
+}
+
+bool ControlBoard::runReset()
+{
+    // Port held by the worker.
+    if (m_mode != Serial || !m_port.isOpen())
+        return false;
     m_port.write(QByteArray(6, CAN));
     QElapsedTimer clock;
     clock.start();
-    do {
+    bool answered = false;
+    while (!answered && clock.elapsed() < ResetLimitMs && !m_quit && !m_cancelReset) {
         m_port.write(QByteArray(1, ENQ));
-        m_port.waitForReadyRead(10);
-        QByteArray byte;
-        m_port.read(byte, 1);
-        if (byte.size() == 1 && byte.at(0) == ACK)
-            break;
-        // Without an answer the port would return at once; pace the retries.
-        if (byte.isEmpty())
-            QThread::msleep(10);
-    } while (clock.elapsed() < 10000);
+        // Up to 10 ms for the answer; without one, 10 ms more before the
+        // next ENQ. The wake-up descriptor cuts either short for a quit.
+        pollfd fds[2] = {{m_port.fd(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, 10) > 0 && (fds[1].revents & POLLIN))
+            drainWake();
+        QByteArray bytes;
+        if (m_port.readAvailable(bytes) > 0) {
+            answered = bytes.contains(ACK);
+            continue;
+        }
+        pollfd wake{m_wakeFd, POLLIN, 0};
+        if (::poll(&wake, 1, 10) > 0)
+            drainWake();
+    }
     QByteArray rest;
     while (m_port.readAvailable(rest) > 0) {
     }
@@ -624,7 +771,9 @@ void ControlBoard::resetBoard()
     // The restarted firmware owes nothing.
     m_owedLines = 0;
     m_suspect = false;
+    m_acksOwed = 0;
     touch();
+    return answered;
 }
 
 void ControlBoard::setLogging(bool on)

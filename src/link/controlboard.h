@@ -17,11 +17,12 @@
 #include <atomic>
 #include <functional>
 
-// The one link to the board. A worker thread blocks on the serial port,
-// takes what the board sends between transactions and watches its presence;
-// callers on the GUI thread use the blocking transact, which writes its
-// command and reads the reply lines itself. Besides a real board it can talk to a
-// built-in mock-up or hand each command to a script.
+// The one link to the board. Callers on the GUI thread use the blocking
+// transact, which writes its command and reads the reply lines itself; a
+// worker thread checks the board's presence after a silence and runs the
+// firmware restart. The port has one owner at a time (see acquirePort).
+// Besides a real board it can talk to a built-in mock-up or hand each
+// command to a script.
 class ControlBoard : public QThread
 {
     Q_OBJECT
@@ -62,12 +63,17 @@ public:
     static bool parseValue(const QByteArray &reply, const QString &name, QByteArray *value);
     bool queryVersion();
     bool ping();
+    // Restarts the board's firmware in the background; signal_resetFinished
+    // tells when it answers again (or after 10 s without an answer).
     void resetBoard();
+    bool isResetting() const { return m_resetRequested; }
     void setLogging(bool on);
     bool isLogging() const { return m_logging; }
     void setDefaultTimeout(int ms) { m_defaultTimeoutMs = ms; }
     int defaultTimeout() const { return m_defaultTimeoutMs; }
 
+    // Why the last connect to a device failed, for the user; empty after a success.
+    QString connectError() const { return m_connectError; }
     bool isConnected() const { return m_connected; }
     int mode() const { return m_mode; }
     QString portName() const { return m_portName; }
@@ -97,26 +103,49 @@ signals:
     void signal_disconnected();
     void signal_connected();
     void signal_notice(const QString &text);
+    // answered: the restarted firmware acknowledged ENQ.
+    void signal_resetFinished(bool answered);
 
 protected:
     void run() override;
 
 private:
-    class WorkerPause;
+    // What a presence check found.
+    enum class Presence
+    {
+        Answered,
+        Silent,
+        GaveWay
+    };
+
+    // The port's ownership handshake. Every user of the port (transact,
+    // connect, speed change, disconnect, discovery, the worker's presence
+    // check and reset) holds it first; only the holder reads, writes or
+    // closes the port. A caller blocks until the port is free; the worker
+    // takes it only when it is free and nobody waits, and gives a presence
+    // check up as soon as a caller waits. False when the calling thread
+    // holds it already (a nested event loop further down its stack).
+    bool acquirePort();
+    void releasePort();
+    class PortLease;
 
     void wakeWorker();
-    void pauseWorker();
-    void resumeWorker();
+    void drainWake();
     bool onWorkerThread() const { return QThread::currentThread() == this; }
     void clearQueues();
-    bool pingPort();
+    bool pingPort() { return presenceCheck(false) == Presence::Answered; }
+    Presence presenceCheck(bool mayGiveWay);
     // Moves what the port holds into the reply queue; m_mutex held.
     int pullFromPort(bool *hungUp);
     void touch();
-    void disconnectInternal(int reason);
+    // Sends the board back to the link's speed and closes the port; port held.
+    void closeLink();
+    void announceDisconnect(int reason);
+    bool runReset();
     // Drops the answers owed to commands that timed out before a new
-    // command goes out; false when the board did not answer at all.
-    bool resynchronise(bool *hungUp);
+    // command goes out; false when the board did not answer at all, with
+    // the reason in *error.
+    bool resynchronise(bool *hungUp, QByteArray *error);
     // Whether a reply line can be the answer to a "get"/"set" line: it names
     // what the line asked for, or reports an error.
     static bool answers(const QByteArray &reply, const QByteArray &commandLine);
@@ -127,28 +156,34 @@ private:
     std::atomic<bool> m_quit{false};
     QString m_portName;
     QString m_scriptPath;
+    QString m_connectError;
     QString m_pythonPath = QStringLiteral("python3");
-    int m_baudRate = LinkBaudRate;
+    // Read from any thread; written by the port's holder, or by the caller
+    // while no board is connected.
+    std::atomic<int> m_baudRate{LinkBaudRate};
     std::atomic<int> m_defaultTimeoutMs{500};
     std::atomic<bool> m_logging{false};
     int m_firmwareVersion = 0;
     QDateTime m_firmwareBuildDate;
     QString m_firmwareIdentity;
 
-    // Guards the reply queue, the hand-over of the port between worker and
-    // caller, and the pause handshake. The worker blocks in poll() on the
-    // port and on m_wakeFd; a caller waiting for its reply polls the port.
+    // Guards the reply queue and the port's ownership. Nobody holds it
+    // while waiting on the port: the worker blocks in poll() on m_wakeFd
+    // (and the port while it holds it), callers in poll() on the port.
     mutable QMutex m_mutex;
-    QWaitCondition m_pauseChanged;
+    QWaitCondition m_ownerChanged;
     ByteRing m_rxQueue{QueueSize};
-    bool m_paused = false;
-    bool m_callerReading = false;
-    bool m_workerParked = false;
-    int m_pauseDepth = 0;
+    Qt::HANDLE m_owner = nullptr;
+    std::atomic<int> m_waiting{0};
+    // A disconnect asked for while its own thread held the port: the holder
+    // closes the port when it lets go.
+    bool m_closePending = false;
+    std::atomic<bool> m_resetRequested{false};
+    std::atomic<bool> m_cancelReset{false};
+    // ACKs still due to presence checks that gave way: they are not reply text.
+    std::atomic<int> m_acksOwed{0};
     int m_wakeFd = -1;
 
-    // The worker may close the port (board lost) while a caller writes.
-    QMutex m_portMutex;
     QMutex m_logMutex;
     // Time of the last sign of life from the board, for the presence check.
     QElapsedTimer m_clock;

@@ -2,15 +2,21 @@
 
 #include "link/linklog.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -55,6 +61,39 @@ void releaseExclusive(int fd)
     ::flock(fd, LOCK_UN);
 }
 
+QString inUse(const QString &name)
+{
+    const QString holder = SerialPort::holderOf(name);
+    if (holder.isEmpty())
+        return QStringLiteral("%1 is in use by another program.").arg(name);
+    return QStringLiteral("%1 is in use by %2.").arg(name, holder);
+}
+
+QString openFailure(const QString &name, int error)
+{
+    switch (error) {
+    case ENOENT: return QStringLiteral("%1 does not exist.").arg(name);
+    case EACCES:
+    case EPERM: {
+        // The group that may open it is what the user has to join.
+        QString owners = QStringLiteral("dialout");
+        struct stat st
+        {
+        };
+        if (::stat(QFile::encodeName(name).constData(), &st) == 0) {
+            if (const struct group *g = ::getgrgid(st.st_gid))
+                owners = QString::fromLocal8Bit(g->gr_name);
+        }
+        return QStringLiteral("Permission denied on %1: add yourself to the group that owns it "
+                              "(`sudo usermod -aG %2 $USER`), then log in again.")
+            .arg(name, owners);
+    }
+    case EBUSY: return inUse(name);
+    default:
+        return QStringLiteral("Cannot open %1: %2.").arg(name, QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
 } // namespace
 
 SerialPort::~SerialPort()
@@ -73,15 +112,19 @@ bool SerialPort::open(const QString &name, int baudRate)
         m_name = name;
     if (isOpen())
         return true;
+    m_error.clear();
     if (name.isEmpty())
         return false;
 
     const QByteArray path = QFile::encodeName(name);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        m_error = openFailure(name, errno);
         return false;
+    }
     if (!takeExclusive(fd)) {
         ::close(fd);
+        m_error = inUse(name);
         return false;
     }
 
@@ -104,6 +147,7 @@ bool SerialPort::open(const QString &name, int baudRate)
     }
     if (!ok) {
         qCWarning(lcLink) << "open_port: Unable to open " << name;
+        m_error = QStringLiteral("%1 refuses 8-N-1 at %2 baud.").arg(name).arg(baudRate);
         releaseExclusive(fd);
         ::close(fd);
         return false;
@@ -212,17 +256,68 @@ int SerialPort::listPorts(QStringList &ports)
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         const QString path = info.systemLocation();
-        const int fd =
-            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // A port held by another program (or by us) is not free.
-        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (free)
-            ::flock(fd, LOCK_UN);
-        ::close(fd);
-        if (free)
+        if (isFree(path))
             ports.append(path);
     }
     return ports.size();
+}
+
+bool SerialPort::isFree(const QString &path)
+{
+    // Another program's exclusive open keeps this one out (root excepted);
+    // the advisory lock is what every link, root's too, holds.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (free)
+        ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return free;
+}
+
+QString SerialPort::holderOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    const auto named = [](const QString &pid) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        QString name = QStringLiteral("another program");
+        if (comm.open(QIODevice::ReadOnly))
+            name = QString::fromLocal8Bit(comm.readAll()).trimmed();
+        return QStringLiteral("%1 (process %2)").arg(name, pid);
+    };
+    // The lock's holder first: others (a pseudo-terminal's own end) may
+    // have the device open without holding it.
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (locks.open(QIODevice::ReadOnly)) {
+        const QByteArray node = QStringLiteral("%1:%2:%3")
+                                    .arg(major(st.st_dev), 2, 16, QLatin1Char('0'))
+                                    .arg(minor(st.st_dev), 2, 16, QLatin1Char('0'))
+                                    .arg(quint64(st.st_ino))
+                                    .toLatin1();
+        const QList<QByteArray> lines = locks.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            // "1: FLOCK ADVISORY WRITE <pid> <maj>:<min>:<inode> 0 EOF"; waiters carry a "->".
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == node)
+                return named(QString::fromLatin1(fields.at(4)));
+        }
+    }
+    // Without a lock to go by, any process that has it open, if this user
+    // may see its descriptors.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+    for (const QString &pid : pids) {
+        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
+        const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &fd : fds) {
+            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == target)
+                return named(pid);
+        }
+    }
+    return QString();
 }

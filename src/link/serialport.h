@@ -17,6 +17,8 @@ public:
     static constexpr int ReadChunk = 4096;
 
     bool open(const QString &name, int baudRate);
+    // Why the last open failed, in words for the user; empty after a success.
+    QString errorString() const { return m_error; }
     void close();
     bool isOpen() const { return m_fd >= 0; }
     QString name() const { return m_name; }
@@ -38,9 +40,15 @@ public:
 
     // Device paths of the serial ports that can be opened now.
     static int listPorts(QStringList &ports);
+    // False while another program, another link of this one, or nobody
+    // (a missing device) could take the port.
+    static bool isFree(const QString &path);
+    // "NAME (process PID)" of a process that has path open, if /proc shows one.
+    static QString holderOf(const QString &path);
     static bool isSupportedRate(int baudRate);
 
 private:
     int m_fd = -1;
     QString m_name;
+    QString m_error;
 };

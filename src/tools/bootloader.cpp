@@ -54,7 +54,13 @@ Bootloader::~Bootloader()
 
 void Bootloader::setBoard(ControlBoard *board)
 {
+    if (m_board == board)
+        return;
+    if (m_board)
+        disconnect(m_board, &ControlBoard::signal_resetFinished, this, &Bootloader::slot_restartFinished);
     m_board = board;
+    if (m_board)
+        connect(m_board, &ControlBoard::signal_resetFinished, this, &Bootloader::slot_restartFinished);
 }
 
 void Bootloader::slot_pbLoadHex_clicked()
@@ -188,14 +194,17 @@ void Bootloader::slot_pbRestart_clicked()
     }
     appendText(QStringLiteral("Restarting..."));
     setBusy(true);
-    // Lets the log show the line before the reset holds the window.
-    QTimer::singleShot(0, this, &Bootloader::restartNow);
+    // The link restarts the board in the background and reports the end.
+    m_restarting = true;
+    m_board->resetBoard();
 }
 
-void Bootloader::restartNow()
+void Bootloader::slot_restartFinished()
 {
-    if (m_board)
-        m_board->resetBoard();
+    // Only the restart this window asked for.
+    if (!m_restarting)
+        return;
+    m_restarting = false;
     appendText(QStringLiteral("Done!"));
     setBusy(false);
     emit signal_restartFinished();

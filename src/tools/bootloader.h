@@ -50,7 +50,7 @@ protected:
 private:
     void slot_flashProgress(int sent, int total);
     void slot_flashFinished(int outcome);
-    void restartNow();
+    void slot_restartFinished();
     void appendLog(const QString &html);
     void appendText(const QString &text);
     void setBusy(bool busy);
@@ -67,4 +67,5 @@ private:
     int m_linesSent = 0;
     bool m_loaded = false;
     bool m_busy = false;
+    bool m_restarting = false;
 };

@@ -73,6 +73,7 @@ private slots:
     void init();
     void cleanup();
     void connectAndLoseBoard();
+    void failedConnectSaysWhy();
     void mockUpBanner();
     void scriptedOpenFollowsThePort();
     void requestWaitsForTheBox();
@@ -182,6 +183,21 @@ void tst_Connection::connectAndLoseBoard()
     QVERIFY(!app->applets().at(1)->container()->isVisible());
     // The board's name goes with the connection.
     QCOMPARE(window->statusLabel->text(), QString());
+}
+
+void tst_Connection::failedConnectSaysWhy()
+{
+    MessageBoxAnswerer answerer;
+    const QString missing = workDir.filePath("ttyACM7");
+    window->portCombo->setEditText(missing);
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!app->isBoardConnected());
+    QVERIFY(!window->connectButton->isChecked());
+    const QString why = missing + " does not exist.";
+    QCOMPARE(window->statusLabel->text(), why);
+    Logs *logs = app->logsApplet();
+    QVERIFY(logs->list->itemText(logs->list->count() - 1).contains(why));
+    QCOMPARE(answerer.texts(), QStringList{why});
 }
 
 void tst_Connection::mockUpBanner()

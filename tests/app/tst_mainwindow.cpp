@@ -323,12 +323,14 @@ void tst_MainWindow::shortcutBoxOnce()
 void tst_MainWindow::connectFails()
 {
     window->setConnectedState(MainWindow::Connection::Disconnected);
-    // A typed port where no board answers.
+    // A typed port where no board answers; the error box says why.
+    MessageBoxAnswerer answerer;
     window->portCombo->setEditText("/dev/no-such-port");
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(!window->connectButton->isChecked());
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QVERIFY(window->portCombo->isEnabled());
+    QCOMPARE(answerer.texts(), QStringList{"/dev/no-such-port does not exist."});
 }
 
 // Made on first use and kept, so a loaded image is still there next time.

@@ -1,5 +1,6 @@
 #include "appprocess.h"
 #include "fulldisk.h"
+#include "link/serialport.h"
 #include "simboard.h"
 
 #include <QLocalSocket>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -40,6 +42,8 @@ private slots:
     void shutdownEndsTheProcess();
     void staleSocketAfterKill();
     void secondInstanceKeepsAway();
+    void twoBoardsSideBySide();
+    void permissionDeniedNamesTheGroup();
     void pythonExample();
     void concurrentClients();
     void fullDisk();
@@ -164,6 +168,100 @@ void tst_Scripting::secondInstanceKeepsAway()
 }
 
 // The example of the scripting guide, run as it stands.
+// Two instances, each with its own board and socket: each holds its own
+// port, and the other one's is neither free nor taken from it.
+void tst_Scripting::twoBoardsSideBySide()
+{
+    SimBoard simA;
+    SimBoard simB;
+    QVERIFY(simA.isRunning() && simB.isRunning());
+    const QString pipeA = uniquePipe("boardA");
+    const QString pipeB = uniquePipe("boardB");
+    App appA(pipeA, {"--port", simA.path()});
+    App appB(pipeB, {"--port", simA.path(), "--port", simB.path()});
+    QVERIFY(appA.waitReady() && appB.waitReady());
+
+    QCOMPARE(ctl(pipeA, {"run", "open", "s" + simA.path()}).out, QByteArray("i1\n"));
+    QVERIFY(!SerialPort::isFree(simA.path()));
+    QVERIFY(SerialPort::isFree(simB.path()));
+    // The open's result is not reported on the socket; the reason goes to the log.
+    QCOMPARE(ctl(pipeB, {"run", "open", "s" + simA.path()}).out, QByteArray("i1\n"));
+    const QString inUse =
+        QString("%1 is in use by hql3318 (process %2).").arg(simA.path()).arg(appA.m_process.processId());
+    QTRY_VERIFY(appB.output().contains(inUse.toLocal8Bit()));
+    QCOMPARE(ctl(pipeB, {"run", "open", "s" + simB.path()}).out, QByteArray("i1\n"));
+    QVERIFY(!SerialPort::isFree(simB.path()));
+
+    for (const auto &[pipe, sim] : {std::pair{pipeA, &simA}, std::pair{pipeB, &simB}}) {
+        const int before = sim->transcript().size();
+        QCOMPARE(ctl(pipe, {"run", "write", "sget DIO25"}).out,
+                 QByteArray("x") + QByteArray("DIO25=1\n").toHex() + '\n');
+        QTRY_COMPARE(sim->transcript().mid(before), QStringList{"get DIO25"});
+    }
+    QCOMPARE(ctl(pipeA, {"run", "close"}).out, QByteArray("i1\n"));
+    QTRY_VERIFY(SerialPort::isFree(simA.path()));
+    QVERIFY(!SerialPort::isFree(simB.path()));
+}
+
+// A user outside the device's group is told which group to join.
+void tst_Scripting::permissionDeniedNamesTheGroup()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to run the program as another user; as an ordinary user, run it on a port "
+              "whose group you are not in");
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (setpriv.isEmpty())
+        QSKIP("setpriv(1) is not installed");
+    SimBoard sim;
+    QVERIFY(sim.isRunning());
+    struct stat st
+    {
+    };
+    QVERIFY(::stat(QFile::encodeName(sim.path()).constData(), &st) == 0);
+    // The user nobody neither owns the terminal nor is in its group, and others may not use it.
+    QVERIFY((st.st_mode & 0006) == 0);
+    const group *owners = ::getgrgid(st.st_gid);
+    QVERIFY(owners);
+
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                  QFile::ReadOther | QFile::WriteOther | QFile::ExeOther));
+    const QString pipe = dir.filePath("socket");
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("HOME", dir.path());
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(dir.path());
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", "--", HQL_APP_PATH, "--headless",
+                        "--pipe", pipe, "--port", sim.path()});
+    auto stop = qScopeGuard([&app] {
+        app.terminate();
+        if (!app.waitForFinished(3000))
+            app.kill();
+        app.waitForFinished(3000);
+    });
+    QVERIFY(
+        QTest::qWaitFor([&] { return QFile::exists(pipe) || app.state() == QProcess::NotRunning; }, 10000));
+    QVERIFY2(app.state() == QProcess::Running, app.readAll().constData());
+    // The server answers its own user only.
+    const auto asNobody = [&](const QStringList &args) {
+        QProcess client;
+        const QStringList user{"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        client.start(setpriv, user + QStringList{HQL_CTL_PATH, "--pipe", pipe} + args);
+        client.waitForFinished(30000);
+        return client.readAllStandardOutput();
+    };
+    QCOMPARE(asNobody({"run", "open", "s" + sim.path()}), QByteArray("i1\n"));
+    const QString why = QString("Permission denied on %1: add yourself to the group that owns it "
+                                "(`sudo usermod -aG %2 $USER`), then log in again.")
+                            .arg(sim.path(), QString::fromLocal8Bit(owners->gr_name));
+    QByteArray said;
+    QTRY_VERIFY2((said += app.readAll()).contains(why.toLocal8Bit()), said.constData());
+    QCOMPARE(asNobody({"get", "SpiController.CR0"}), QByteArray("err\n"));
+}
+
 void tst_Scripting::pythonExample()
 {
     const QString python = QStandardPaths::findExecutable("python3");

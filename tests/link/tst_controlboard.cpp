@@ -3,6 +3,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,10 +54,17 @@ private slots:
     void services();
     void speedChangeAndDisconnect();
     void notOurBoard();
+    void connectSaysWhy_data();
+    void connectSaysWhy();
     void silentBoardIsDropped();
     void silentBoardIsDroppedUnderTraffic();
     void lateReplyIsNotTheNextOnesAnswer();
     void hangUpDuringTransaction();
+    void longTransactionIsNotPinged();
+    void presenceCheckGivesWay();
+    void resetInBackground();
+    void stoppingDuringReset_data();
+    void stoppingDuringReset();
     void garbageAndFlood();
     void mockUp();
     void scriptMode();
@@ -294,6 +303,67 @@ void tst_ControlBoard::notOurBoard()
     QVERIFY(link.connectBoard(board.path()));
 }
 
+void tst_ControlBoard::connectSaysWhy_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("missing path") << "missing"
+                                  << "^%1 does not exist\\.$";
+    QTest::newRow("locked by another process") << "locked"
+                                               << "^%1 is in use by flock \\(process %2\\)\\.$";
+    QTest::newRow("no board answers") << "silent"
+                                      << "^No board answered on %1 after (\\d+) ms\\.$";
+}
+
+// A failed connect tells why, as an error, whether or not traffic is logged.
+void tst_ControlBoard::connectSaysWhy()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, pattern);
+
+    SimBoard sim({"--silent-after", "0"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    QString path = sim.path();
+    QProcess holder;
+    auto stopHolder = qScopeGuard([&holder] {
+        holder.kill();
+        holder.waitForFinished(3000);
+    });
+    if (fault == "missing") {
+        path = dir.filePath("ttyACM9");
+    } else if (fault == "locked") {
+        const QString flock = QStandardPaths::findExecutable("flock");
+        if (flock.isEmpty())
+            QSKIP("flock(1) is not installed");
+        // -o: the lock stays with flock itself, not with its command.
+        holder.start(flock, {"-o", path, "sleep", "30"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(!SerialPort::isFree(path));
+        pattern = pattern.arg("%1", QString::number(holder.processId()));
+    }
+    pattern = pattern.arg(QRegularExpression::escape(path));
+
+    ControlBoard link;
+    QSignalSpy log(&link, &ControlBoard::signal_log);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!link.connectBoard(path));
+    const qint64 took = clock.elapsed();
+    QVERIFY(!link.isConnected());
+    const QRegularExpressionMatch m = QRegularExpression(pattern).match(link.connectError());
+    QVERIFY2(m.hasMatch(), qPrintable(link.connectError()));
+    QCOMPARE(log.count(), 1);
+    QCOMPARE(log.first().at(0).toInt(), -1000);
+    QCOMPARE(log.first().at(1).toString(), link.connectError());
+    if (fault == "silent") {
+        // The wait it names is the wait it had: three ENQs of 100 ms.
+        QVERIFY(m.captured(1).toInt() >= 300 && m.captured(1).toInt() <= took);
+        QCOMPARE(sim.transcript().count("<ENQ>"), 3);
+        QVERIFY(SerialPort::isFree(path));
+    }
+}
+
 void tst_ControlBoard::silentBoardIsDropped()
 {
     // Silent once the version query is done.
@@ -354,6 +424,91 @@ void tst_ControlBoard::hangUpDuringTransaction()
     QTRY_COMPARE(disconnected.count(), 1);
     QVERIFY(!c.link.isConnected());
     QVERIFY(!c.link.transact("get DIO22"));
+}
+
+// A reply that takes longer than the presence time is no silence: nobody
+// may put an ENQ between the command and its answer.
+void tst_ControlBoard::longTransactionIsNotPinged()
+{
+    SimBoard sim({"--delay", "2300"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    ControlBoard link;
+    link.setDefaultTimeout(4000);
+    QVERIFY(link.connectBoard(sim.path()));
+    QByteArray answer;
+    QVERIFY(link.transact("get DIO22", &answer));
+    QCOMPARE(answer, QByteArray("DIO22=0\n"));
+    QVERIFY(link.isConnected());
+    QCOMPARE(sim.transcript(), (QStringList{"<ENQ>", "get VER", "*IDN?", "get DIO22"}));
+}
+
+// While the worker asks a silent board for its presence, a command does
+// not wait for all three attempts.
+void tst_ControlBoard::presenceCheckGivesWay()
+{
+    Connected c({"--silent-after", "2"});
+    QVERIFY(c.ok);
+    QElapsedTimer clock;
+    clock.start();
+    // The first ENQ is the connect's, the second the worker's.
+    while (c.sim.transcript().count("<ENQ>") < 2) {
+        QVERIFY(clock.elapsed() < 4000);
+        QTest::qWait(2);
+    }
+    clock.restart();
+    c.link.transact("set DIO22=1", nullptr, 0);
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited < 150, qPrintable(QString::number(waited)));
+}
+
+void tst_ControlBoard::resetInBackground()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    QSignalSpy finished(&c.link, &ControlBoard::signal_resetFinished);
+    QElapsedTimer clock;
+    clock.start();
+    c.link.resetBoard();
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(c.sim.transcript().filter("<CAN>").size(), 6);
+    QVERIFY(c.link.transact("get VER"));
+}
+
+void tst_ControlBoard::stoppingDuringReset_data()
+{
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("disconnect") << false;
+    QTest::newRow("destroy") << true;
+}
+
+// A board that never comes back holds its restart for ten seconds; a
+// disconnect or the link's end does not wait for them.
+void tst_ControlBoard::stoppingDuringReset()
+{
+    QFETCH(bool, destroy);
+    SimBoard sim({"--silent-after", "2"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    auto *link = new ControlBoard;
+    QVERIFY(link->connectBoard(sim.path()));
+    QSignalSpy finished(link, &ControlBoard::signal_resetFinished);
+    link->resetBoard();
+    QTRY_VERIFY(sim.transcript().count("<ENQ>") > 3);
+    QElapsedTimer clock;
+    clock.start();
+    if (destroy) {
+        delete link;
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        return;
+    }
+    link->disconnectBoard(ControlBoard::ByUser);
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!link->isConnected());
+    // The spy hears the worker's signal as it is sent.
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 1000);
+    QCOMPARE(finished.first().first().toBool(), false);
+    delete link;
 }
 
 void tst_ControlBoard::garbageAndFlood()

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -432,12 +433,20 @@ void tst_Bootloader::restartSilentBoard()
     Fixture f(true, {"--silent-after", "2"});
     QVERIFY(f.connected);
     QSignalSpy restarted(&f.window, &Bootloader::signal_restartFinished);
+    // The window keeps answering while the link waits for the board.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(100);
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(f.button("pbRestart"), Qt::LeftButton);
+    QVERIFY(!f.button("pbRestart")->isEnabled());
     QVERIFY(restarted.wait(20000));
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 10000 && elapsed < 13000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(ticks > 50, qPrintable(QString::number(ticks)));
+    QVERIFY(f.button("pbRestart")->isEnabled());
     QVERIFY(f.log().contains("Restarting...\nDone!"));
 }
 
