@@ -106,8 +106,10 @@ bool ControlBoard::acquirePort()
     if (m_owner == self)
         return false;
     ++m_waiting;
-    // A presence check in progress gives way.
-    wakeWorker();
+    // A presence check in progress gives way. A free port needs no wake-up:
+    // that would cost every command a context switch.
+    if (m_owner)
+        wakeWorker();
     while (m_owner)
         m_ownerChanged.wait(&m_mutex);
     --m_waiting;
