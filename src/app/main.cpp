@@ -1,6 +1,7 @@
 #include "app/buildinfo.h"
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
+#include "app/portwatcher.h"
 #include "buildstamp.h"
 #include "util/bytes.h"
 #include "util/safefile.h"
@@ -95,7 +96,7 @@ int main(int argc, char *argv[])
     }
 
     MainApp *app = MainApp::instance();
-    app->setExtraPorts(parser.values(options.port));
+    app->ports()->setExtraPorts(parser.values(options.port));
     if (parser.isSet(options.pipe))
         app->setServerName(parser.value(options.pipe), false);
     app->setHeadless(parser.isSet(options.headless));

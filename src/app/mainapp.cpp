@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "app/modalboxdiverter.h"
+#include "app/portwatcher.h"
 #include "app/scriptingfacade.h"
 #include "app/scriptrecorder.h"
 #include "app/settings.h"
@@ -29,7 +30,6 @@
 #include "controls/universalcontrol.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
-#include "link/hotplugmonitor.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
 #include "tools/bootloader.h"
@@ -65,17 +65,6 @@ Q_LOGGING_CATEGORY(lcApp, "hql.app", QtInfoMsg)
 namespace {
 MainApp *s_instance = nullptr;
 
-QString lookingText()
-{
-    return QStringLiteral("Looking for boards\u2026");
-}
-
-QString waitingText()
-{
-    return QStringLiteral("Waiting for the board\u2026");
-}
-
-const QString ReconnectKey = QStringLiteral("reconnect_automatically");
 } // namespace
 
 MainApp *MainApp::instance()
@@ -96,7 +85,8 @@ MainApp::MainApp()
       m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets),
       m_context(std::make_unique<AppContext>(this)), m_facade(new ScriptingFacade(this)),
       m_workspaces(std::make_unique<WorkspaceController>(this)),
-      m_grabber(std::make_unique<WindowGrabber>(this)), m_recorder(std::make_unique<ScriptRecorder>())
+      m_grabber(std::make_unique<WindowGrabber>(this)), m_recorder(std::make_unique<ScriptRecorder>()),
+      m_ports(new PortWatcher(this))
 {
     connect(m_facade, &ScriptingFacade::signal_log, this, &MainApp::signal_log);
     connect(m_recorder.get(), &ScriptRecorder::signal_failed, this,
@@ -107,7 +97,7 @@ MainApp::~MainApp()
 {
     delete m_progressDialog;
     qDeleteAll(appletList);
-    delete m_discovery;
+    m_ports->stop();
     delete m_board;
     CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
@@ -225,28 +215,7 @@ bool MainApp::initialise()
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
     m_board = new ControlBoard;
-    m_discovery = new BoardDiscovery;
-    const QVariant directories = settingValue(QStringLiteral("port_directories"));
-    if (directories.isValid())
-        m_discovery->setDirectories(directories.toStringList());
-    connect(m_discovery, &BoardDiscovery::signal_portsChanged, this, &MainApp::showPorts);
-    connect(m_discovery, &BoardDiscovery::signal_finished, this, &MainApp::slot_discoveryFinished);
-    if (!m_deviceEvents) {
-        m_deviceEvents = new HotplugMonitor(m_discovery->directories());
-        m_deviceEvents->setParent(this);
-    }
-    connect(m_deviceEvents, &DeviceEvents::signal_added, this, &MainApp::slot_deviceAdded);
-    connect(m_deviceEvents, &DeviceEvents::signal_removed, this, &MainApp::slot_deviceRemoved);
-    m_rescanTimer = new QTimer(this);
-    m_rescanTimer->setSingleShot(true);
-    m_rescanTimer->setInterval(150);
-    connect(m_rescanTimer, &QTimer::timeout, this, &MainApp::refreshPortList);
-    m_retryTimer = new QTimer(this);
-    m_retryTimer->setInterval(1000);
-    connect(m_retryTimer, &QTimer::timeout, this, [this] {
-        if (m_discovery && !m_discovery->isRunning())
-            refreshPortList();
-    });
+    m_ports->start();
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
     m_board->setScriptPathProvider([this] {
         // Nobody could answer a file dialog without a screen.
@@ -287,7 +256,7 @@ void MainApp::startMainWindow()
     }
     m_mainWindow->addToolWindow(m_measurements, m_measurementsKey);
     progress->setStepText(QStringLiteral("Initializing channel connection..."));
-    refreshPortList();
+    m_ports->refresh();
     progress->hide();
     progress->deleteLater();
     m_progressDialog = nullptr;
@@ -341,17 +310,13 @@ void MainApp::requestShutdown()
 
 void MainApp::shutdown()
 {
-    stopWaiting();
-    if (m_rescanTimer)
-        m_rescanTimer->stop();
+    m_ports->stop();
     disconnectFromBoard();
     qDeleteAll(appletList);
     appletList.clear();
     // A second shutdown (or a late request) finds nothing to touch.
     if (m_logs)
         m_logs->setBoard(nullptr);
-    delete m_discovery;
-    m_discovery = nullptr;
     delete m_board;
     m_board = nullptr;
 }
@@ -361,8 +326,8 @@ bool MainApp::connectToBoard(const QString &port)
     if (!m_board || m_shutDown)
         return false;
     // A probe still holding the port would make the open fail.
-    if (m_discovery)
-        m_discovery->cancelProbe(port);
+    if (BoardDiscovery *discovery = m_ports->discovery())
+        discovery->cancelProbe(port);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The mock-up's notice box runs the event loop inside the connect.
     m_ownDisconnect = true;
@@ -386,122 +351,12 @@ void MainApp::disconnectFromBoard()
         m_workspaces->saveWindowState();
     disableApplets();
     // Asked for: nothing to wait for.
-    stopWaiting();
+    m_ports->stopWaiting();
     m_ownDisconnect = true;
     if (m_board)
         m_board->disconnectBoard(ControlBoard::ByUser);
     m_ownDisconnect = false;
     QApplication::restoreOverrideCursor();
-}
-
-void MainApp::refreshPortList()
-{
-    if (!m_discovery || !m_mainWindow)
-        return;
-    m_discovery->start(m_extraPorts);
-    showPorts();
-    if (!isBoardConnected() && m_awaitedPort.isEmpty())
-        m_mainWindow->setStatusText(lookingText());
-}
-
-void MainApp::showPorts()
-{
-    if (!m_discovery || !m_mainWindow)
-        return;
-    m_mainWindow->setPorts(m_discovery->ports());
-    if (isBoardConnected())
-        m_mainWindow->showConnectedPort(m_board->portName());
-    else if (!m_awaitedPort.isEmpty() && m_discovery->state(m_awaitedPort) == BoardDiscovery::Board)
-        QTimer::singleShot(0, this, &MainApp::tryReconnect);
-}
-
-void MainApp::setDeviceEvents(DeviceEvents *events)
-{
-    delete m_deviceEvents;
-    m_deviceEvents = events;
-    if (events)
-        events->setParent(this);
-}
-
-bool MainApp::reconnectsAutomatically() const
-{
-    return settingValue(ReconnectKey).toBool();
-}
-
-void MainApp::setReconnectAutomatically(bool on)
-{
-    setSettingValue(ReconnectKey, on);
-    if (!on)
-        stopWaiting();
-    if (m_mainWindow && m_mainWindow->reconnectAction->isChecked() != on)
-        m_mainWindow->reconnectAction->setChecked(on);
-}
-
-void MainApp::slot_deviceAdded(const QString &name)
-{
-    qCDebug(lcApp) << "device added:" << name;
-    if (m_rescanTimer && !m_shutDown)
-        m_rescanTimer->start();
-}
-
-void MainApp::slot_deviceRemoved(const QString &name)
-{
-    qCDebug(lcApp) << "device removed:" << name;
-    if (m_rescanTimer && !m_shutDown)
-        m_rescanTimer->start();
-    if (!isBoardConnected() || m_board->mode() != ControlBoard::Serial)
-        return;
-    // The port's name may be a link that went with the device.
-    const QString device = BoardDiscovery::deviceOf(m_connectedName);
-    if (name != m_connectedName && name != m_connectedDevice && device == m_connectedDevice)
-        return;
-    const QString port = m_connectedName;
-    const QString message = QStringLiteral("The board on %1 was unplugged.").arg(port);
-    disconnectFromBoard();
-    emit signal_log(1, message);
-    if (reconnectsAutomatically())
-        waitForBoard(port);
-    else if (m_mainWindow)
-        m_mainWindow->setStatusText(message);
-}
-
-void MainApp::waitForBoard(const QString &port)
-{
-    m_awaitedPort = port;
-    if (m_mainWindow)
-        m_mainWindow->setStatusText(waitingText());
-    m_retryTimer->start();
-}
-
-void MainApp::stopWaiting()
-{
-    if (m_retryTimer)
-        m_retryTimer->stop();
-    if (m_awaitedPort.isEmpty())
-        return;
-    m_awaitedPort.clear();
-    if (m_mainWindow && m_mainWindow->statusLabel->text() == waitingText())
-        m_mainWindow->setStatusText(QString());
-}
-
-void MainApp::tryReconnect()
-{
-    if (m_awaitedPort.isEmpty() || isBoardConnected() || m_reconnecting || m_shutDown)
-        return;
-    m_reconnecting = true;
-    const QString port = m_awaitedPort;
-    if (connectToBoard(port)) {
-        m_awaitedPort.clear();
-        m_retryTimer->stop();
-        emit signal_log(0, QStringLiteral("Connected again to %1.").arg(port));
-    }
-    m_reconnecting = false;
-}
-
-void MainApp::slot_discoveryFinished()
-{
-    if (m_mainWindow && m_mainWindow->statusLabel->text() == lookingText())
-        m_mainWindow->setStatusText(QString());
 }
 
 bool MainApp::isBoardConnected() const
@@ -680,13 +535,7 @@ void MainApp::slot_connected()
 {
     if (!m_board || !m_mainWindow)
         return;
-    // The same board is looked for under its stable name, if it has one.
-    m_connectedName = m_board->portName();
-    if (const PortEntry *entry = m_discovery ? m_discovery->find(m_connectedName) : nullptr) {
-        if (!entry->stableName.isEmpty())
-            m_connectedName = entry->stableName;
-    }
-    m_connectedDevice = BoardDiscovery::deviceOf(m_connectedName);
+    m_ports->boardConnected();
     // The port box and the banner show the port that was opened, however
     // the connect was asked for.
     m_mainWindow->showConnectedPort(m_board->portName());
@@ -742,10 +591,8 @@ void MainApp::slot_disconnected()
     m_mainWindow->setConnectedState(MainWindow::Connection::Disconnected);
     // The board's name belongs to the connection.
     m_mainWindow->setStatusText(QString());
-    // Lost, not left: wait for the board to come back.
-    if (!m_ownDisconnect && m_board && m_board->mode() == ControlBoard::Serial && reconnectsAutomatically() &&
-        !m_connectedName.isEmpty())
-        waitForBoard(m_connectedName);
+    if (!m_ownDisconnect)
+        m_ports->boardLost();
 }
 
 Settings &MainApp::settings() const

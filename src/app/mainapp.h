@@ -16,9 +16,7 @@ class WindowGrabber;
 class WorkspaceController;
 class Applet;
 class Bootloader;
-class BoardDiscovery;
-class DeviceEvents;
-class QTimer;
+class PortWatcher;
 class ControlBoard;
 class DialogProgressBar;
 class LocalServer;
@@ -62,17 +60,8 @@ public:
 
     bool connectToBoard(const QString &port);
     void disconnectFromBoard();
-    // Starts looking for boards; the port box fills as they answer.
-    void refreshPortList();
-    BoardDiscovery *discovery() const { return m_discovery; }
-    // Where serial devices coming and going are heard of; the application
-    // takes it over. Without one, initialise watches the system's.
-    void setDeviceEvents(DeviceEvents *events);
-    // Connects again, by itself, to a board that was lost.
-    bool reconnectsAutomatically() const;
-    void setReconnectAutomatically(bool on);
-    // The port waited for, while the board is away.
-    QString awaitedPort() const { return m_awaitedPort; }
+    // The port box, serial devices coming and going, and reconnecting.
+    PortWatcher *ports() const { return m_ports; }
     bool isBoardConnected() const;
     void setBaudRate(unsigned baudRate);
 
@@ -113,10 +102,6 @@ public:
     void setServerName(const QString &name, bool askOnConflict);
     LocalServer *server() const { return m_server; }
 
-    // Ports offered besides the ones found (given with --port); they are
-    // checked for a board like the others.
-    void setExtraPorts(const QStringList &ports) { m_extraPorts = ports; }
-
     ControlBoard *board() const { return m_board; }
     // Every register and variable of the chip and the board.
     RegisterMap *registers() const { return m_registers.get(); }
@@ -149,37 +134,17 @@ private:
     ~MainApp() override;
 
     static QList<Applet *> createDeviceApplets();
-    void showPorts();
-    void slot_discoveryFinished();
-    void slot_deviceAdded(const QString &name);
-    void slot_deviceRemoved(const QString &name);
-    void waitForBoard(const QString &port);
-    void stopWaiting();
-    void tryReconnect();
 
     QList<Applet *> appletList;
     ControlBoard *m_board = nullptr;
-    BoardDiscovery *m_discovery = nullptr;
-    DeviceEvents *m_deviceEvents = nullptr;
-    // Device events come in bursts (the tty, then its links): one look
-    // after they settle.
-    QTimer *m_rescanTimer = nullptr;
-    // Looks again now and then while waiting for a board whose port stayed.
-    QTimer *m_retryTimer = nullptr;
-    // The connected port as named and the device it led to.
-    QString m_connectedName;
-    QString m_connectedDevice;
-    QString m_awaitedPort;
     // Set while this object disconnects the link itself.
     bool m_ownDisconnect = false;
-    bool m_reconnecting = false;
     MainWindow *m_mainWindow = nullptr;
     // Made on first use and kept with the main window, so the image stays loaded.
     QPointer<Bootloader> m_firmwareWindow;
     Logs *m_logs = nullptr;
     QPointer<Measurements> m_measurements;
     int m_measurementsKey = 0;
-    QStringList m_extraPorts;
     bool m_shutDown = false;
     bool m_headless = false;
     ModalBoxDiverter *m_boxDiverter = nullptr;
@@ -196,4 +161,5 @@ private:
     std::unique_ptr<WorkspaceController> m_workspaces;
     std::unique_ptr<WindowGrabber> m_grabber;
     std::unique_ptr<ScriptRecorder> m_recorder;
+    PortWatcher *m_ports;
 };

@@ -3,6 +3,7 @@
 #include "app/buildinfo.h"
 #include "app/mainapp.h"
 #include "app/mdiarea.h"
+#include "app/portwatcher.h"
 #include "app/scriptrecorder.h"
 #include "app/workspacecontroller.h"
 #include "applet/applet.h"
@@ -106,9 +107,9 @@ MainWindow::MainWindow(MainApp *app)
     connect(m_app->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
     reconnectAction = serviceMenu->addAction(QStringLiteral("Reconnect automatically"));
     reconnectAction->setCheckable(true);
-    reconnectAction->setChecked(m_app->reconnectsAutomatically());
+    reconnectAction->setChecked(m_app->ports()->reconnectsAutomatically());
     reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
-    connect(reconnectAction, &QAction::toggled, m_app, &MainApp::setReconnectAutomatically);
+    connect(reconnectAction, &QAction::toggled, m_app->ports(), &PortWatcher::setReconnectAutomatically);
     serviceMenu->addSeparator();
     logWindowAction =
         serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
@@ -476,7 +477,7 @@ void MainWindow::slot_Rescan()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     portCombo->clear();
-    m_app->refreshPortList();
+    m_app->ports()->refresh();
     QApplication::restoreOverrideCursor();
 }
 

@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -248,18 +247,6 @@ void SerialPort::setRts(bool high)
     int bits = TIOCM_RTS;
     // Pseudo-terminals have no modem lines; the request fails harmlessly there.
     ::ioctl(m_fd, high ? TIOCMBIC : TIOCMBIS, &bits);
-}
-
-int SerialPort::listPorts(QStringList &ports)
-{
-    ports.clear();
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        const QString path = info.systemLocation();
-        if (isFree(path))
-            ports.append(path);
-    }
-    return ports.size();
 }
 
 bool SerialPort::isFree(const QString &path)

@@ -38,8 +38,6 @@ public:
     // high de-asserts RTS, low asserts it.
     void setRts(bool high);
 
-    // Device paths of the serial ports that can be opened now.
-    static int listPorts(QStringList &ports);
     // False while another program, another link of this one, or nobody
     // (a missing device) could take the port.
     static bool isFree(const QString &path);

@@ -1,6 +1,7 @@
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
+#include "app/portwatcher.h"
 #include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
@@ -131,9 +132,9 @@ void tst_Connection::startApp(const QStringList &ports, DeviceEvents *events)
 {
     app = testMainApp();
     // No device of this machine comes or goes during a test.
-    app->setDeviceEvents(events ? events : new DeviceEvents);
+    app->ports()->setDeviceEvents(events ? events : new DeviceEvents);
     app->setAppletFactory([] { return makeDeviceApplets(); });
-    app->setExtraPorts(ports);
+    app->ports()->setExtraPorts(ports);
     QVERIFY(app->initialise());
     app->startMainWindow();
     window = app->mainWindow();
@@ -381,7 +382,7 @@ void tst_Connection::lastPortPreselected()
     // A port no longer offered leaves the first one chosen.
     app->setSettingValue("last_port", "/dev/gone");
     window->slot_Rescan();
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->portCombo->currentIndex(), 0);
     QCOMPARE(window->portCombo->currentText(), sim->path());
 }
@@ -395,7 +396,7 @@ void tst_Connection::portBoxFillsInBackground()
     SimBoard stranger({"--enq-reply", "21"});
     QVERIFY(stranger.isRunning());
     startApp({stranger.path(), sim->path()});
-    QVERIFY(app->discovery()->isRunning());
+    QVERIFY(app->ports()->discovery()->isRunning());
     QCOMPARE(window->statusLabel->text(), QString("Looking for boards\u2026"));
     QCOMPARE(window->portCombo->itemText(window->portCombo->count() - 1), QString("mockup"));
     QVERIFY(window->portCombo->findText(sim->path()) >= 0);
@@ -414,13 +415,13 @@ void tst_Connection::portBoxFillsInBackground()
 // gives way, and the end of the search leaves the board's name shown.
 void tst_Connection::connectWhileLooking()
 {
-    QVERIFY(app->discovery()->isRunning());
+    QVERIFY(app->ports()->discovery()->isRunning());
     QVERIFY(choosePort(sim->path()));
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(app->isBoardConnected());
     const QString shown = window->statusLabel->text();
     QVERIFY(shown.contains(app->board()->firmwareIdentity()));
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->statusLabel->text(), shown);
     QCOMPARE(window->portCombo->currentText(), sim->path());
 }
@@ -440,7 +441,7 @@ void tst_Connection::stableNameChosenAgain()
         ini.setValue("port_directories", QStringList{byId.path()});
     }
     startApp({sim->path()});
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->portCombo->findText(sim->path()), -1);
     const int item = window->portCombo->findText(link);
     QCOMPARE(item, 0);
@@ -461,7 +462,7 @@ void tst_Connection::stableNameChosenAgain()
     SimBoard stranger({"--enq-reply", "21"});
     startApp({stranger.path(), link});
     QCOMPARE(window->portCombo->currentText(), link);
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->portCombo->currentText(), link);
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(app->isBoardConnected());
@@ -490,14 +491,14 @@ void tst_Connection::plugAndPull()
     }
     auto *events = new DeviceEvents;
     startApp({}, events);
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     const QString link = byId.filePath("usb-Velmora_DemoBoard_0042-if00");
     QCOMPARE(window->portCombo->findText(link), -1);
 
     QVERIFY(QFile::link(sim->path(), link));
     emit events->signal_added(link);
     QTRY_COMPARE(window->portCombo->itemText(0), link);
-    QTRY_VERIFY(!app->discovery()->isRunning());
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->portCombo->currentText(), link);
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(app->isBoardConnected());
@@ -516,7 +517,7 @@ void tst_Connection::plugAndPull()
     // Now with the option: the board is awaited and taken back.
     QVERIFY(!window->reconnectAction->isChecked());
     window->reconnectAction->trigger();
-    QVERIFY(app->reconnectsAutomatically());
+    QVERIFY(app->ports()->reconnectsAutomatically());
     QVERIFY(QFile::link(sim->path(), link));
     emit events->signal_added(link);
     QTRY_COMPARE(window->portCombo->itemText(0), link);
@@ -527,7 +528,7 @@ void tst_Connection::plugAndPull()
     emit events->signal_removed(link);
     QVERIFY(!app->isBoardConnected());
     QCOMPARE(window->statusLabel->text(), QString("Waiting for the board\u2026"));
-    QCOMPARE(app->awaitedPort(), link);
+    QCOMPARE(app->ports()->awaitedPort(), link);
 
     const int before = sim->transcript().size();
     QVERIFY(QFile::link(sim->path(), link));
@@ -535,13 +536,13 @@ void tst_Connection::plugAndPull()
     QTRY_VERIFY(app->isBoardConnected());
     QCOMPARE(app->board()->portName(), link);
     QVERIFY(window->statusLabel->text().contains(app->board()->firmwareIdentity()));
-    QVERIFY(app->awaitedPort().isEmpty());
+    QVERIFY(app->ports()->awaitedPort().isEmpty());
     // Set up again as by a connect by hand.
     QVERIFY(sim->transcript().mid(before).contains("get VER"));
 
     // Disconnecting by hand ends the waiting for good.
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
-    QVERIFY(app->awaitedPort().isEmpty());
+    QVERIFY(app->ports()->awaitedPort().isEmpty());
     QSettings stored(workDir.filePath("hql3318.ini"), QSettings::IniFormat);
     QCOMPARE(stored.value("reconnect_automatically").toBool(), true);
 }

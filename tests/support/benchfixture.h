@@ -2,6 +2,7 @@
 
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
+#include "app/portwatcher.h"
 #include "applet/applet.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
@@ -24,7 +25,7 @@ public:
         app = testMainApp();
         if (factory)
             app->setAppletFactory(std::move(factory));
-        app->setExtraPorts({sim.path()});
+        app->ports()->setExtraPorts({sim.path()});
         ok = sim.isRunning() && app->initialise();
         if (!ok)
             return;

@@ -1,0 +1,205 @@
+#include "app/portwatcher.h"
+
+#include "app/mainapp.h"
+#include "app/mainwindow.h"
+#include "link/boarddiscovery.h"
+#include "link/controlboard.h"
+#include "link/hotplugmonitor.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcPorts, "hql.app.ports", QtInfoMsg)
+
+namespace {
+
+QString lookingText()
+{
+    return QStringLiteral("Looking for boards\u2026");
+}
+
+QString waitingText()
+{
+    return QStringLiteral("Waiting for the board\u2026");
+}
+
+const QString ReconnectKey = QStringLiteral("reconnect_automatically");
+
+} // namespace
+
+PortWatcher::PortWatcher(MainApp *app)
+    : QObject(app), m_app(app), m_rescanTimer(new QTimer(this)), m_retryTimer(new QTimer(this))
+{
+    m_rescanTimer->setSingleShot(true);
+    m_rescanTimer->setInterval(150);
+    connect(m_rescanTimer, &QTimer::timeout, this, &PortWatcher::refresh);
+    m_retryTimer->setInterval(1000);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        if (m_discovery && !m_discovery->isRunning())
+            refresh();
+    });
+}
+
+void PortWatcher::setDeviceEvents(DeviceEvents *events)
+{
+    delete m_deviceEvents;
+    m_deviceEvents = events;
+    if (events)
+        events->setParent(this);
+}
+
+void PortWatcher::start()
+{
+    m_discovery = new BoardDiscovery;
+    const QVariant directories = m_app->settingValue(QStringLiteral("port_directories"));
+    if (directories.isValid())
+        m_discovery->setDirectories(directories.toStringList());
+    connect(m_discovery, &BoardDiscovery::signal_portsChanged, this, &PortWatcher::showPorts);
+    connect(m_discovery, &BoardDiscovery::signal_finished, this, &PortWatcher::discoveryFinished);
+    if (!m_deviceEvents)
+        setDeviceEvents(new HotplugMonitor(m_discovery->directories()));
+    connect(m_deviceEvents, &DeviceEvents::signal_added, this, &PortWatcher::deviceAdded);
+    connect(m_deviceEvents, &DeviceEvents::signal_removed, this, &PortWatcher::deviceRemoved);
+}
+
+void PortWatcher::stop()
+{
+    stopWaiting();
+    m_rescanTimer->stop();
+    delete m_discovery;
+    m_discovery = nullptr;
+}
+
+void PortWatcher::refresh()
+{
+    if (!m_discovery || !m_app->mainWindow())
+        return;
+    m_discovery->start(m_extraPorts);
+    showPorts();
+    if (!m_app->isBoardConnected() && m_awaitedPort.isEmpty())
+        setStatusText(lookingText());
+}
+
+void PortWatcher::showPorts()
+{
+    MainWindow *window = m_app->mainWindow();
+    if (!m_discovery || !window)
+        return;
+    window->setPorts(m_discovery->ports());
+    if (m_app->isBoardConnected())
+        window->showConnectedPort(m_app->board()->portName());
+    else if (!m_awaitedPort.isEmpty() && m_discovery->state(m_awaitedPort) == BoardDiscovery::Board)
+        QTimer::singleShot(0, this, &PortWatcher::tryReconnect);
+}
+
+bool PortWatcher::reconnectsAutomatically() const
+{
+    return m_app->settingValue(ReconnectKey).toBool();
+}
+
+void PortWatcher::setReconnectAutomatically(bool on)
+{
+    m_app->setSettingValue(ReconnectKey, on);
+    if (!on)
+        stopWaiting();
+    MainWindow *window = m_app->mainWindow();
+    if (window && window->reconnectAction->isChecked() != on)
+        window->reconnectAction->setChecked(on);
+}
+
+void PortWatcher::boardConnected()
+{
+    ControlBoard *board = m_app->board();
+    if (!board)
+        return;
+    // The same board is looked for under its stable name, if it has one.
+    m_connectedName = board->portName();
+    if (const PortEntry *entry = m_discovery ? m_discovery->find(m_connectedName) : nullptr) {
+        if (!entry->stableName.isEmpty())
+            m_connectedName = entry->stableName;
+    }
+    m_connectedDevice = BoardDiscovery::deviceOf(m_connectedName);
+}
+
+void PortWatcher::boardLost()
+{
+    // Lost, not left: wait for the board to come back.
+    ControlBoard *board = m_app->board();
+    if (board && board->mode() == ControlBoard::Serial && reconnectsAutomatically() && !m_connectedName.isEmpty())
+        waitForBoard(m_connectedName);
+}
+
+void PortWatcher::deviceAdded(const QString &name)
+{
+    qCDebug(lcPorts) << "device added:" << name;
+    if (!m_app->isShutDown())
+        m_rescanTimer->start();
+}
+
+void PortWatcher::deviceRemoved(const QString &name)
+{
+    qCDebug(lcPorts) << "device removed:" << name;
+    if (!m_app->isShutDown())
+        m_rescanTimer->start();
+    if (!m_app->isBoardConnected() || m_app->board()->mode() != ControlBoard::Serial)
+        return;
+    // The port's name may be a link that went with the device.
+    const QString device = BoardDiscovery::deviceOf(m_connectedName);
+    if (name != m_connectedName && name != m_connectedDevice && device == m_connectedDevice)
+        return;
+    const QString port = m_connectedName;
+    const QString message = QStringLiteral("The board on %1 was unplugged.").arg(port);
+    m_app->disconnectFromBoard();
+    emit m_app->signal_log(1, message);
+    if (reconnectsAutomatically())
+        waitForBoard(port);
+    else
+        setStatusText(message);
+}
+
+void PortWatcher::waitForBoard(const QString &port)
+{
+    m_awaitedPort = port;
+    setStatusText(waitingText());
+    m_retryTimer->start();
+}
+
+void PortWatcher::stopWaiting()
+{
+    m_retryTimer->stop();
+    if (m_awaitedPort.isEmpty())
+        return;
+    m_awaitedPort.clear();
+    MainWindow *window = m_app->mainWindow();
+    if (window && window->statusLabel->text() == waitingText())
+        window->setStatusText(QString());
+}
+
+void PortWatcher::tryReconnect()
+{
+    if (m_awaitedPort.isEmpty() || m_app->isBoardConnected() || m_reconnecting || m_app->isShutDown())
+        return;
+    m_reconnecting = true;
+    const QString port = m_awaitedPort;
+    if (m_app->connectToBoard(port)) {
+        m_awaitedPort.clear();
+        m_retryTimer->stop();
+        emit m_app->signal_log(0, QStringLiteral("Connected again to %1.").arg(port));
+    }
+    m_reconnecting = false;
+}
+
+void PortWatcher::discoveryFinished()
+{
+    MainWindow *window = m_app->mainWindow();
+    if (window && window->statusLabel->text() == lookingText())
+        window->setStatusText(QString());
+}
+
+void PortWatcher::setStatusText(const QString &text)
+{
+    if (MainWindow *window = m_app->mainWindow())
+        window->setStatusText(text);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class BoardDiscovery;
+class DeviceEvents;
+class MainApp;
+class QTimer;
+
+// Keeps the port box current (boards looked for in the background, serial
+// devices coming and going) and, when the user wants it, connects again to
+// a board that was lost once it returns.
+class PortWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PortWatcher(MainApp *app);
+
+    // Where serial devices coming and going are heard of; the watcher takes
+    // it over. Without one, start() watches the system's.
+    void setDeviceEvents(DeviceEvents *events);
+    // Ports offered besides the ones found (given with --port); they are
+    // checked for a board like the others.
+    void setExtraPorts(const QStringList &ports) { m_extraPorts = ports; }
+    void start();
+    // Before the link goes: nothing is looked for or waited for any more.
+    void stop();
+
+    // Starts looking for boards; the port box fills as they answer.
+    void refresh();
+    BoardDiscovery *discovery() const { return m_discovery; }
+
+    bool reconnectsAutomatically() const;
+    void setReconnectAutomatically(bool on);
+    // The port waited for, while the board is away.
+    QString awaitedPort() const { return m_awaitedPort; }
+
+    // The link connected: the board is known again by its stable name.
+    void boardConnected();
+    // The link lost the board without being asked to.
+    void boardLost();
+    void stopWaiting();
+
+private:
+    void showPorts();
+    void discoveryFinished();
+    void deviceAdded(const QString &name);
+    void deviceRemoved(const QString &name);
+    void waitForBoard(const QString &port);
+    void tryReconnect();
+    void setStatusText(const QString &text);
+
+    MainApp *m_app;
+    BoardDiscovery *m_discovery = nullptr;
+    DeviceEvents *m_deviceEvents = nullptr;
+    QStringList m_extraPorts;
+    // Device events come in bursts (the tty, then its links): one look
+    // after they settle.
+    QTimer *m_rescanTimer;
+    // Looks again now and then while waiting for a board whose port stayed.
+    QTimer *m_retryTimer;
+    // The connected port as named and the device it led to.
+    QString m_connectedName;
+    QString m_connectedDevice;
+    QString m_awaitedPort;
+    bool m_reconnecting = false;
+};
