@@ -127,7 +127,8 @@ void PortWatcher::boardLost()
 {
     // Lost, not left: wait for the board to come back.
     ControlBoard *board = m_app->board();
-    if (board && board->mode() == ControlBoard::Serial && reconnectsAutomatically() && !m_connectedName.isEmpty())
+    if (board && board->mode() == ControlBoard::Serial && reconnectsAutomatically() &&
+        !m_connectedName.isEmpty())
         waitForBoard(m_connectedName);
 }
 
