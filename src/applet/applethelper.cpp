@@ -139,7 +139,9 @@ QWidget *AppletHelper::buildParameterPage()
     row->addWidget(parameterCombo);
     row->addWidget(new QLabel(QStringLiteral("=")));
     valueEdit = new CustomControls::LineEdit;
-    valueEdit->setMaximumWidth(100);
+    // Wide enough to read a 16-bit value in hex, however narrow the window.
+    valueEdit->setMinimumWidth(90);
+    valueEdit->setMaximumWidth(120);
     row->addWidget(valueEdit);
     row->addItem(new QSpacerItem(10, 10, QSizePolicy::Expanding, QSizePolicy::Minimum));
     pbSet = addButton(row, "Set");

@@ -24,8 +24,8 @@ QStringList promisedPictures(const QString &script)
     auto it = entry.globalMatch(text.mid(begin, end - begin));
     while (it.hasNext())
         names.append(it.next().captured(1));
-    // The recorder's count, taken after the windows.
-    names.append(QStringLiteral("recording.png"));
+    // The recorder's count, taken right after the main window.
+    names.insert(names.indexOf(QStringLiteral("mainwindow.png")) + 1, QStringLiteral("recording.png"));
     return names;
 }
 
