@@ -78,31 +78,6 @@ void Applet::flushRefreshes()
     m_binding.batcher()->flush();
 }
 
-QString Applet::parameterNameOf(const QString &path)
-{
-    // The pieces between the characters ( ) [ ] . : one to three name the
-    // parameter with the first, four with the second (the first is a prefix).
-    // Scanned in place: this runs for every model write.
-    int separators = 0;
-    int first = -1;
-    int second = -1;
-    for (int i = 0; i < path.size(); ++i) {
-        const QChar c = path.at(i);
-        if (c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('[') ||
-            c == QLatin1Char(']') || c == QLatin1Char('.')) {
-            if (separators == 0)
-                first = i;
-            else if (separators == 1)
-                second = i;
-            if (++separators > 3)
-                return QString();
-        }
-    }
-    if (separators < 3)
-        return first < 0 ? path : path.left(first);
-    return path.mid(first + 1, second - first - 1);
-}
-
 QStringList Applet::functionNames() const
 {
     // The map keeps its keys sorted.

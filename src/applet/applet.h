@@ -81,8 +81,7 @@ public:
     // Fills an export with the owned registers; an applet adds what else it
     // knows about them (the SPI controller its frames and the chip identity).
     virtual void describeExport(RegisterExport &out);
-    // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
-    static QString parameterNameOf(const QString &path);
+    static QString parameterNameOf(const QString &path) { return ControlBinding::parameterNameOf(path); }
 
     bool requestTransfer(TransferOp op, const QString &name);
     bool writeParameters(const QString &list);

@@ -15,12 +15,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcApplet)
 
 using CustomControls::UniversalControl;
 
-namespace {
-
 // The pieces between the characters ( ) [ ] . : one to three name the
 // parameter with the first, four with the second (the first is a prefix).
-QString parameterNameOf(const QString &path)
+QString ControlBinding::parameterNameOf(const QString &path)
 {
+    // Scanned in place: this runs for every model write.
     int separators = 0;
     int first = -1;
     int second = -1;
@@ -40,8 +39,6 @@ QString parameterNameOf(const QString &path)
         return first < 0 ? path : path.left(first);
     return path.mid(first + 1, second - first - 1);
 }
-
-} // namespace
 
 ControlBinding::ControlBinding(QObject *parent) : QObject(parent) {}
 

@@ -44,6 +44,9 @@ public:
     explicit ControlBinding(QObject *parent = nullptr);
     ~ControlBinding() override;
 
+    // "CR5A[9:8]" -> "CR5A", "Board.SR0[4]" -> "SR0"; empty when the path names none.
+    static QString parameterNameOf(const QString &path);
+
     // Refreshes are batched with the other windows of the same batcher;
     // without one they happen at once.
     void setBatcher(RefreshBatcher *batcher);

@@ -1,6 +1,7 @@
 #include "link/boarddiscovery.h"
 
 #include "link/controlboard.h"
+#include "link/handshake.h"
 #include "link/linklog.h"
 #include "link/serialport.h"
 
@@ -24,11 +25,11 @@
 
 namespace {
 
-constexpr char ENQ = 0x05;
-constexpr char ACK = 0x06;
-// As the link's own presence check: three ENQs, 100 ms for each ACK.
-constexpr int Attempts = 3;
-constexpr int AttemptMs = 100;
+// As the link's own presence check.
+using Handshake::ACK;
+using Handshake::AttemptMs;
+using Handshake::Attempts;
+using Handshake::ENQ;
 // How long a board takes at most to answer ENQ, USB latency included.
 constexpr int DrainMs = 30;
 

@@ -1,5 +1,6 @@
 #include "link/controlboard.h"
 
+#include "link/handshake.h"
 #include "link/linklog.h"
 #include "util/bytes.h"
 
@@ -17,8 +18,8 @@ Q_LOGGING_CATEGORY(lcLink, "hql.link", QtInfoMsg)
 
 namespace {
 
-constexpr char ENQ = 0x05;
-constexpr char ACK = 0x06;
+using Handshake::ACK;
+using Handshake::ENQ;
 constexpr char CAN = 0x18;
 
 constexpr int ResetLimitMs = 10000;
@@ -686,14 +687,14 @@ ControlBoard::Presence ControlBoard::presenceCheck(bool mayGiveWay)
     // Three attempts of 100 ms each. The worker also watches its wake-up:
     // a caller that wants the port gets it, after a short grace for an ACK
     // already on its way.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < Handshake::Attempts; ++attempt) {
         if (mayGiveWay && (m_waiting > 0 || m_quit))
             return Presence::GaveWay;
         if (m_port.write(QByteArray(1, ENQ)) != 1)
             return Presence::Silent;
         QElapsedTimer clock;
         clock.start();
-        qint64 limit = 100;
+        qint64 limit = Handshake::AttemptMs;
         for (;;) {
             const qint64 left = limit - clock.elapsed();
             if (left <= 0)
@@ -719,7 +720,7 @@ ControlBoard::Presence ControlBoard::presenceCheck(bool mayGiveWay)
             if (byte.isEmpty() && (fds[0].revents & (POLLHUP | POLLERR)))
                 return Presence::Silent;
         }
-        if (limit < 100) {
+        if (limit < Handshake::AttemptMs) {
             // Should the ACK come after all, it is no part of the caller's reply.
             ++m_acksOwed;
             return Presence::GaveWay;
