@@ -38,6 +38,7 @@ double threadCpuUs()
 
 int main(int argc, char *argv[])
 {
+    runOnOneProcessor();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QProcess directSim;

@@ -204,7 +204,7 @@ void MainWindow::addApplet(int menuChoice, Applet *applet, bool asSubWindow)
     if (!applet)
         return;
     if (asSubWindow) {
-        mdiArea->addSubWindow(applet->createContainer(Applet::ContainerMdi));
+        applet->createContainer(Applet::ContainerMdi, mdiArea);
     } else {
         auto *dock = static_cast<QDockWidget *>(applet->createContainer(Applet::ContainerDock, this));
         addDockWidget(Qt::RightDockWidgetArea, dock);

@@ -14,6 +14,7 @@
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -335,12 +336,12 @@ void Applet::deactivate()
     online = false;
 }
 
-QWidget *Applet::createContainer(int mode, QWidget *dockParent)
+QWidget *Applet::createContainer(int mode, QWidget *parent)
 {
     m_containerMode = mode;
     if (mode == ContainerDock) {
         if (!dock) {
-            dock = new QDockWidget(windowTitle(), dockParent);
+            dock = new QDockWidget(windowTitle(), parent);
             dock->setObjectName(objectName() + QLatin1String("Dock"));
             dock->setWidget(this);
             dock->hide();
@@ -349,17 +350,29 @@ QWidget *Applet::createContainer(int mode, QWidget *dockParent)
     }
     if (mode == ContainerMdi) {
         if (!subWindow) {
+            // The frame goes to its area with its final flags before the
+            // form goes in, and the form is measured only there: under a
+            // style sheet every move to another parent and every change of
+            // flags polishes the whole form again.
+            subWindow =
+                new QMdiSubWindow(nullptr, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+            // Read while the form is still a window of its own: inside the
+            // area it would report the main window's icon.
+            const QIcon icon = windowIcon();
+            if (auto *area = qobject_cast<QMdiArea *>(parent))
+                area->addSubWindow(subWindow);
+            subWindow->setWidget(this);
+            if (!icon.isNull())
+                subWindow->setWindowIcon(icon);
             // A form drawn smaller than its layout needs would be cut off
             // by the fixed container.
             resize(size().expandedTo(sizeHint()));
-            subWindow = new QMdiSubWindow;
-            subWindow->setWidget(this);
             subWindow->setGeometry(geometry().adjusted(0, 0, 20, 40));
             if (fixedWidth)
                 subWindow->setFixedWidth(width() + 10);
             if (fixedHeight)
                 subWindow->setFixedHeight(height() + 35);
-            subWindow->setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
             subWindow->hide();
             connect(this, &Applet::signal_HideWindow, this, &Applet::slot_SetInactiveWindow);
         }

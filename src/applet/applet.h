@@ -95,7 +95,8 @@ public:
     void setShortcutKey(int key) { m_shortcutKey = key; }
 
     int containerMode() const { return m_containerMode; }
-    QWidget *createContainer(int mode, QWidget *dockParent = nullptr);
+    // The dock's parent window, or the MDI area the sub-window joins.
+    QWidget *createContainer(int mode, QWidget *parent = nullptr);
     QWidget *container() const;
     QAction *windowAction();
     void showWindow();

@@ -40,6 +40,7 @@ protected:
         return QObject::connect(this, &ComboBox::signal_activated, receiver, [slot] { slot(); });
     }
 
+    void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -49,6 +50,7 @@ protected:
 
 private:
     void clearEditState();
+    bool popupBuilt() const;
 
     bool writable = true;
     bool edited = false;

@@ -12,6 +12,8 @@
 #include "ui_demoapplet.h"
 
 #include <QAction>
+#include <QMainWindow>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -54,6 +56,7 @@ private slots:
     void refreshesWithinFunctions();
     void duplicateRegistration();
     void closingHidesWindow();
+    void subWindowInArea();
 };
 
 void tst_Applet::parameterName_data()
@@ -329,6 +332,37 @@ void tst_Applet::closingHidesWindow()
     sub->close();
     QVERIFY(!sub->isVisible());
     QVERIFY(!f.applet.windowAction()->isChecked());
+}
+
+void tst_Applet::subWindowInArea()
+{
+    // Declared before the applet, so the applet goes first.
+    QMainWindow window;
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    window.setWindowIcon(QIcon(red));
+    auto *area = new QMdiArea;
+    window.setCentralWidget(area);
+    Fixture f;
+    QPixmap blue(16, 16);
+    blue.fill(Qt::blue);
+    const QIcon own(blue);
+    f.applet.setWindowIcon(own);
+    f.applet.resize(10, 10);
+    auto *sub = qobject_cast<QMdiSubWindow *>(f.applet.createContainer(Applet::ContainerMdi, area));
+    QVERIFY(sub);
+    QCOMPARE(area->subWindowList(), QList<QMdiSubWindow *>{sub});
+    QCOMPARE(sub->widget(), &f.applet);
+    QCOMPARE(sub->windowIcon().cacheKey(), own.cacheKey());
+    QVERIFY(!(sub->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(sub->windowFlags() & Qt::WindowCloseButtonHint);
+    // A form drawn smaller than its layout needs is grown to fit.
+    QVERIFY(f.applet.width() >= f.applet.sizeHint().width());
+    QVERIFY(f.applet.height() >= f.applet.sizeHint().height());
+    QVERIFY(sub->isHidden());
+    window.show();
+    f.applet.showWindow();
+    QVERIFY(sub->isVisible());
 }
 
 QTEST_MAIN(tst_Applet)

@@ -1,8 +1,11 @@
 #include "controls/combobox.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTest>
+#include <QVBoxLayout>
 
 using CustomControls::ComboBox;
 
@@ -28,6 +31,8 @@ private slots:
     void editState();
     void readOnly();
     void byteValue();
+    void popupAfterMove_data();
+    void popupAfterMove();
 };
 
 void tst_ComboBox::setValue_data()
@@ -139,6 +144,47 @@ void tst_ComboBox::byteValue()
     QCOMPARE(box.currentText(), QString("abc"));
     QCOMPARE(box.byteValue(), QByteArray("abc"));
     QCOMPARE(box.styleSheet(), QString());
+}
+
+// A box moved into a tab before it was ever shown, or restyled after, opens
+// the same popup as a plain one in the same place.
+void tst_ComboBox::popupAfterMove_data()
+{
+    QTest::addColumn<bool>("restyleAfterShow");
+    QTest::newRow("moved before shown") << false;
+    QTest::newRow("restyled after shown") << true;
+}
+
+void tst_ComboBox::popupAfterMove()
+{
+    QFETCH(bool, restyleAfterShow);
+    const QString oldSheet = qApp->styleSheet();
+    qApp->setStyleSheet("QLineEdit[readOnly=\"true\"] { background-color: lightyellow }");
+    QTabWidget tabs;
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    auto *box = new ComboBox(page);
+    auto *plain = new QComboBox(page);
+    layout->addWidget(box);
+    layout->addWidget(plain);
+    for (QComboBox *each : {static_cast<QComboBox *>(box), plain})
+        each->addItems({"0: off", "1: slow", "2: fast"});
+    tabs.addTab(page, "page");
+    tabs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+    if (restyleAfterShow)
+        qApp->setStyleSheet("QComboBox { padding: 7px; color: darkblue }");
+    QCOMPARE(box->sizeHint(), plain->sizeHint());
+    QCOMPARE(box->itemDelegate()->metaObject()->className(),
+             plain->itemDelegate()->metaObject()->className());
+    box->showPopup();
+    QTRY_VERIFY(box->view()->isVisible());
+    QSignalSpy activated(box, &ComboBox::signal_activated);
+    QTest::keyClick(box->view(), Qt::Key_Down);
+    QTest::keyClick(box->view(), Qt::Key_Return);
+    QTRY_COMPARE(activated.count(), 1);
+    QCOMPARE(box->value(), 1.0);
+    qApp->setStyleSheet(oldSheet);
 }
 
 QTEST_MAIN(tst_ComboBox)
