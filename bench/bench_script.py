@@ -1,15 +1,24 @@
 """A script's board read: one socket request through the application
 (``run write sget VER`` with the Python package) against the same read
 that a user without the application writes with the standard library on
-the board's terminal. The two sides alternate, so drift of the machine
-falls on both.
+the board's terminal. A third side sends the same request to a minimal
+server (bench/scriptfloor.cpp) that only does this read: what any server
+of a one-request-per-connection protocol adds, so the application's own
+share can be told from the protocol's. A fourth side reads in batches of
+ten lines per request, the way docs/scripting.md advises for loops. The
+sides take turns in blocks of ten reads, so drift of the machine falls on
+all of them, and what a side leaves to do after its reply (closing,
+logging) falls on itself rather than on the next one.
 
 Prints: BENCH script_read_ratio <median application / median direct> x target <= 1.5
+        BENCH script_read_floor_ratio <median minimal server / median direct> x
+        BENCH script_batch_read_ratio <median batch per read / median direct> x
 """
 import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import tty
@@ -18,6 +27,8 @@ import hql3318
 from hql3318.simulation import find_program
 
 ROUNDS = int(os.environ.get("HQL_BENCH_ROUNDS", "300"))
+BATCH = 10
+BLOCK = 10
 
 
 def direct_read(fd):
@@ -28,34 +39,73 @@ def direct_read(fd):
     return reply
 
 
+def open_terminal(sim):
+    fd = os.open(sim.stdout.readline().decode().strip(), os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(fd)
+    termios.tcflush(fd, termios.TCIOFLUSH)
+    return fd
+
+
+def start_sim():
+    return subprocess.Popen([find_program("hql3318-sim"), "--exit-on-stdin-eof"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+
+def batch_read(app):
+    with app.batch() as b:
+        for _ in range(BATCH):
+            b.run("write", "get VER")
+
+
 def main():
-    sim = subprocess.Popen([find_program("hql3318-sim"), "--exit-on-stdin-eof"],
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    sims = [start_sim(), start_sim()]
+    floor = None
+    work = tempfile.TemporaryDirectory()
     try:
-        port = sim.stdout.readline().decode().strip()
-        fd = os.open(port, os.O_RDWR | os.O_NOCTTY)
-        tty.setraw(fd)
-        termios.tcflush(fd, termios.TCIOFLUSH)
+        fd = open_terminal(sims[0])
+        floor_path = os.path.join(work.name, "floor")
+        floor = subprocess.Popen([os.environ["HQL_SCRIPT_FLOOR"], floor_path,
+                                  sims[1].stdout.readline().decode().strip()],
+                                 stdout=subprocess.PIPE)
+        if floor.stdout.readline() != b"ready\n":
+            print("bench_script: the minimal server did not start", file=sys.stderr)
+            return 1
+        minimal = hql3318.Client(floor_path)
         with hql3318.simulated() as app:
             expected = direct_read(fd)
-            if app.run("write", "get VER") != expected:
-                print("bench_script: the two sides read different versions", file=sys.stderr)
+            if app.run("write", "get VER") != expected or minimal.run("write", "get VER") != expected:
+                print("bench_script: the sides read different versions", file=sys.stderr)
                 return 1
-            direct, through = [], []
-            for _ in range(ROUNDS):
-                start = time.perf_counter_ns()
-                direct_read(fd)
-                direct.append(time.perf_counter_ns() - start)
-                start = time.perf_counter_ns()
-                app.run("write", "get VER")
-                through.append(time.perf_counter_ns() - start)
+            sides = {"direct": lambda: direct_read(fd),
+                     "application": lambda: app.run("write", "get VER"),
+                     "minimal": lambda: minimal.run("write", "get VER"),
+                     "batch": lambda: batch_read(app)}
+            times = {name: [] for name in sides}
+            for _ in range(ROUNDS // BLOCK):
+                for name, read in sides.items():
+                    for _ in range(BLOCK):
+                        start = time.perf_counter_ns()
+                        read()
+                        times[name].append(time.perf_counter_ns() - start)
         os.close(fd)
     finally:
-        sim.stdin.close()
-        sim.wait(5)
-    d, t = statistics.median(direct) / 1000, statistics.median(through) / 1000
-    print("# board read from Python: direct p50 %.1f us, through the application p50 %.1f us" % (d, t))
+        if floor:
+            floor.kill()
+            floor.wait(5)
+        for sim in sims:
+            sim.stdin.close()
+            sim.wait(5)
+        work.cleanup()
+    d, t, m, b = (statistics.median(times[name]) / 1000
+                  for name in ("direct", "application", "minimal", "batch"))
+    b /= BATCH
+    print("# board read from Python: direct p50 %.1f us, through the application p50 %.1f us, "
+          "through a minimal server p50 %.1f us, in batches of %d p50 %.1f us a read"
+          % (d, t, m, BATCH, b))
+    print("# the application against the minimal server: %.2f x" % (t / m))
     print("BENCH script_read_ratio %.2f x target <= 1.5" % (t / d))
+    print("BENCH script_read_floor_ratio %.2f x" % (m / d))
+    print("BENCH script_batch_read_ratio %.2f x" % (b / d))
     return 0
 
 

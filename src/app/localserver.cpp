@@ -79,6 +79,8 @@ struct LocalServer::Connection : QObject
     bool broken = false;
     // Over the size limit: answered "err" at once, the rest is read and dropped.
     bool draining = false;
+    // A notifier or the timer was set up: it may deliver the call that ends it.
+    bool signalled = false;
 };
 
 LocalServer::LocalServer(MainApp *app, QObject *parent) : QObject(parent), m_app(app) {}
@@ -95,7 +97,7 @@ LocalServer::~LocalServer()
         }
         while (c->written < c->out.size() && !deadline.hasExpired()) {
             const ssize_t n = ::send(c->fd, c->out.constData() + c->written,
-                                     size_t(c->out.size() - c->written), MSG_NOSIGNAL);
+                                     size_t(c->out.size() - c->written), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 c->written += n;
             } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -264,17 +266,17 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
 void LocalServer::accept(int fd)
 {
     // Only the user who started the application may drive it.
+    static const uid_t self = ::geteuid();
     ucred peer{};
     socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != self) {
         qCWarning(lcServer) << "refused a connection of user" << peer.uid;
         ::close(fd);
         return;
     }
-    // The descriptor came with close-on-exec from the accept.
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-
+    // The descriptor came with close-on-exec from the accept. It stays
+    // blocking: every call on it says MSG_DONTWAIT, which spares two system
+    // calls per request.
     auto *c = new Connection;
     c->fd = fd;
     c->quiet.setSingleShot(true);
@@ -291,6 +293,7 @@ void LocalServer::watchReads(Connection *c)
 {
     if (c->readNotifier || c->eof)
         return;
+    c->signalled = true;
     c->readNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Read, c);
     connect(c->readNotifier, &QSocketNotifier::activated, c, [this, c] { onReadable(c); });
 }
@@ -298,6 +301,7 @@ void LocalServer::watchReads(Connection *c)
 void LocalServer::waitUntilWritable(Connection *c)
 {
     if (!c->writeNotifier) {
+        c->signalled = true;
         c->writeNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Write, c);
         connect(c->writeNotifier, &QSocketNotifier::activated, c, [this, c] { onWritable(c); });
     }
@@ -308,7 +312,7 @@ void LocalServer::onReadable(Connection *c)
 {
     char buffer[64 * 1024];
     for (;;) {
-        const ssize_t n = ::read(c->fd, buffer, sizeof buffer);
+        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
             if (c->state != Connection::Collecting || c->draining)
                 continue;
@@ -324,6 +328,10 @@ void LocalServer::onReadable(Connection *c)
                 continue;
             }
             c->in.append(buffer, n);
+            // A read that took all there was and ended a line: the request
+            // is whole, no need to ask again only to hear "nothing more".
+            if (n < qsizetype(sizeof buffer) && c->in.endsWith('\n') && c->in.size() <= AtOnceBytes)
+                break;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -432,8 +440,8 @@ void LocalServer::reply(Connection *c, const QByteArray &bytes)
 void LocalServer::onWritable(Connection *c)
 {
     while (c->written < c->out.size()) {
-        const ssize_t n =
-            ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written), MSG_NOSIGNAL);
+        const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c->written += n;
             continue;
@@ -452,6 +460,7 @@ void LocalServer::onWritable(Connection *c)
         c->writeNotifier->setEnabled(false);
     // A refused request ends when its client stops sending.
     if (c->draining && !c->eof) {
+        c->signalled = true;
         c->quiet.start(2000);
         return;
     }
@@ -469,8 +478,13 @@ void LocalServer::finish(Connection *c)
     c->quiet.stop();
     ::close(c->fd);
     c->fd = -1;
-    // Its notifier may be the one delivering right now.
-    c->deleteLater();
+    // One of its notifiers or its timer may be the one delivering right
+    // now. Without them nothing can: freed at once, it costs the event loop
+    // no extra wake-up.
+    if (c->signalled)
+        c->deleteLater();
+    else
+        delete c;
 }
 
 QByteArray LocalServer::processRequest(const QByteArray &request)
