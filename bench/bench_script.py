@@ -39,16 +39,18 @@ def direct_read(fd):
     return reply
 
 
-def open_terminal(sim):
-    fd = os.open(sim.stdout.readline().decode().strip(), os.O_RDWR | os.O_NOCTTY)
+def open_terminal(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(fd)
     termios.tcflush(fd, termios.TCIOFLUSH)
     return fd
 
 
 def start_sim():
-    return subprocess.Popen([find_program("hql3318-sim"), "--exit-on-stdin-eof"],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    """A simulated board and the path of its terminal."""
+    sim = subprocess.Popen([find_program("hql3318-sim"), "--exit-on-stdin-eof"],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    return sim, sim.stdout.readline().decode().strip()
 
 
 def batch_read(app):
@@ -58,14 +60,13 @@ def batch_read(app):
 
 
 def main():
-    sims = [start_sim(), start_sim()]
+    (direct_sim, direct_port), (floor_sim, floor_port) = start_sim(), start_sim()
     floor = None
     work = tempfile.TemporaryDirectory()
     try:
-        fd = open_terminal(sims[0])
+        fd = open_terminal(direct_port)
         floor_path = os.path.join(work.name, "floor")
-        floor = subprocess.Popen([os.environ["HQL_SCRIPT_FLOOR"], floor_path,
-                                  sims[1].stdout.readline().decode().strip()],
+        floor = subprocess.Popen([os.environ["HQL_SCRIPT_FLOOR"], floor_path, floor_port],
                                  stdout=subprocess.PIPE)
         if floor.stdout.readline() != b"ready\n":
             print("bench_script: the minimal server did not start", file=sys.stderr)
@@ -92,7 +93,7 @@ def main():
         if floor:
             floor.kill()
             floor.wait(5)
-        for sim in sims:
+        for sim in (direct_sim, floor_sim):
             sim.stdin.close()
             sim.wait(5)
         work.cleanup()

@@ -29,6 +29,12 @@ Q_LOGGING_CATEGORY(lcServer, "hql.server", QtInfoMsg)
 
 namespace {
 
+// A request this small that ends a line came from one write: it is whole.
+bool endsAtOnce(const QByteArray &in)
+{
+    return in.endsWith('\n') && in.size() <= LocalServer::AtOnceBytes;
+}
+
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -330,7 +336,7 @@ void LocalServer::onReadable(Connection *c)
             c->in.append(buffer, n);
             // A read that took all there was and ended a line: the request
             // is whole, no need to ask again only to hear "nothing more".
-            if (n < qsizetype(sizeof buffer) && c->in.endsWith('\n') && c->in.size() <= AtOnceBytes)
+            if (n < qsizetype(sizeof buffer) && endsAtOnce(c->in))
                 break;
             continue;
         }
@@ -362,7 +368,7 @@ void LocalServer::onReadable(Connection *c)
         finish(c);
         return;
     }
-    if (c->eof || (c->in.endsWith('\n') && c->in.size() <= AtOnceBytes)) {
+    if (c->eof || endsAtOnce(c->in)) {
         markReady(c);
         return;
     }
