@@ -395,6 +395,27 @@ void LocalServer::markReady(Connection *c)
     serveQueued();
 }
 
+bool LocalServer::needsBoard(const QByteArray &request)
+{
+    for (const QByteArray &line : ScriptProtocol::requestLines(request)) {
+        const ScriptProtocol::Call call = ScriptProtocol::parseLine(line);
+        const bool global = call.name.split(QLatin1Char('.')).size() != 2;
+        const QString name = call.name.toLower();
+        const bool free =
+            call.kind == ScriptProtocol::Call::Invalid ||
+            (global && (call.kind == ScriptProtocol::Call::Get || call.kind == ScriptProtocol::Call::Set ||
+                        name == QLatin1String("functions") || name == QLatin1String("parameters")));
+        if (!free)
+            return true;
+    }
+    return false;
+}
+
+void LocalServer::resume()
+{
+    QTimer::singleShot(0, this, &LocalServer::serveQueued);
+}
+
 void LocalServer::serveQueued()
 {
     if (m_serving)
@@ -406,7 +427,17 @@ void LocalServer::serveQueued()
             serveWhenBack();
             return;
         }
-        Connection *c = m_ready.takeFirst();
+        // While a firmware download has the board, requests for the board
+        // wait in their order (resume() brings them back); ones that only
+        // ask the application go ahead.
+        qsizetype next = 0;
+        if (m_app->isBoardReserved()) {
+            while (next < m_ready.size() && needsBoard(m_ready.at(next)->in))
+                ++next;
+            if (next == m_ready.size())
+                return;
+        }
+        Connection *c = m_ready.takeAt(next);
         c->state = Connection::Serving;
         const QByteArray request = std::exchange(c->in, QByteArray());
         m_serving = true;

@@ -54,6 +54,15 @@ public:
     static QByteArray encode(const QVariant &value);
     // Runs every line of one request and returns the reply.
     QByteArray processRequest(const QByteArray &request);
+    // A request's lines are running now: what they cause must not wait
+    // for a person.
+    bool isServing() const { return m_serving; }
+    // Whether a request must wait while the board is reserved (a firmware
+    // download): every request but the ones that only ask the application
+    // itself, which never reach the board.
+    static bool needsBoard(const QByteArray &request);
+    // Serves what waits, once the board is free again.
+    void resume();
 
 signals:
     void signal_log(int level, const QString &text);

@@ -27,6 +27,7 @@
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
 #include "controls/dialogcheckboxes.h"
+#include "controls/noticebox.h"
 #include "controls/universalcontrol.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
@@ -218,10 +219,16 @@ bool MainApp::initialise()
     m_ports->start();
     m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
     m_board->setScriptPathProvider([this] {
-        // Nobody could answer a file dialog without a screen.
+        // Nobody could answer a file dialog without a screen, and a script
+        // must not wait for a person to answer one.
         if (m_headless) {
             emit signal_log(-1, QStringLiteral("Error RUN:open: \"script\" asks for a file, which needs a "
                                                "window; use \"script:PATH\" instead"));
+            return QString();
+        }
+        if (m_server && m_server->isServing()) {
+            emit signal_log(-1, QStringLiteral("Error RUN:open: \"script\" asks a person for a file; a "
+                                               "script gives it as \"script:PATH\""));
             return QString();
         }
         return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Script path"), QString(),
@@ -237,6 +244,8 @@ bool MainApp::initialise()
     connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);
     connect(m_board, &ControlBoard::signal_connected, this, &MainApp::slot_connected);
     connect(m_board, &ControlBoard::signal_notice, this, &MainApp::slot_notice);
+    LocalServer *server = m_server;
+    connect(m_board, &ControlBoard::signal_unreserved, server, [server] { server->resume(); });
     connect(m_board, &ControlBoard::signal_log, m_logs, &Logs::slot_addLog);
     m_logs->setBoard(m_board);
     m_mainWindow->logWindowAction->setEnabled(true);
@@ -325,6 +334,10 @@ bool MainApp::connectToBoard(const QString &port)
 {
     if (!m_board || m_shutDown)
         return false;
+    // Connecting while connected starts afresh, as Disconnect and Connect
+    // would: the windows are retired and set up again.
+    if (isBoardConnected())
+        disconnectFromBoard();
     // A probe still holding the port would make the open fail.
     if (BoardDiscovery *discovery = m_ports->discovery())
         discovery->cancelProbe(port);
@@ -362,6 +375,11 @@ void MainApp::disconnectFromBoard()
 bool MainApp::isBoardConnected() const
 {
     return m_board && m_board->isConnected();
+}
+
+bool MainApp::isBoardReserved() const
+{
+    return m_board && m_board->isReserved();
 }
 
 void MainApp::setBaudRate(unsigned baudRate)
@@ -573,26 +591,33 @@ void MainApp::slot_boardRestarted()
     // The restarted firmware starts from its own defaults (generators off,
     // chip reset) and may be a new version: the windows would show what no
     // longer holds. Connecting again sets the board up and reads it anew.
+    const bool wasConnected = isBoardConnected();
     disconnectFromBoard();
-    QMessageBox::information(m_firmwareWindow, QString(),
-                             QStringLiteral("The board was restarted and has been disconnected.\n"
-                                            "Press Connect to use it again."),
-                             QMessageBox::Ok);
+    if (wasConnected && m_ports->reconnectsAutomatically()) {
+        m_ports->boardRestarted();
+        return;
+    }
+    NoticeBox::information(m_firmwareWindow, QString(),
+                           QStringLiteral("The board was restarted and has been disconnected.\n"
+                                          "Press Connect to use it again."));
 }
 
 void MainApp::slot_notice(const QString &text)
 {
-    QMessageBox::information(nullptr, QString(), text, QMessageBox::Ok);
+    NoticeBox::information(nullptr, QString(), text);
 }
 
 void MainApp::slot_disconnected()
 {
+    // Lost, not left: the windows are still where the user had them.
+    if (!m_ownDisconnect)
+        m_workspaces->saveWindowState();
     disableApplets();
     m_mainWindow->setConnectedState(MainWindow::Connection::Disconnected);
     // The board's name belongs to the connection.
     m_mainWindow->setStatusText(QString());
-    if (!m_ownDisconnect)
-        m_ports->boardLost();
+    if (!m_ownDisconnect && m_board)
+        m_ports->boardLost(m_board->loss());
 }
 
 Settings &MainApp::settings() const

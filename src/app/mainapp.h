@@ -63,6 +63,8 @@ public:
     // The port box, serial devices coming and going, and reconnecting.
     PortWatcher *ports() const { return m_ports; }
     bool isBoardConnected() const;
+    // A firmware download has the board: nothing else may reach it.
+    bool isBoardReserved() const;
     void setBaudRate(unsigned baudRate);
 
     Applet *findApplet(const QVariant &key, FindMode mode) const;

@@ -11,6 +11,7 @@
 #include "link/boarddiscovery.h"
 #include "tools/keepawake.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -21,19 +22,72 @@
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionFrame>
+#include <QTextDocument>
 
 #include <algorithm>
 
 using CustomControls::MySwitch;
 
 namespace {
+
+// Long names are cut in the middle: the device's maker and serial number at
+// the end of a by-id name tell boards apart, its directory does not. The
+// full text stays the widget's own; only the painting is shorter.
+class ElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        const QString full = text();
+        const QRect area = contentsRect();
+        if (Qt::mightBeRichText(full) || fontMetrics().horizontalAdvance(full) <= area.width()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(),
+                              MainWindow::elided(full, fontMetrics(), area.width()), foregroundRole());
+    }
+};
+
+// The port box's own field: the whole name while it is edited, the
+// middle cut out otherwise.
+class PortLineEdit : public QLineEdit
+{
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QStyleOptionFrame panel;
+        initStyleOption(&panel);
+        const QRect area =
+            style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(2, 0, -2, 0);
+        const QString full = text();
+        if (hasFocus() || fontMetrics().horizontalAdvance(full) <= area.width()) {
+            QLineEdit::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                              fontMetrics().elidedText(full, Qt::ElideMiddle, area.width()), QPalette::Text);
+    }
+};
 
 // Closing a tool window hides it, so its content survives until shown again.
 class ToolSubWindow : public QMdiSubWindow
@@ -60,7 +114,7 @@ MainWindow::MainWindow(MainApp *app)
       windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
       serviceMenu(new QMenu(QStringLiteral("&Service"), this)), connectButton(new QPushButton(this)),
       portCombo(new QComboBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
-      statusLabel(new QLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
+      statusLabel(new ElidedLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
       logCheck(new QCheckBox(QStringLiteral("Log"), this)),
       restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_app(app)
 {
@@ -134,8 +188,15 @@ MainWindow::MainWindow(MainApp *app)
     connect(connectButton, &QPushButton::clicked, this, &MainWindow::slot_pbConnectBoard_click);
 
     portCombo->setFixedSize(150, 20);
-    portCombo->setEditable(true);
+    portCombo->setLineEdit(new PortLineEdit(portCombo));
     portCombo->setInsertPolicy(QComboBox::NoInsert);
+    portCombo->view()->setTextElideMode(Qt::ElideMiddle);
+    // The whole name of the port shown, since the field shows only its ends.
+    connect(portCombo, &QComboBox::currentTextChanged, this, [this](const QString &text) {
+        portCombo->setToolTip(text.isEmpty()
+                                  ? QStringLiteral("Board port: a serial device path or \"mockup\"")
+                                  : QStringLiteral("Board port: %1").arg(text));
+    });
     portCombo->setToolTip(QStringLiteral("Board port: a serial device path or \"mockup\""));
 
     rescanButton->setIcon(QIcon(QStringLiteral(":/buttons/refresh")));
@@ -311,12 +372,25 @@ void MainWindow::setPorts(const QList<PortEntry> &ports)
     const QString current = portCombo->currentText();
     const bool chosen = !current.isEmpty() && current != m_autoPort;
     portCombo->clear();
+    int widest = 0;
     for (const PortEntry &port : ports) {
         portCombo->addItem(port.displayName(), port.path);
-        const QString tip = port.description();
-        if (!tip.isEmpty())
-            portCombo->setItemData(portCombo->count() - 1, tip, Qt::ToolTipRole);
+        const int index = portCombo->count() - 1;
+        QString tip = port.description();
+        if (!port.holder.isEmpty()) {
+            // Offered, so that Connect can say who has it, but never opened.
+            tip = QStringLiteral("In use by %1; not opened.").arg(port.holder) +
+                  (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip);
+            portCombo->setItemData(index, palette().brush(QPalette::Disabled, QPalette::Text),
+                                   Qt::ForegroundRole);
+        }
+        portCombo->setItemData(index,
+                               port.displayName() + (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip),
+                               Qt::ToolTipRole);
+        widest = qMax(widest, portCombo->fontMetrics().horizontalAdvance(port.displayName()));
     }
+    // The list opens wide enough for most names, cut in the middle beyond that.
+    portCombo->view()->setMinimumWidth(qBound(portCombo->width(), widest + 40, 480));
     portCombo->addItem(QStringLiteral("mockup"), QStringLiteral("mockup"));
     if (chosen) {
         const int index = portCombo->findText(current, Qt::MatchExactly);
@@ -352,8 +426,35 @@ int MainWindow::findPort(const QString &name) const
     return -1;
 }
 
+QString MainWindow::elided(const QString &text, const QFontMetrics &metrics, int width)
+{
+    if (metrics.horizontalAdvance(text) <= width)
+        return text;
+    // The longest path gives up its middle first; the sentence around it stays.
+    QStringList words = text.split(QLatin1Char(' '));
+    int longest = -1;
+    for (int i = 0; i < words.size(); ++i) {
+        if (words.at(i).contains(QLatin1Char('/')) &&
+            (longest < 0 || words.at(i).size() > words.at(longest).size()))
+            longest = i;
+    }
+    if (longest >= 0) {
+        const QString path = words.at(longest);
+        const int rest = metrics.horizontalAdvance(text) - metrics.horizontalAdvance(path);
+        const int room = width - rest;
+        if (room >= metrics.horizontalAdvance(QStringLiteral("/dev/\u2026port0"))) {
+            words[longest] = metrics.elidedText(path, Qt::ElideMiddle, room);
+            return words.join(QLatin1Char(' '));
+        }
+    }
+    return metrics.elidedText(text, Qt::ElideMiddle, width);
+}
+
 void MainWindow::showConnectedPort(const QString &port)
 {
+    // A port connected to counts as chosen: should it go away, the box
+    // keeps naming it rather than jumping to another.
+    m_autoPort.clear();
     // Under its stable name, if the box shows it so.
     int index = findPort(port);
     if (index < 0) {
@@ -476,7 +577,10 @@ void MainWindow::slot_pbConnectBoard_click()
 void MainWindow::slot_Rescan()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The port named stays named: a look for boards does not choose another.
+    const QString current = portCombo->currentText();
     portCombo->clear();
+    portCombo->setEditText(current);
     m_app->ports()->refresh();
     QApplication::restoreOverrideCursor();
 }

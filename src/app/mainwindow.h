@@ -10,6 +10,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QKeyEvent;
+class QFontMetrics;
 class QLabel;
 class QPushButton;
 class Applet;
@@ -80,6 +81,8 @@ public:
     QString selectedPort() const;
     unsigned selectedBaudRate() const;
     void setStatusText(const QString &text);
+    // text as it fits width: the longest path in it cut in the middle first.
+    static QString elided(const QString &text, const QFontMetrics &metrics, int width);
     void rebuildConfigurationMenu();
     void setKeepAwake(bool on);
     // The keep-awake service, made on first use; tests hand in their own.

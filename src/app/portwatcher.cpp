@@ -123,13 +123,31 @@ void PortWatcher::boardConnected()
     m_connectedDevice = BoardDiscovery::deviceOf(m_connectedName);
 }
 
-void PortWatcher::boardLost()
+void PortWatcher::boardLost(ControlBoard::Loss loss)
 {
-    // Lost, not left: wait for the board to come back.
     ControlBoard *board = m_app->board();
-    if (board && board->mode() == ControlBoard::Serial && reconnectsAutomatically() &&
-        !m_connectedName.isEmpty())
-        waitForBoard(m_connectedName);
+    if (!board || board->mode() != ControlBoard::Serial || m_connectedName.isEmpty())
+        return;
+    const QString port = m_connectedName;
+    const QString message = loss == ControlBoard::Loss::Unplugged
+                                ? QStringLiteral("The board on %1 was unplugged.").arg(port)
+                                : QStringLiteral("The board on %1 stopped answering.").arg(port);
+    emit m_app->signal_log(1, message);
+    // Lost, not left: wait for the board to come back.
+    if (reconnectsAutomatically())
+        waitForBoard(port);
+    else
+        setStatusText(message);
+}
+
+void PortWatcher::boardRestarted()
+{
+    if (m_connectedName.isEmpty())
+        return;
+    waitForBoard(m_connectedName);
+    // It answered ENQ already, or soon will: no need to wait for the next
+    // round of the retry timer.
+    refresh();
 }
 
 void PortWatcher::deviceAdded(const QString &name)
@@ -150,14 +168,8 @@ void PortWatcher::deviceRemoved(const QString &name)
     const QString device = BoardDiscovery::deviceOf(m_connectedName);
     if (name != m_connectedName && name != m_connectedDevice && device == m_connectedDevice)
         return;
-    const QString port = m_connectedName;
-    const QString message = QStringLiteral("The board on %1 was unplugged.").arg(port);
-    m_app->disconnectFromBoard();
-    emit m_app->signal_log(1, message);
-    if (reconnectsAutomatically())
-        waitForBoard(port);
-    else
-        setStatusText(message);
+    // Gone, not left: a disconnect due to errors, told and waited for as one.
+    m_app->board()->boardUnplugged();
 }
 
 void PortWatcher::waitForBoard(const QString &port)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/controlboard.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -40,8 +42,12 @@ public:
 
     // The link connected: the board is known again by its stable name.
     void boardConnected();
-    // The link lost the board without being asked to.
-    void boardLost();
+    // The link lost the board without being asked to: says so and, when
+    // the user wants it, waits for the board to come back.
+    void boardLost(ControlBoard::Loss loss);
+    // The firmware window restarted the board and it was disconnected:
+    // connects again as soon as it answers.
+    void boardRestarted();
     void stopWaiting();
 
 private:

@@ -3,7 +3,9 @@
 #include "applet/appletcontext.h"
 #include "applet/applethelper.h"
 #include "applet/refreshbatcher.h"
+#include "controls/noticebox.h"
 #include "controls/universalcontrol.h"
+#include "link/controlboard.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
@@ -16,7 +18,6 @@
 #include <QLoggingCategory>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMessageBox>
 #include <QRegularExpression>
 
 #include <utility>
@@ -62,6 +63,16 @@ Applet *Applet::peer(const QString &name) const
 ControlBoard *Applet::board() const
 {
     return m_context ? m_context->board() : nullptr;
+}
+
+void Applet::boardError(const QString &text)
+{
+    ControlBoard *link = board();
+    if (link && !link->isConnected()) {
+        qCDebug(lcApplet) << "after the board was lost:" << text;
+        return;
+    }
+    emit signal_log(-1, text);
 }
 
 Register *Applet::sharedRegister(const QString &name) const
@@ -163,11 +174,8 @@ bool Applet::writeParameters(const QString &list)
             continue;
         if (!writeParameter(name)) {
             ok = false;
-            QApplication::restoreOverrideCursor();
-            QMessageBox::warning(nullptr, QString(),
-                                 QStringLiteral("%1 Parameter %2 fail to write").arg(objectName(), name),
-                                 QMessageBox::Ok);
-            QApplication::setOverrideCursor(Qt::WaitCursor);
+            NoticeBox::warning(nullptr, QString(),
+                               QStringLiteral("%1 Parameter %2 fail to write").arg(objectName(), name));
         }
     }
     QApplication::restoreOverrideCursor();

@@ -166,6 +166,9 @@ protected:
     Applet *peer(const QString &name) const;
     // The board link, null without one.
     ControlBoard *board() const;
+    // A board command failed: told to the user, unless the link has lost
+    // the board meanwhile, which its disconnect already tells.
+    void boardError(const QString &text);
     // The application's shared registers and variables; null without a context.
     Register *sharedRegister(const QString &name) const;
     Variable *sharedVariable(const QString &name) const;

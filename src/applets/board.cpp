@@ -463,6 +463,9 @@ void Board::slot_Timer_timeout()
     // that waits.
     if (m_delayPending)
         return;
+    // Nor between the lines of a firmware download: the next tick reads.
+    if (ControlBoard *link = Applet::board(); link && link->isReserved())
+        return;
     run(QStringLiteral("refresh"), QVariant());
 }
 

@@ -175,7 +175,7 @@ bool SpiController::transferFrame(quint16 frame, const char *error)
             return true;
         }
     }
-    emit signal_log(-1, QString::fromLatin1(error));
+    boardError(QString::fromLatin1(error));
     return false;
 }
 
@@ -235,7 +235,7 @@ bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
     if (!board || !board->transact("set" + m_pendingChain + '\n')) {
         if (beforeAnswers)
             beforeAnswers();
-        emit signal_log(-1, QStringLiteral("SpiController:Chain spi register write error"));
+        boardError(QStringLiteral("SpiController:Chain spi register write error"));
         return false;
     }
     QByteArray request("get");
@@ -249,7 +249,7 @@ bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
     if (beforeAnswers)
         beforeAnswers();
     if (!ok) {
-        emit signal_log(-1, QStringLiteral("SpiController:Chain spi register read error"));
+        boardError(QStringLiteral("SpiController:Chain spi register read error"));
         return false;
     }
     m_pendingChain.clear();

@@ -98,7 +98,7 @@ bool SpiRaw::transferFrame()
     bool converted = false;
     const uint answer = received.mid(2).toUInt(&converted, 16);
     if (!ok) {
-        emit signal_log(-1, QStringLiteral("SPI data transfer failed"));
+        boardError(QStringLiteral("SPI data transfer failed"));
         return false;
     }
     set(QStringLiteral("SpiOut[]"), converted ? answer : 0u, ORIGIN_FORCED);

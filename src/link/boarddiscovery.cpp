@@ -33,9 +33,13 @@ using Handshake::ENQ;
 // How long a board takes at most to answer ENQ, USB latency included.
 constexpr int DrainMs = 30;
 
-// Ends early (Unknown) when wakeFd becomes readable.
-BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
+// Ends early (Unknown) when wakeFd becomes readable. A port held by another
+// program is not touched: *holder names it.
+BoardDiscovery::PortState probePort(const QString &path, int wakeFd, QString *holder)
 {
+    *holder = SerialPort::otherHolder(path);
+    if (!holder->isEmpty())
+        return BoardDiscovery::Held;
     const QByteArray encoded = QFile::encodeName(path);
     const int test = ::open(encoded.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (test < 0) {
@@ -50,8 +54,10 @@ BoardDiscovery::PortState probePort(const QString &path, int wakeFd)
 
     SerialPort port;
     // Locked by another program (or by this one's link).
-    if (!port.open(path, ControlBoard::LinkBaudRate))
+    if (!port.open(path, ControlBoard::LinkBaudRate)) {
+        *holder = SerialPort::holderOf(path);
         return BoardDiscovery::Held;
+    }
     ::tcflush(port.fd(), TCIFLUSH);
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         if (port.write(QByteArray(1, ENQ)) != 1)
@@ -177,7 +183,8 @@ private:
             m_busy.insert(device);
             m_wakeFds.insert(device, wakeFd);
         }
-        const PortState state = probePort(path, wakeFd);
+        QString holder;
+        const PortState state = probePort(path, wakeFd, &holder);
         {
             QMutexLocker lock(&m_mutex);
             m_wakeFds.remove(device);
@@ -189,7 +196,8 @@ private:
         BoardDiscovery *owner = m_owner;
         const int id = m_id;
         QMetaObject::invokeMethod(
-            owner, [owner, id, device, state] { owner->takeState(id, device, state); }, Qt::QueuedConnection);
+            owner, [owner, id, device, state, holder] { owner->takeState(id, device, state, holder); },
+            Qt::QueuedConnection);
     }
 
     BoardDiscovery *m_owner;
@@ -319,15 +327,23 @@ QList<PortEntry> BoardDiscovery::ports() const
 {
     QList<PortEntry> boards;
     QList<PortEntry> rest;
+    QList<PortEntry> held;
     for (const PortEntry &entry : m_entries) {
         switch (state(entry.path)) {
         case Board: boards.append(entry); break;
-        case Held:
+        case Held: {
+            PortEntry shown = entry;
+            shown.holder = m_holders.value(entry.device.isEmpty() ? entry.path : entry.device);
+            if (shown.holder.isEmpty())
+                shown.holder = QStringLiteral("another program");
+            held.append(shown);
+            break;
+        }
         case Gone: break;
         default: rest.append(entry); break;
         }
     }
-    return boards + rest;
+    return boards + rest + held;
 }
 
 BoardDiscovery::PortState BoardDiscovery::state(const QString &port) const
@@ -370,7 +386,7 @@ void BoardDiscovery::takeEntries(int round, const QList<PortEntry> &entries)
     emit signal_portsChanged();
 }
 
-void BoardDiscovery::takeState(int round, const QString &device, int state)
+void BoardDiscovery::takeState(int round, const QString &device, int state, const QString &holder)
 {
     if (round != m_roundId)
         return;
@@ -378,8 +394,13 @@ void BoardDiscovery::takeState(int round, const QString &device, int state)
     if (state == Unknown)
         return;
     const PortState old = m_states.value(device, Unknown);
+    const QString oldHolder = m_holders.value(device);
     m_states.insert(device, PortState(state));
-    if (old != state)
+    if (state == Held)
+        m_holders.insert(device, holder);
+    else
+        m_holders.remove(device);
+    if (old != state || oldHolder != holder)
         emit signal_portsChanged();
 }
 

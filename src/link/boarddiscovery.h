@@ -19,6 +19,8 @@ struct PortEntry
     QString serialNumber;
     // The device both names lead to (the canonical path); empty when gone.
     QString device;
+    // "NAME (process PID)" of the program that has the port, when another has it.
+    QString holder;
 
     QString displayName() const { return stableName.isEmpty() ? path : stableName; }
     // USB product and serial number, for the item's tool tip.
@@ -61,8 +63,9 @@ public:
     void cancelProbe(const QString &port);
     void cancel();
 
-    // Ports where a board answered, then the rest, in the order listed;
-    // ports another program holds and vanished ones are left out.
+    // Ports where a board answered, then the rest, then the ones another
+    // program holds (with their holder), in the order listed; vanished ones
+    // are left out.
     QList<PortEntry> ports() const;
     PortState state(const QString &port) const;
     // The entry a name stands for: its path, its stable name or the device
@@ -81,7 +84,7 @@ private:
     class Round;
 
     void takeEntries(int round, const QList<PortEntry> &entries);
-    void takeState(int round, const QString &device, int state);
+    void takeState(int round, const QString &device, int state, const QString &holder);
     void takeFinished(int round);
 
     QStringList m_directories;
@@ -91,4 +94,5 @@ private:
     QList<PortEntry> m_entries;
     // By device (the canonical path).
     QHash<QString, PortState> m_states;
+    QHash<QString, QString> m_holders;
 };

@@ -40,15 +40,20 @@ int levelOf(int kind)
 
 } // namespace
 
-// Holds the port for the scope; held() is false when it was refused.
+// Holds the port for the scope; held() is false when it was refused or the
+// wait ran out.
 class ControlBoard::PortLease
 {
 public:
-    explicit PortLease(ControlBoard *link) : m_link(link), m_held(link->acquirePort()) {}
+    explicit PortLease(ControlBoard *link, int timeoutMs = -1)
+        : m_link(link), m_take(link->acquirePort(timeoutMs)), m_held(m_take == Take::Held)
+    {
+    }
     ~PortLease() { release(); }
     PortLease(const PortLease &) = delete;
     PortLease &operator=(const PortLease &) = delete;
     bool held() const { return m_held; }
+    bool timedOut() const { return m_take == Take::TimedOut; }
     void release()
     {
         if (m_held)
@@ -58,6 +63,7 @@ public:
 
 private:
     ControlBoard *m_link;
+    Take m_take;
     bool m_held;
 };
 
@@ -100,22 +106,32 @@ void ControlBoard::drainWake()
     [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
 }
 
-bool ControlBoard::acquirePort()
+ControlBoard::Take ControlBoard::acquirePort(int timeoutMs)
 {
     const Qt::HANDLE self = QThread::currentThreadId();
     QMutexLocker lock(&m_mutex);
     if (m_owner == self)
-        return false;
+        return Take::OwnThread;
+    const QDeadlineTimer deadline =
+        timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
     ++m_waiting;
     // A presence check in progress gives way. A free port needs no wake-up:
     // that would cost every command a context switch.
     if (m_owner)
         wakeWorker();
-    while (m_owner)
-        m_ownerChanged.wait(&m_mutex);
+    while (m_owner) {
+        // A restart holds the port for up to ten seconds: a command waits no
+        // longer than it would for its answer.
+        if (!m_ownerChanged.wait(&m_mutex, deadline) && m_owner) {
+            --m_waiting;
+            // The worker may have waited for the waiters to leave.
+            m_ownerChanged.wakeAll();
+            return Take::TimedOut;
+        }
+    }
     --m_waiting;
     m_owner = self;
-    return true;
+    return Take::Held;
 }
 
 void ControlBoard::releasePort()
@@ -237,21 +253,22 @@ void ControlBoard::run()
             presence = Presence::Answered;
         }
         const bool lost = presence == Presence::Silent && m_connected;
+        const Loss loss = portHungUp() ? Loss::Unplugged : Loss::Silent;
         if (lost)
             closeLink();
         releasePort();
         if (lost)
-            announceDisconnect(DueToErrors);
+            announceDisconnect(DueToErrors, loss);
     }
 }
 
 bool ControlBoard::connectBoard(const QString &name)
 {
-    if (m_connected) {
-        if (name == m_portName)
-            return true;
+    // Asked again for the port it is on, the link starts afresh: the board
+    // is set up anew and the mock-up gives its numbers from the start.
+    if (m_connected)
         disconnectBoard(ByUser);
-    }
+    m_loss = Loss::None;
 
     if (name == QLatin1String("mockup")) {
         m_mode = MockUp;
@@ -314,10 +331,14 @@ bool ControlBoard::connectBoard(const QString &name)
 
 void ControlBoard::disconnectBoard(int reason)
 {
-    if (reason == DueToErrors)
+    if (reason == DueToErrors) {
+        Loss expected = Loss::None;
+        m_loss.compare_exchange_strong(expected, Loss::Silent);
         log(RX_ERR, "Disconnect due to errors");
-    else
+    } else {
+        m_loss = Loss::None;
         log(INF, "Disconnect by user");
+    }
     // A restart in progress is given up.
     m_cancelReset = true;
     PortLease lease(this);
@@ -333,6 +354,22 @@ void ControlBoard::disconnectBoard(int reason)
     m_cancelReset = false;
     lease.release();
     emit signal_disconnected();
+}
+
+void ControlBoard::boardUnplugged()
+{
+    if (!m_connected)
+        return;
+    m_loss = Loss::Unplugged;
+    disconnectBoard(DueToErrors);
+}
+
+bool ControlBoard::portHungUp() const
+{
+    if (!m_port.isOpen())
+        return false;
+    pollfd p{m_port.fd(), 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void ControlBoard::closeLink()
@@ -352,8 +389,9 @@ void ControlBoard::closeLink()
     clearQueues();
 }
 
-void ControlBoard::announceDisconnect(int reason)
+void ControlBoard::announceDisconnect(int reason, Loss loss)
 {
+    m_loss = reason == DueToErrors ? loss : Loss::None;
     if (reason == DueToErrors)
         log(RX_ERR, "Disconnect due to errors");
     else
@@ -381,10 +419,27 @@ bool ControlBoard::setBaudRate(int rate)
     return true;
 }
 
-bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout)
+void ControlBoard::reserve(const void *holder)
+{
+    m_reservedBy = holder;
+}
+
+void ControlBoard::unreserve(const void *holder)
+{
+    if (m_reservedBy != holder || !holder)
+        return;
+    m_reservedBy = nullptr;
+    emit signal_unreserved();
+}
+
+bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout, const void *holder)
 {
     if (!m_connected)
         return false;
+    if (m_reservedBy && holder != m_reservedBy) {
+        log(RX_ERR, "held back, a firmware download is under way: " + upToNul(command));
+        return false;
+    }
     emit signal_aboutToSend();
     log(TX, upToNul(command));
 
@@ -422,9 +477,15 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         return false;
     }
 
+    const int limit = timeout < 0 ? int(m_defaultTimeoutMs) : timeout;
     // The caller writes its command and reads the reply itself: a hand-over
     // through the worker would add a thread wake-up to every round trip.
-    PortLease lease(this);
+    PortLease lease(this, limit > 0 ? limit : int(m_defaultTimeoutMs));
+    if (lease.timedOut()) {
+        log(RX_ERR, "the port stayed busy (a board restart) for " +
+                        QByteArray::number(limit > 0 ? limit : int(m_defaultTimeoutMs)) + " ms");
+        return false;
+    }
     if (!lease.held()) {
         qCWarning(lcLink) << "command refused: the port is in use further down this thread's stack";
         return false;
@@ -451,7 +512,6 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         emit signal_tx();
     }
 
-    const int limit = timeout < 0 ? int(m_defaultTimeoutMs) : timeout;
     QByteArray current;
     int received = 0;
     int good = 0;
@@ -514,14 +574,19 @@ bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int ti
         m_owedSinceMs = m_clock.elapsed();
     }
     const bool lost = hungUp && m_connected;
+    // A board that never answered the resynchronisation is silent, not gone.
+    const Loss loss = syncError.isEmpty() || portHungUp() ? Loss::Unplugged : Loss::Silent;
     if (lost)
         closeLink();
-    // Errors are told once the port is free: an error box runs the event loop.
+    // Errors are told once the port is free.
     lease.release();
     if (!syncError.isEmpty())
         log(RX_ERR, syncError);
-    if (lost)
-        announceDisconnect(DueToErrors);
+    // The lost board is all there is to tell.
+    if (lost) {
+        announceDisconnect(DueToErrors, loss);
+        return false;
+    }
     if (!synced)
         return false;
 

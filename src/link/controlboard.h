@@ -46,6 +46,15 @@ public:
         ByUser = 0,
         DueToErrors = 1
     };
+    // Why the link let a board go that nobody asked it to let go.
+    enum class Loss
+    {
+        None,
+        // The device hung up or went away: a pulled cable, a board switched off.
+        Unplugged,
+        // The port stayed, but the board answered nothing for the presence time.
+        Silent
+    };
 
     static constexpr int QueueSize = 5000;
     static constexpr int LinkBaudRate = 115200;
@@ -54,10 +63,26 @@ public:
     explicit ControlBoard(QObject *parent = nullptr);
     ~ControlBoard() override;
 
+    // Connecting while connected connects again, to name: the old
+    // connection is closed first, even when it is the same port.
     bool connectBoard(const QString &name);
     void disconnectBoard(int reason);
+    // The device of the connection went away (the system said so before the
+    // link found out): a disconnect due to errors, lost as unplugged.
+    void boardUnplugged();
+    // Why the last disconnect due to errors happened; None after a
+    // disconnect asked for and after a connect.
+    Loss loss() const { return m_loss; }
     bool setBaudRate(int rate);
-    bool transact(const QByteArray &command, QByteArray *reply = nullptr, int timeout = -1);
+    // A command that finds the board reserved by another holder is refused;
+    // one that finds the port held (a restart) waits at most its time-out.
+    bool transact(const QByteArray &command, QByteArray *reply = nullptr, int timeout = -1,
+                  const void *holder = nullptr);
+    // While a holder (a firmware download) has the board, only its own
+    // commands go out: nothing may land between its lines.
+    void reserve(const void *holder);
+    void unreserve(const void *holder);
+    bool isReserved() const { return m_reservedBy != nullptr; }
     bool setParameter(const QString &name, const QByteArray &value);
     bool getParameter(const QString &name, QByteArray *value = nullptr);
     static bool parseValue(const QByteArray &reply, const QString &name, QByteArray *value);
@@ -105,6 +130,8 @@ signals:
     void signal_notice(const QString &text);
     // answered: the restarted firmware acknowledged ENQ.
     void signal_resetFinished(bool answered);
+    // The board is free again for anybody's commands.
+    void signal_unreserved();
 
 protected:
     void run() override;
@@ -123,9 +150,17 @@ private:
     // check and reset) holds it first; only the holder reads, writes or
     // closes the port. A caller blocks until the port is free; the worker
     // takes it only when it is free and nobody waits, and gives a presence
-    // check up as soon as a caller waits. False when the calling thread
-    // holds it already (a nested event loop further down its stack).
-    bool acquirePort();
+    // check up as soon as a caller waits. A caller waits at most timeoutMs
+    // (-1: as long as it takes).
+    enum class Take
+    {
+        Held,
+        // The calling thread holds it already (a nested event loop further
+        // down its stack).
+        OwnThread,
+        TimedOut
+    };
+    Take acquirePort(int timeoutMs = -1);
     void releasePort();
     class PortLease;
 
@@ -138,9 +173,11 @@ private:
     // Moves what the port holds into the reply queue; m_mutex held.
     int pullFromPort(bool *hungUp);
     void touch();
+    // The device said it went away; port held.
+    bool portHungUp() const;
     // Sends the board back to the link's speed and closes the port; port held.
     void closeLink();
-    void announceDisconnect(int reason);
+    void announceDisconnect(int reason, Loss loss);
     bool runReset();
     // Drops the answers owed to commands that timed out before a new
     // command goes out; false when the board did not answer at all, with
@@ -195,6 +232,8 @@ private:
     // Set by a time-out: until a command is answered in full, reply lines
     // are checked against what their command asked.
     std::atomic<bool> m_suspect{false};
+    std::atomic<Loss> m_loss{Loss::None};
+    const void *m_reservedBy = nullptr;
 
     MockUpResponder m_mockUp;
     ScriptRunner m_script;

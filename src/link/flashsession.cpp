@@ -30,6 +30,12 @@ FlashSession::FlashSession(QObject *parent) : QObject(parent)
     connect(&m_timer, &QTimer::timeout, this, &FlashSession::slot_step);
 }
 
+FlashSession::~FlashSession()
+{
+    if (m_board)
+        m_board->unreserve(this);
+}
+
 QByteArray FlashSession::blockLine(quint32 address, const char *data, int size)
 {
     QByteArray line;
@@ -57,6 +63,8 @@ bool FlashSession::start(ControlBoard *board, const QByteArray &image, int lengt
     m_length = length;
     m_lines = lineCount(length);
     m_next = 0;
+    // Nothing else goes to the board until the marker is answered.
+    board->reserve(this);
     m_timer.start();
     emit signal_progress(0, m_lines);
     return true;
@@ -80,7 +88,7 @@ void FlashSession::slot_step()
         if (m_next == m_lines) {
             // The marker only follows a complete image.
             QByteArray reply;
-            const bool ok = m_board->transact(markerLine(), &reply);
+            const bool ok = m_board->transact(markerLine(), &reply, -1, this);
             finish(confirmed(ok, reply) ? Finished : MarkerFailed);
             return;
         }
@@ -95,7 +103,7 @@ bool FlashSession::sendBlock()
     const int size = std::min(BlockSize, m_length - offset);
     const QByteArray line = blockLine(FlashAddress + quint32(offset), m_image.constData() + offset, size);
     QByteArray reply;
-    const bool ok = m_board->transact(line, &reply);
+    const bool ok = m_board->transact(line, &reply, -1, this);
     if (!confirmed(ok, reply)) {
         finish(BlockFailed);
         return false;
@@ -109,5 +117,7 @@ void FlashSession::finish(Outcome outcome)
 {
     m_timer.stop();
     m_image.clear();
+    if (m_board)
+        m_board->unreserve(this);
     emit signal_finished(outcome);
 }

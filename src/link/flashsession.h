@@ -35,6 +35,8 @@ public:
     static constexpr int SliceMs = 4;
 
     explicit FlashSession(QObject *parent = nullptr);
+    // A session that goes mid-way gives the board back.
+    ~FlashSession() override;
 
     // The line for size bytes written at address, ended by CR (transact adds the LF).
     static QByteArray blockLine(quint32 address, const char *data, int size);

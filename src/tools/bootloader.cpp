@@ -1,5 +1,6 @@
 #include "tools/bootloader.h"
 
+#include "controls/noticebox.h"
 #include "link/controlboard.h"
 #include "ui_bootloader.h"
 
@@ -27,7 +28,6 @@ Bootloader::Bootloader(QWidget *parent) : QWidget(parent), ui(new Ui::Bootloader
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setWindowModality(Qt::ApplicationModal);
     setFixedSize(518, 163);
 
     const QPixmap picture(QStringLiteral(":/velmoramcu.png"));
@@ -171,11 +171,12 @@ void Bootloader::slot_flashFinished(int outcome)
         // Without a confirmed marker the board keeps no valid image, so
         // nothing here may read like success.
         appendLog(QStringLiteral("<font color=red> Error</font>"));
-        warn(QString(), QLatin1String(sendError));
+        // The download ended by itself: nobody waits for this box.
+        NoticeBox::warning(this, QString(), QLatin1String(sendError));
         break;
     case FlashSession::NotConnected:
         appendLog(QStringLiteral("<font color=red> Error</font>"));
-        warn(QString(), QLatin1String(notConnected));
+        NoticeBox::warning(this, QString(), QLatin1String(notConnected));
         break;
     case FlashSession::Cancelled:
         appendLog(QStringLiteral("<font color=red>Flashing cancelled.</font>"));
@@ -229,6 +230,19 @@ void Bootloader::appendText(const QString &text)
 void Bootloader::setBusy(bool busy)
 {
     m_busy = busy;
+    // The rest of the application waits while the board is written or
+    // restarted; before and after, Connect in the main window must work
+    // with this window open (a restarted board is connected again there).
+    const Qt::WindowModality modality = busy ? Qt::ApplicationModal : Qt::NonModal;
+    if (windowModality() != modality) {
+        // A shown window takes a new modality only when shown again.
+        const bool shown = isVisible();
+        if (shown)
+            hide();
+        setWindowModality(modality);
+        if (shown)
+            show();
+    }
     ui->pbLoadHex->setEnabled(!busy);
     ui->pbDefault->setEnabled(!busy && QFile::exists(QLatin1String(defaultImage)));
     ui->pbFlash->setEnabled(!busy && m_loaded);

@@ -1,6 +1,7 @@
 #include "tools/logs.h"
 
 #include "controls/htmllistbox.h"
+#include "controls/noticebox.h"
 #include "link/controlboard.h"
 #include "tools/beeper.h"
 #include "tools/toolslog.h"
@@ -174,15 +175,15 @@ void Logs::slot_addLog(int level, const QString &text)
     }
     refreshCounters();
 
-    // The box comes last: errors that arrive while it is open are listed
-    // and written after this one, not before it.
+    // The box comes last and holds nobody up: whatever caused the error (a
+    // script's request, the link's worker, a timer) goes on while it shows.
     if (showBox) {
         if (m_openErrorBoxes >= MaxOpenErrorBoxes) {
             qCWarning(lcTools, "too many error boxes open; listed only: %s", qPrintable(text));
         } else {
             ++m_openErrorBoxes;
-            QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
-            --m_openErrorBoxes;
+            QMessageBox *box = NoticeBox::critical(nullptr, QStringLiteral("Error"), text);
+            connect(box, &QDialog::finished, this, [this] { --m_openErrorBoxes; });
         }
     }
     // The file is closed by now, so this error is listed and shown only.

@@ -5,19 +5,24 @@
 #include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
+#include "hexfile.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
 #include "link/deviceevents.h"
+#include "link/flashsession.h"
 #include "messageboxanswerer.h"
 #include "simboard.h"
+#include "terminalprogram.h"
 #include "testapplet.h"
 #include "testserver.h"
+#include "tools/bootloader.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
 
 #include "app/localserver.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -25,7 +30,9 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,7 +49,10 @@ struct AsyncClient
 {
     AsyncClient(const QString &path, const QByteArray &request)
     {
-        QObject::connect(&socket, &QLocalSocket::connected, [this, request] { socket.write(request); });
+        QObject::connect(&socket, &QLocalSocket::connected, [this, request] {
+            socket.write(request);
+            sent = socket.flush() || socket.bytesToWrite() == 0;
+        });
         QObject::connect(&socket, &QLocalSocket::readyRead, [this] { reply += socket.readAll(); });
         QObject::connect(&socket, &QLocalSocket::disconnected, [this] {
             reply += socket.readAll();
@@ -55,6 +65,7 @@ struct AsyncClient
 
     static QElapsedTimer clock;
     QLocalSocket socket;
+    bool sent = false;
     QByteArray reply;
     qint64 doneAt = -1;
 };
@@ -74,10 +85,14 @@ private slots:
     void init();
     void cleanup();
     void connectAndLoseBoard();
+    void pulledBoardIsLostNotLeft();
+    void terminalProgramsPortIsLeftAlone();
+    void openOfTheOpenPortReconnects();
     void failedConnectSaysWhy();
     void mockUpBanner();
     void scriptedOpenFollowsThePort();
-    void requestWaitsForTheBox();
+    void requestNeverWaitsForABox();
+    void requestsWaitForTheDownload();
     void trafficInLogWindow();
     void windowShortcutsWhileConnected_data();
     void windowShortcutsWhileConnected();
@@ -182,8 +197,103 @@ void tst_Connection::connectAndLoseBoard()
     QVERIFY(window->portCombo->isEnabled());
     QCOMPARE(window->connectionLamp->stateValue(), 0);
     QVERIFY(!app->applets().at(1)->container()->isVisible());
-    // The board's name goes with the connection.
-    QCOMPARE(window->statusLabel->text(), QString());
+    // The board's name goes with the connection; what happened is said.
+    QCOMPARE(window->statusLabel->text(), QString("The board on %1 was unplugged.").arg(sim->path()));
+}
+
+// A board pulled while a script drives it is lost, not left: one
+// "Disconnect due to errors", no error of the command that found it gone,
+// the message that it was unplugged, and the port box keeps its name.
+void tst_Connection::pulledBoardIsLostNotLeft()
+{
+    QVERIFY(choosePort(sim->path()));
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(app->isBoardConnected());
+    window->logCheck->setChecked(true);
+    MessageBoxAnswerer answerer;
+    sim->stop();
+    // The script's next command finds the board gone.
+    QVariant command("get VER");
+    QVariant result;
+    app->run("write", command, &result);
+    QVERIFY(!app->isBoardConnected());
+
+    QCOMPARE(answerer.count(), 1);
+    QVERIFY2(answerer.texts().first().endsWith("Disconnect due to errors"),
+             qPrintable(answerer.texts().first()));
+    QCOMPARE(window->statusLabel->text(), QString("The board on %1 was unplugged.").arg(sim->path()));
+    Logs *logs = app->logsApplet();
+    QStringList lines;
+    for (int i = 0; i < logs->list->count(); ++i)
+        lines.append(logs->list->itemText(i));
+    QVERIFY(!lines.filter("Disconnect due to errors").isEmpty());
+    QVERIFY(lines.filter("Disconnect by user").isEmpty());
+    QVERIFY(lines.filter("write error").isEmpty());
+    QVERIFY(!lines.filter("was unplugged").isEmpty());
+    // A round after the loss does not choose another port.
+    window->slot_Rescan();
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
+    QCOMPARE(window->portCombo->currentText(), sim->path());
+    window->logCheck->setChecked(false);
+}
+
+// A terminal program has the port open without a lock: neither the look for
+// boards at start and on Rescan nor Connect opens it, and Connect says who
+// has it. The port box offers it, marked as in use.
+void tst_Connection::terminalProgramsPortIsLeftAlone()
+{
+    app->shutdown();
+    MainApp::destroyInstance();
+    TerminalProgram terminal;
+    QVERIFY(terminal.isReady());
+    startApp({terminal.path()});
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
+    window->slot_Rescan();
+    QTRY_VERIFY(!app->ports()->discovery()->isRunning());
+
+    const int index = window->portCombo->findText(terminal.path());
+    QVERIFY(index >= 0);
+    QVERIFY(window->portCombo->itemData(index, Qt::ToolTipRole)
+                .toString()
+                .contains("In use by " + terminal.holder()));
+    window->portCombo->setCurrentIndex(index);
+    MessageBoxAnswerer answerer;
+    QTest::mouseClick(window->connectButton, Qt::LeftButton);
+    QVERIFY(!app->isBoardConnected());
+    const QString why = QString("%1 is in use by %2.").arg(terminal.path(), terminal.holder());
+    QCOMPARE(window->statusLabel->text(), why);
+    QCOMPARE(answerer.texts(), QStringList{why});
+
+    QCOMPARE(terminal.speed(), speed_t(B9600));
+    QCOMPARE(terminal.received(), QByteArray());
+}
+
+// "open" of the port already open connects afresh: the board is set up
+// again, and the mock-up gives the same numbers again.
+void tst_Connection::openOfTheOpenPortReconnects()
+{
+    MessageBoxAnswerer answerer;
+    QVariant port(sim->path());
+    QVariant result;
+    QVERIFY(app->run("open", port, &result));
+    QVERIFY(app->isBoardConnected());
+    const int before = sim->transcript().count("get VER");
+    QVERIFY(app->run("open", port, &result));
+    QVERIFY(app->isBoardConnected());
+    QCOMPARE(sim->transcript().count("get VER"), before + 1);
+
+    const auto readAin = [this] {
+        QVariant command("get AIN5");
+        QVariant reply;
+        app->run("write", command, &reply);
+        return reply.toByteArray();
+    };
+    port = "mockup";
+    QVERIFY(app->run("open", port, &result));
+    const QByteArray first = readAin();
+    QVERIFY(first.startsWith("AIN5="));
+    QVERIFY(app->run("open", port, &result));
+    QCOMPARE(readAin(), first);
 }
 
 void tst_Connection::failedConnectSaysWhy()
@@ -254,24 +364,81 @@ void tst_Connection::scriptedOpenFollowsThePort()
              QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
 }
 
-// In a window a box waits for the user; a request that arrives meanwhile
-// runs after the one that opened the box has answered.
-void tst_Connection::requestWaitsForTheBox()
+// A scripted request never waits for a person: the error box of a failed
+// open is shown, but the open's reply and the next request's come while it
+// is still open.
+void tst_Connection::requestNeverWaitsForABox()
 {
     // This test's event loop is the one QTest::qWait runs.
     app->server()->setServeDepth(0);
     const QString path = app->server()->serverPath();
-    MessageBoxAnswerer answerer(QMessageBox::Ok, 300);
-    std::unique_ptr<AsyncClient> second;
-    QTimer::singleShot(30, [&] { second = std::make_unique<AsyncClient>(path, "run\tclose\n"); });
-    AsyncClient first(path, "run\topen\tsmockup\n");
-    QTRY_VERIFY_WITH_TIMEOUT(first.done() && second && second->done(), 5000);
+    const QString missing = workDir.filePath("ttyACM9");
+    AsyncClient first(path, "run\topen\ts" + missing.toLocal8Bit() + "\n");
+    QTRY_VERIFY_WITH_TIMEOUT(first.done(), 5000);
     QCOMPARE(first.reply, QByteArray("i1"));
-    QCOMPARE(second->reply, QByteArray("i1"));
-    QVERIFY(first.doneAt <= second->doneAt);
-    QCOMPARE(answerer.count(), 1);
-    // The close came second, so it had the last word.
+    QWidget *box = QApplication::activeModalWidget();
+    QVERIFY(qobject_cast<QMessageBox *>(box));
+    QCOMPARE(qobject_cast<QMessageBox *>(box)->text(), missing + " does not exist.");
+
+    AsyncClient second(path, "get\tversion\n");
+    QTRY_VERIFY_WITH_TIMEOUT(second.done(), 5000);
+    QCOMPARE(second.reply, QByteArray("i1"));
+    QCOMPARE(QApplication::activeModalWidget(), box);
+    qobject_cast<QMessageBox *>(box)->button(QMessageBox::Ok)->click();
+    app->server()->setServeDepth(1);
+}
+
+// A request for the board that arrives during a firmware download runs
+// after it, in order; one that only asks the application is answered at once.
+void tst_Connection::requestsWaitForTheDownload()
+{
+    // A board that takes its time over each line, so that the download lasts.
+    SimBoard slow({"--delay", "5"});
+    QVERIFY(slow.isRunning());
+    QVERIFY(app->connectToBoard(slow.path()));
+    app->openFirmwareWindow();
+    Bootloader *firmware = app->firmwareWindow();
+    QByteArray image(100 * 256, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 7);
+    QFile hex(workDir.filePath("big.hex"));
+    QVERIFY(hex.open(QIODevice::WriteOnly));
+    hex.write(HexFile::image(image, 0));
+    hex.close();
+    QVERIFY(firmware->loadHexFile(hex.fileName()));
+
+    app->server()->setServeDepth(0);
+    const QString path = app->server()->serverPath();
+    QSignalSpy flashed(firmware, &Bootloader::signal_flashFinished);
+    QTest::mouseClick(firmware->findChild<QPushButton *>("pbFlash"), Qt::LeftButton);
+    QVERIFY(firmware->isBusy());
+    AsyncClient board(path, "run\twrite\ts*IDN?\n");
+    // Sent after the first one is in, so that it is queued behind it.
+    QTRY_VERIFY(board.sent);
+    AsyncClient close(path, "run\tclose\n");
+    QTRY_VERIFY(close.sent);
+    AsyncClient version(path, "get\tversion\n");
+    QTRY_VERIFY_WITH_TIMEOUT(version.done(), 5000);
+    QCOMPARE(version.reply, QByteArray("i1"));
+    // Answered while the download still ran; the others wait for its end.
+    QVERIFY(flashed.isEmpty());
+    QVERIFY(!board.done() && !close.done());
+    QTRY_VERIFY_WITH_TIMEOUT(board.done() && close.done(), 60000);
+    QCOMPARE(flashed.size(), 1);
+    QCOMPARE(flashed.first().first().toInt(), int(FlashSession::Finished));
+    QVERIFY2(board.reply.startsWith("x"), board.reply.constData());
+    QVERIFY(board.doneAt <= close.doneAt);
     QVERIFY(!app->isBoardConnected());
+
+    // On the wire: the whole download, the marker last, then the request.
+    const QStringList lines = slow.transcript();
+    const qsizetype idn = lines.lastIndexOf("*IDN?");
+    const qsizetype marker = lines.lastIndexOf("set flash=8007fffC1234abcd000000041234abcd");
+    QVERIFY(marker >= 0 && idn > marker);
+    const qsizetype first = lines.indexOf(QRegularExpression("set flash=.*"));
+    QCOMPARE(lines.mid(first, marker - first + 1).filter(QRegularExpression("^set flash=")).size(),
+             int(marker - first + 1));
+    firmware->close();
     app->server()->setServeDepth(1);
 }
 

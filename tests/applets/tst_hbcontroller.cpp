@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/portwatcher.h"
 #include "applets/chipid.h"
 #include "applets/hbcontroller.h"
 #include "applets/registermap.h"
@@ -16,6 +17,7 @@
 #include "model/variable.h"
 #include "tools/bootloader.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -99,6 +101,9 @@ private slots:
     void pinCheckBox();
     void frequencyTypo();
     void restartAsksToReconnect();
+    void restartReconnectsAutomatically();
+    void pulledBoardIsNoWriteError_data();
+    void pulledBoardIsNoWriteError();
 };
 
 void tst_HBController::connectStartsGenerators()
@@ -469,13 +474,63 @@ void tst_HBController::restartAsksToReconnect()
     QCOMPARE(window->connectButton->text(), QString("Connect"));
     QCOMPARE(window->statusLabel->text(), QString());
     QVERIFY(!b.hb()->container()->isVisible());
-    firmware->close();
 
+    // Connect works with the firmware window still open.
+    QVERIFY(firmware->isVisible());
+    QTRY_VERIFY(!QApplication::activeModalWidget());
     b.markSent();
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(b.app->isBoardConnected());
     QTRY_VERIFY(b.sent().contains("set PWM0START"));
     QCOMPARE(b.var("PWM1OnOff")->value(), 1.0);
+    firmware->close();
+}
+
+// With "Reconnect automatically" the restarted board is connected again by
+// itself and set up as after a connect by hand.
+void tst_HBController::restartReconnectsAutomatically()
+{
+    HbBench b;
+    QVERIFY(b.ok);
+    MainWindow *window = b.app->mainWindow();
+    b.app->ports()->setReconnectAutomatically(true);
+    window->updateFirmwareAction->trigger();
+    Bootloader *firmware = b.app->firmwareWindow();
+    QVERIFY(firmware && firmware->isVisible());
+    b.answerer.clear();
+    b.markSent();
+    QTest::mouseClick(firmware->findChild<QPushButton *>("pbRestart"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(b.sent().contains("set PWM0START"), 15000);
+    QTRY_VERIFY(b.app->isBoardConnected());
+    QCOMPARE(window->connectButton->text(), QString("Disconnect"));
+    QVERIFY(b.app->ports()->awaitedPort().isEmpty());
+    QCOMPARE(b.answerer.count(), 0);
+    firmware->close();
+}
+
+void tst_HBController::pulledBoardIsNoWriteError_data()
+{
+    QTest::addColumn<QString>("function");
+    QTest::newRow("one frame") << "SpiController.WriteCR1";
+    QTest::newRow("a chain") << "SpiController.WriteCR5";
+}
+
+// A board pulled in the middle of a function: the disconnect tells it, the
+// function's failed write does not add an error of its own.
+void tst_HBController::pulledBoardIsNoWriteError()
+{
+    QFETCH(QString, function);
+    HbBench b;
+    QVERIFY(b.ok);
+    b.answerer.clear();
+    b.sim.stop();
+    QVariant none;
+    QVariant result;
+    QVERIFY(b.app->run(function, none, &result));
+    QVERIFY(!b.app->isBoardConnected());
+    QCOMPARE(b.answerer.texts(), QStringList());
+    QCOMPARE(b.app->mainWindow()->statusLabel->text(),
+             QString("The board on %1 was unplugged.").arg(b.sim.path()));
 }
 
 QTEST_MAIN(tst_HBController)

@@ -2,6 +2,7 @@
 #include "link/controlboard.h"
 #include "link/serialport.h"
 #include "simboard.h"
+#include "terminalprogram.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -36,6 +37,7 @@ class tst_BoardDiscovery : public QObject
 private slots:
     void init();
     void boardsFirstThenTheRest();
+    void terminalProgramsPortIsLeftAlone();
     void probesRunSideBySide();
     void probeCancelledForARealOpen();
     void connectRightAfterCancel();
@@ -52,8 +54,8 @@ void tst_BoardDiscovery::init()
 }
 
 // A port that answers ENQ with something else, a missing path and a port
-// another program holds are no boards; the held and missing ones are not
-// offered at all.
+// another program holds are no boards; the missing one is not offered, the
+// held one comes last, with its holder.
 void tst_BoardDiscovery::boardsFirstThenTheRest()
 {
     SimBoard stranger({"--enq-reply", "21"});
@@ -74,7 +76,10 @@ void tst_BoardDiscovery::boardsFirstThenTheRest()
     const QStringList listed = names(discovery.ports());
     QVERIFY2(listed.indexOf(board.path()) == 0, qPrintable(listed.join(' ')));
     QVERIFY(listed.contains(stranger.path()));
-    QVERIFY(!listed.contains(held.path()));
+    QVERIFY2(listed.indexOf(held.path()) > listed.indexOf(stranger.path()), qPrintable(listed.join(' ')));
+    const PortEntry heldEntry = discovery.ports().at(listed.indexOf(held.path()));
+    QVERIFY2(heldEntry.holder.contains(QString("(process %1)").arg(QCoreApplication::applicationPid())),
+             qPrintable(heldEntry.holder));
     QVERIFY(!listed.contains("/dev/no-such-port"));
     QCOMPARE(discovery.state(board.path()), BoardDiscovery::Board);
     QCOMPARE(discovery.state(stranger.path()), BoardDiscovery::NoBoard);
@@ -83,6 +88,36 @@ void tst_BoardDiscovery::boardsFirstThenTheRest()
     // Every probe let go of its port.
     SerialPort port;
     QVERIFY(port.open(board.path(), 115200));
+}
+
+// A terminal program holds its line without a lock: the round neither
+// opens the port nor changes its speed nor sends it anything, and neither
+// does an open for real, which says who has it.
+void tst_BoardDiscovery::terminalProgramsPortIsLeftAlone()
+{
+    TerminalProgram terminal;
+    QVERIFY(terminal.isReady());
+    QCOMPARE(terminal.speed(), speed_t(B9600));
+
+    BoardDiscovery discovery;
+    discovery.setDirectories({m_dir.path()});
+    QVERIFY(runRound(discovery, {terminal.path()}));
+    QCOMPARE(discovery.state(terminal.path()), BoardDiscovery::Held);
+    const QList<PortEntry> ports = discovery.ports();
+    const auto shown = std::find_if(ports.cbegin(), ports.cend(),
+                                    [&](const PortEntry &entry) { return entry.path == terminal.path(); });
+    QVERIFY(shown != ports.cend());
+    QCOMPARE(shown->holder, terminal.holder());
+
+    SerialPort port;
+    QVERIFY(!port.open(terminal.path(), 115200));
+    QCOMPARE(port.errorString(), QString("%1 is in use by %2.").arg(terminal.path(), terminal.holder()));
+    ControlBoard link;
+    QVERIFY(!link.connectBoard(terminal.path()));
+    QCOMPARE(link.connectError(), port.errorString());
+
+    QCOMPARE(terminal.speed(), speed_t(B9600));
+    QCOMPARE(terminal.received(), QByteArray());
 }
 
 // A port without a board costs the whole presence check (three ENQs of

@@ -63,6 +63,7 @@ private slots:
     void longTransactionIsNotPinged();
     void presenceCheckGivesWay();
     void resetInBackground();
+    void commandDuringRestartKeepsItsTimeout();
     void stoppingDuringReset_data();
     void stoppingDuringReset();
     void garbageAndFlood();
@@ -474,6 +475,30 @@ void tst_ControlBoard::resetInBackground()
     QCOMPARE(finished.first().first().toBool(), true);
     QCOMPARE(c.sim.transcript().filter("<CAN>").size(), 6);
     QVERIFY(c.link.transact("get VER"));
+}
+
+// A board that never comes back holds its restart for ten seconds; a
+// command meanwhile gives up after its own time-out, not after the restart.
+void tst_ControlBoard::commandDuringRestartKeepsItsTimeout()
+{
+    Connected c({"--silent-after", "2"});
+    QVERIFY(c.ok);
+    c.link.setLogging(true);
+    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy finished(&c.link, &ControlBoard::signal_resetFinished);
+    c.link.resetBoard();
+    QTRY_VERIFY(c.sim.transcript().count("<ENQ>") > 3);
+    QVERIFY(!c.link.transact("get VER", nullptr, 200));
+    // The restart still runs: the command did not wait for its end.
+    QVERIFY(finished.isEmpty());
+    QVERIFY(c.link.isConnected());
+    bool told = false;
+    for (const QList<QVariant> &line : std::as_const(log))
+        told = told || line.at(1).toString().contains("the port stayed busy (a board restart) for 200 ms");
+    QVERIFY(told);
+    // Only the connect's: the command never went out.
+    QCOMPARE(c.sim.transcript().count("get VER"), 1);
+    c.link.disconnectBoard(ControlBoard::ByUser);
 }
 
 void tst_ControlBoard::stoppingDuringReset_data()

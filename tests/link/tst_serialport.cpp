@@ -2,9 +2,15 @@
 #include "simboard.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 class tst_SerialPort : public QObject
 {
@@ -16,6 +22,8 @@ private slots:
     void rawBytesBothWays();
     void readDoesNotWait();
     void refusedRate();
+    void permissionMessage_data();
+    void permissionMessage();
 };
 
 void tst_SerialPort::openRules()
@@ -110,6 +118,54 @@ void tst_SerialPort::refusedRate()
     QVERIFY(!port.isOpen());
     // Nothing is left locked behind.
     QVERIFY(port.open(sim.path(), 115200));
+}
+
+void tst_SerialPort::permissionMessage_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("gid");
+    QTest::addColumn<QString>("expected");
+
+    const QString join =
+        "Permission denied on %1: only its owner and the group %2 may use it. Add yourself to "
+        "the group (sudo usermod -aG %2 $USER), then log out and in again.";
+    const QString udev =
+        "Permission denied on %1: it is %3 root %2, so no group of yours can be given access to "
+        "it. A udev rule can give it to your group: see \"A fixed name of your own: a udev "
+        "rule\" in docs/connecting.md.";
+    QTest::newRow("the group may use it") << 0660 << 20 << join;
+    QTest::newRow("only the owner") << 0600 << 0 << udev;
+    // Joining root's group for a serial port is no advice to give.
+    QTest::newRow("root's group") << 0660 << 0 << udev;
+    // A terminal's group may write, not read: joining it does not help.
+    QTest::newRow("write only for the group") << 0620 << 5 << udev;
+}
+
+// The message says what would help: a group to join only when its members
+// may use the device, else the device's mode and the udev rule. No markup:
+// it is shown in a box.
+void tst_SerialPort::permissionMessage()
+{
+    QFETCH(int, mode);
+    QFETCH(int, gid);
+    QFETCH(QString, expected);
+    if (::geteuid() != 0)
+        QSKIP("needs root to give a device node its owner and group");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ttyUSB9");
+    const QByteArray native = QFile::encodeName(path);
+    QCOMPARE(::mknod(native.constData(), S_IFCHR | mode_t(mode), ::makedev(1, 3)), 0);
+    QCOMPARE(::chmod(native.constData(), mode_t(mode)), 0);
+    QCOMPARE(::chown(native.constData(), 0, gid_t(gid)), 0);
+    const group *g = ::getgrgid(gid_t(gid));
+    QVERIFY(g);
+    QString modeText = "c";
+    for (int bit = 0; bit < 9; ++bit)
+        modeText += (mode & (0400 >> bit)) ? QString("rwxrwxrwx").at(bit) : QChar('-');
+
+    const QString message = SerialPort::permissionMessage(path);
+    QCOMPARE(message, expected.arg(path, QString::fromLocal8Bit(g->gr_name), modeText));
+    QVERIFY(!message.contains('`'));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialPort)

@@ -115,6 +115,7 @@ private slots:
     void zeroBlock();
     void readBack_data();
     void readBack();
+    void downloadHasTheBoardToItself();
     void errorReplySendsNothingMore();
     void unconfirmedMarker();
     void notConnected();
@@ -130,7 +131,8 @@ void tst_Bootloader::window()
     QCOMPARE(f.window.windowTitle(), QString("FIRMWARE Update"));
     QCOMPARE(f.window.size(), QSize(518, 163));
     QCOMPARE(f.window.minimumSize(), f.window.maximumSize());
-    QCOMPARE(f.window.windowModality(), Qt::ApplicationModal);
+    // Idle, it lets the main window's Connect work beside it.
+    QCOMPARE(f.window.windowModality(), Qt::NonModal);
     QVERIFY(f.window.windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!(f.window.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QVERIFY(!f.window.findChild<QLabel *>("lbPicture")->pixmap().isNull());
@@ -343,6 +345,33 @@ void tst_Bootloader::readBack()
     const QStringList lines = flashLines(f.sim->transcript());
     QCOMPARE(lines.size(), (bytes.size() + 255) / 256 + 1);
     QCOMPARE(lines.last(), marker);
+}
+
+void tst_Bootloader::downloadHasTheBoardToItself()
+{
+    Fixture f(true);
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(randomBytes(40 * 256, 7), 0)));
+    QSignalSpy done(&f.window, &Bootloader::signal_flashFinished);
+    QTest::mouseClick(f.button("pbFlash"), Qt::LeftButton);
+    QVERIFY(f.window.isBusy());
+    QCOMPARE(f.window.windowModality(), Qt::ApplicationModal);
+    QVERIFY(f.window.isVisible());
+
+    // Anybody else's command is held back, not sent between two blocks.
+    QVERIFY(!f.link.transact("*IDN?"));
+    QVERIFY(done.wait(60000));
+    QCOMPARE(done.first().first().toInt(), int(FlashSession::Finished));
+    QCOMPARE(f.window.windowModality(), Qt::NonModal);
+    QVERIFY(f.window.isVisible());
+
+    const QStringList transcript = f.sim->transcript();
+    const qsizetype first = transcript.indexOf(QRegularExpression("set flash=.*"));
+    const qsizetype last = transcript.lastIndexOf(marker);
+    QVERIFY(first >= 0 && last > first);
+    QCOMPARE(transcript.mid(first, last - first + 1), flashLines(transcript));
+    // Free again for everybody.
+    QVERIFY(f.link.transact("*IDN?"));
 }
 
 void tst_Bootloader::errorReplySendsNothingMore()
