@@ -214,6 +214,8 @@ bool MainApp::initialise()
 
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
+    if (!settings().readError().isEmpty())
+        emit signal_log(-1, settings().readError());
 
     m_board = new ControlBoard;
     m_ports->start();
@@ -634,5 +636,7 @@ QVariant MainApp::settingValue(const QString &key) const
 
 void MainApp::setSettingValue(const QString &key, const QVariant &value)
 {
-    settings().setValue(key, value);
+    QString error;
+    if (!settings().setValue(key, value, &error))
+        emit signal_log(-1, error);
 }

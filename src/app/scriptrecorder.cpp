@@ -1,8 +1,14 @@
 #include "app/scriptrecorder.h"
 
+#include "util/regularfile.h"
+#include "util/safefile.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,15 +50,6 @@ ScriptRecorder::~ScriptRecorder()
 bool ScriptRecorder::start(const QString &path, Target target, QString *error)
 {
     stop();
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        if (error)
-            *error = QStringLiteral("Cannot record to %1: %2").arg(path, m_file.errorString());
-        return false;
-    }
-    m_actions = 0;
-    m_lastActionMs = -1;
-    m_lastWrite.clear();
     const QString opening = target == Target::Simulated ? QStringLiteral("hql3318.simulated()")
                                                         : QStringLiteral("hql3318.Client()");
     // The block is never empty, so the script runs even before any action.
@@ -65,22 +62,39 @@ bool ScriptRecorder::start(const QString &path, Target target, QString *error)
                                           "with %2 as app:\n"
                                           "    pass\n")
                                .arg(QDateTime::currentDateTime().toString(Qt::ISODate), opening);
-    if (!writeLines(header.toUtf8())) {
+    // The old script stays until the new one's start is safely in its place;
+    // from then on actions are appended to it.
+    SafeFile script(path);
+    QString reason;
+    if (!script.open() || !script.write(header.toUtf8()) || !script.commit())
+        reason = script.reason();
+    else
+        m_fd = RegularFile::open(path, O_WRONLY | O_APPEND, &reason);
+    if (m_fd < 0) {
         if (error)
-            *error = QStringLiteral("Cannot record to %1: %2").arg(path, m_file.errorString());
-        m_file.close();
+            *error = QStringLiteral("Cannot record to %1: %2").arg(path, reason);
         return false;
     }
+    m_path = path;
+    m_actions = 0;
+    m_lastActionMs = -1;
+    m_lastWrite.clear();
     emit signal_changed();
     return true;
 }
 
 void ScriptRecorder::stop()
 {
-    if (!m_file.isOpen())
+    if (!isRecording())
         return;
-    m_file.close();
+    closeFile();
     emit signal_changed();
+}
+
+void ScriptRecorder::closeFile()
+{
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 QString ScriptRecorder::pythonValue(const QVariant &value)
@@ -169,12 +183,11 @@ void ScriptRecorder::writeAction(const QString &line)
 
 bool ScriptRecorder::writeLines(const QByteArray &text)
 {
-    if (m_file.write(text) == text.size() && m_file.flush())
+    QString reason;
+    if (RegularFile::append(m_fd, text, &reason))
         return true;
-    const QString error =
-        QStringLiteral("Recording to %1 stopped: %2").arg(m_file.fileName(), m_file.errorString());
-    m_file.close();
+    closeFile();
     emit signal_changed();
-    emit signal_failed(error);
+    emit signal_failed(QStringLiteral("Recording to %1 stopped: %2").arg(m_path, reason));
     return false;
 }

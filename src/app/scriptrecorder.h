@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -9,7 +8,8 @@
 
 // Turns what a person does in the device windows into a Python script that
 // does the same through the scripting socket: one line per action, pauses
-// as sleeps. The file is flushed after every action, so a crash loses none.
+// as sleeps. Every action is in the file once it is recorded, so a crash
+// loses none, and is written whole or not at all, so the script runs.
 class ScriptRecorder : public QObject
 {
     Q_OBJECT
@@ -31,9 +31,9 @@ public:
 
     bool start(const QString &path, Target target, QString *error);
     void stop();
-    bool isRecording() const { return m_file.isOpen(); }
+    bool isRecording() const { return m_fd >= 0; }
     int actions() const { return m_actions; }
-    QString path() const { return m_file.fileName(); }
+    QString path() const { return m_path; }
 
     void recordWrite(const QString &applet, const QString &path, const QVariant &value);
     void recordRun(const QString &applet, const QString &function, const QVariant &argument);
@@ -53,8 +53,10 @@ signals:
 private:
     void writeAction(const QString &line);
     bool writeLines(const QByteArray &text);
+    void closeFile();
 
-    QFile m_file;
+    QString m_path;
+    int m_fd = -1;
     std::function<qint64()> m_clock;
     qint64 m_lastActionMs = -1;
     int m_actions = 0;

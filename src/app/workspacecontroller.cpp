@@ -207,7 +207,7 @@ void WorkspaceController::rememberDirectory(const QString &directory)
         if (sameAs(known, cleaned))
             return;
     }
-    m_app->settings().setValue(m_app->settings().firstUnusedDirectoryKey(), cleaned);
+    m_app->setSettingValue(m_app->settings().firstUnusedDirectoryKey(), cleaned);
 }
 
 namespace {

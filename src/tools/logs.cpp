@@ -5,6 +5,7 @@
 #include "link/controlboard.h"
 #include "tools/beeper.h"
 #include "tools/toolslog.h"
+#include "util/regularfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +25,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardItemModel>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using CustomControls::HtmlListBox;
 
@@ -193,21 +197,19 @@ void Logs::slot_addLog(int level, const QString &text)
 
 QString Logs::writeToFile(const QByteArray &line)
 {
-    // After a short write (the last room on the disk) the next one fails
-    // with the reason.
-    qint64 written = 0;
-    while (written < line.size()) {
-        const qint64 n = logFile->write(line.constData() + written, line.size() - written);
-        if (n <= 0)
-            break;
-        written += n;
-    }
-    if (written == line.size())
+    // A line is written whole or not at all: a part of one would run into
+    // the next run's first line.
+    QString reason;
+    if (RegularFile::append(logFile->handle(), line, &reason))
         return QString();
+    return switchFileOff(reason);
+}
+
+QString Logs::switchFileOff(const QString &reason)
+{
     const QString error =
         QStringLiteral("Cannot write %1: %2; the log file is switched off.")
-            .arg(QDir::toNativeSeparators(QFileInfo(*logFile).absoluteFilePath()), logFile->errorString());
-    // Closing drops what the file could not take; the switch shows it is off.
+            .arg(QDir::toNativeSeparators(QFileInfo(m_logFileName).absoluteFilePath()), reason);
     logFile->close();
     saveLogCheck->setChecked(false);
     return error;
@@ -240,20 +242,28 @@ void Logs::slot_pbClear_clicked()
 
 void Logs::slot_cbSaveLog_toggled(bool on)
 {
-    if (!logFile)
-        logFile = new QFile(saveLogCheck->text(), this);
+    if (!logFile) {
+        m_logFileName = saveLogCheck->text();
+        logFile = new QFile(m_logFileName, this);
+    }
     if (!on) {
         logFile->close();
         return;
     }
     if (logFile->isOpen())
         return;
-    // Every line goes out at once; unbuffered, a failed write keeps its reason.
-    const QIODevice::OpenMode mode =
-        (logFile->exists() ? QIODevice::Append : QIODevice::WriteOnly) | QIODevice::Unbuffered;
-    if (!logFile->open(mode))
-        qCDebug(lcTools, "log file %s: %s", qPrintable(logFile->fileName()),
-                qPrintable(logFile->errorString()));
+    // Opened by hand: a pipe in the file's place must not block the window,
+    // nor a device be written. Every line goes out at once, unbuffered.
+    QString reason;
+    const int fd = RegularFile::open(m_logFileName, O_WRONLY | O_APPEND | O_CREAT, &reason);
+    if (fd < 0 || !logFile->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                                 QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0) {
+            reason = logFile->errorString();
+            ::close(fd);
+        }
+        slot_addLog(-1, switchFileOff(reason));
+    }
 }
 
 void Logs::slot_LogContextMenu(const QPoint &pos)

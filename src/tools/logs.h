@@ -82,11 +82,15 @@ private:
     // Writes one line to the open log file; on failure closes it, turns the
     // switch off and returns the error to report.
     QString writeToFile(const QByteArray &line);
+    // Closes the file and turns the switch off; returns the error to report.
+    QString switchFileOff(const QString &reason);
 
     int errorCount = 0;
     int infoCount = 0;
     int warningCount = 0;
     QFile *logFile = nullptr;
+    // The file keeps no name once opened from a descriptor.
+    QString m_logFileName;
     QMap<QString, QString> dictionary;
 
     QPointer<ControlBoard> m_board;

@@ -1,5 +1,7 @@
 #include "util/safefile.h"
 
+#include "util/regularfile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -8,12 +10,16 @@
 #include <unistd.h>
 #endif
 
-SafeFile::SafeFile(const QString &path) : m_file(path) {}
+SafeFile::SafeFile(const QString &path) : m_path(path), m_file(path) {}
 
 bool SafeFile::open()
 {
     if (failed())
         return false;
+    const RegularFile::Target target = RegularFile::resolve(m_path);
+    if (!target.ok())
+        return fail(target.refusal);
+    m_file.setFileName(target.path);
     if (!m_file.open(QIODevice::WriteOnly))
         return fail(m_file.errorString());
     return true;
@@ -45,6 +51,13 @@ bool SafeFile::commit()
     if (::fsync(m_file.handle()) != 0 && errno != EINVAL && errno != EROFS)
         return fail(qt_error_string(errno));
 #endif
+    // The rename replaces whatever is there now: a node put in the file's
+    // place meanwhile stays.
+    const RegularFile::Target now = RegularFile::resolve(m_file.fileName());
+    if (!now.ok())
+        return fail(now.refusal);
+    if (now.path != m_file.fileName())
+        return fail(QStringLiteral("it was replaced by a symbolic link while it was written"));
     if (!m_file.commit())
         return fail(m_file.errorString());
     return true;
@@ -61,9 +74,9 @@ void SafeFile::cancel(const QString &reason)
 bool SafeFile::fail(const QString &reason)
 {
     // The full path says where, also for a name relative to the working directory.
+    m_reason = reason.isEmpty() ? QStringLiteral("unknown error") : reason;
     m_error = QStringLiteral("Cannot write %1: %2")
-                  .arg(QDir::toNativeSeparators(QFileInfo(m_file.fileName()).absoluteFilePath()),
-                       reason.isEmpty() ? QStringLiteral("unknown error") : reason);
+                  .arg(QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath()), m_reason);
     if (m_file.isOpen()) {
         // With the error set, commit() removes the new file at once.
         m_file.cancelWriting();

@@ -1,8 +1,12 @@
 #include "app/mainapp.h"
 #include "app/settings.h"
+#include "fulldisk.h"
+#include "specialfiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,7 +21,23 @@ private slots:
     void directoryNumbering_data();
     void directoryNumbering();
     void fileInWorkingDirectory();
+    void fileThatIsNoRegularFile_data();
+    void fileThatIsNoRegularFile();
+    void fileThroughLink();
+    void fullDisk_data();
+    void fullDisk();
+    void failedWriteIsLogged();
 };
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
 
 void tst_Settings::defaults_data()
 {
@@ -104,6 +124,133 @@ void tst_Settings::fileInWorkingDirectory()
     QVERIFY(QFile::exists(work + "/hql3318.ini"));
     MainApp::destroyInstance();
 
+    QVERIFY(QDir::setCurrent(previous));
+}
+
+void tst_Settings::fileThatIsNoRegularFile_data()
+{
+    QTest::addColumn<int>("kind");
+    for (SpecialFiles::Kind kind : SpecialFiles::all())
+        QTest::newRow(SpecialFiles::name(kind)) << int(kind);
+}
+
+// The toolkit opened whatever was there: a pipe blocked the program at start
+// and a device was read without end. Now neither is opened, nor replaced.
+void tst_Settings::fileThatIsNoRegularFile()
+{
+    QFETCH(int, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("hql3318.ini");
+    QString whyNot;
+    if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
+        QSKIP(qPrintable(whyNot));
+    const QString before = SpecialFiles::describe(path);
+    const QString targetBefore = SpecialFiles::describe(path + ".target");
+    const QString refusal = SpecialFiles::refusal(SpecialFiles::Kind(kind));
+
+    Settings settings(path);
+    QVERIFY2(settings.readError().startsWith("Cannot read settings from " + path + ": "),
+             qPrintable(settings.readError()));
+    QVERIFY2(settings.readError().contains(refusal), qPrintable(settings.readError()));
+    QCOMPARE(settings.value("python_path").toString(), QString("python3"));
+
+    QString error;
+    QVERIFY(!settings.setValue("python_path", "/opt/py", &error));
+    QVERIFY2(error.startsWith("Cannot save settings to " + path + ": "), qPrintable(error));
+    QVERIFY2(error.contains(refusal), qPrintable(error));
+    // Kept for the rest of the run.
+    QCOMPARE(settings.value("python_path").toString(), QString("/opt/py"));
+    QCOMPARE(SpecialFiles::describe(path), before);
+    QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+}
+
+void tst_Settings::fileThroughLink()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("shared"));
+    const QString path = dir.filePath("hql3318.ini");
+    const QString shared = dir.filePath("shared/bench.ini");
+    {
+        QSettings ini(shared, QSettings::IniFormat);
+        ini.setValue("python_path", "/shared/python3");
+    }
+    QVERIFY(QFile::link("shared/bench.ini", path));
+
+    Settings settings(path);
+    QVERIFY(settings.readError().isEmpty());
+    QCOMPARE(settings.value("python_path").toString(), QString("/shared/python3"));
+    QVERIFY(settings.setValue("_Path0", "/benches"));
+    QVERIFY(QFileInfo(path).isSymLink());
+    const QSettings ini(shared, QSettings::IniFormat);
+    QCOMPARE(ini.value("_Path0").toString(), QString("/benches"));
+    QCOMPARE(ini.value("python_path").toString(), QString("/shared/python3"));
+}
+
+void tst_Settings::fullDisk_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("file size limit") << false;
+}
+
+// A write the disk cannot take used to go unnoticed. It is reported, the
+// file stays as it was, and the value holds and is written with the next
+// write that finds room.
+void tst_Settings::fullDisk()
+{
+    QFETCH(bool, tmpfs);
+    SmallDisk disk;
+    if (tmpfs && !disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    QTemporaryDir scratch;
+    const QString path = QDir(tmpfs ? disk.path() : scratch.path()).filePath("hql3318.ini");
+    Settings settings(path);
+    QVERIFY(settings.setValue("python_path", "/old/python3"));
+    const QByteArray old = readFile(path);
+
+    QString error;
+    {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (tmpfs)
+            QVERIFY(disk.fill());
+        else
+            limit = std::make_unique<FileSizeLimit>(0);
+        QVERIFY(!settings.setValue("updater_path", "/new/updater", &error));
+    }
+    QVERIFY2(error.startsWith("Cannot save settings to " + path + ": "), qPrintable(error));
+    if (tmpfs)
+        QVERIFY2(error.endsWith("No space left on device"), qPrintable(error));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(settings.value("updater_path").toString(), QString("/new/updater"));
+
+    if (tmpfs)
+        QVERIFY(QFile::remove(disk.filePath("filler")));
+    QVERIFY(settings.setValue("_Path0", "/benches"));
+    const QSettings ini(path, QSettings::IniFormat);
+    QCOMPARE(ini.value("python_path").toString(), QString("/old/python3"));
+    QCOMPARE(ini.value("updater_path").toString(), QString("/new/updater"));
+    QCOMPARE(ini.value("_Path0").toString(), QString("/benches"));
+}
+
+// Each write that fails is one error line in the log, no more.
+void tst_Settings::failedWriteIsLogged()
+{
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    QVERIFY(QDir().mkdir("hql3318.ini"));
+    MainApp *app = MainApp::instance();
+    QSignalSpy log(app, &MainApp::signal_log);
+    app->setSettingValue("last_port", "/dev/ttyACM0");
+    app->setSettingValue("reconnect", true);
+    QCOMPARE(log.count(), 2);
+    for (const QList<QVariant> &line : log) {
+        QCOMPARE(line.at(0).toInt(), -1);
+        QCOMPARE(line.at(1).toString(), "Cannot save settings to " + work.filePath("hql3318.ini") +
+                                            ": it is a directory, not a regular file");
+    }
+    QCOMPARE(app->settingValue("last_port").toString(), QString("/dev/ttyACM0"));
+    MainApp::destroyInstance();
     QVERIFY(QDir::setCurrent(previous));
 }
 

@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -6,6 +6,7 @@
 #include "benchfixture.h"
 #include "fulldisk.h"
 #include "simboard.h"
+#include "specialfiles.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -23,6 +24,16 @@ QString readText(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Python's own verdict on the script, empty when it compiles.
+QString compileErrors(const QString &path)
+{
+    QProcess python;
+    python.start(QStringLiteral(HQL_PYTHON3), {"-m", "py_compile", path});
+    if (!python.waitForFinished(20000))
+        return QStringLiteral("python did not finish");
+    return python.exitCode() == 0 ? QString() : QString::fromUtf8(python.readAllStandardError());
 }
 
 // The lines of the with-block, without their indent and the opening "pass".
@@ -63,6 +74,9 @@ private slots:
     void pauses();
     void flushedAsItGoes();
     void fullDiskStopsTheRecording();
+    void startThatCannotWrite_data();
+    void startThatCannotWrite();
+    void recordsThroughLink();
     void clicksReplayAsTheSameTraffic();
 };
 
@@ -123,10 +137,8 @@ void tst_Recorder::lines()
     QVERIFY(script.contains("with hql3318.Client() as app:\n"));
 
     // What it wrote is Python.
-    QProcess python;
-    python.start(QStringLiteral(HQL_PYTHON3), {"-m", "py_compile", dir.filePath("s.py")});
-    QVERIFY(python.waitForFinished(20000));
-    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QString errors = compileErrors(dir.filePath("s.py"));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
 }
 
 void tst_Recorder::pauses()
@@ -167,22 +179,104 @@ void tst_Recorder::flushedAsItGoes()
     QCOMPARE(actionLines(readText(dir.filePath("s.py"))).size(), 1);
 }
 
+// The action the disk took only in part is cut off again, so the script
+// still runs: a part of a line is a syntax error.
 void tst_Recorder::fullDiskStopsTheRecording()
 {
     QTemporaryDir dir;
+    const QString path = dir.filePath("s.py");
     ScriptRecorder recorder;
     QSignalSpy failed(&recorder, &ScriptRecorder::signal_failed);
-    QVERIFY(recorder.start(dir.filePath("s.py"), ScriptRecorder::Target::Running, nullptr));
+    QVERIFY(recorder.start(path, ScriptRecorder::Target::Running, nullptr));
+    recorder.recordWrite("Board", "PWM1_DUTY", 1.0);
     {
-        const FileSizeLimit limit(QFileInfo(dir.filePath("s.py")).size() + 10);
+        const FileSizeLimit limit(QFileInfo(path).size() + 10);
         for (int i = 0; i < 5 && recorder.isRecording(); ++i)
-            recorder.recordWrite("Board", "PWM1_DUTY", double(i));
+            recorder.recordWrite("Board", "PWM1_DUTY", double(10 + i));
     }
     QVERIFY(!recorder.isRecording());
     QCOMPARE(failed.count(), 1);
-    QVERIFY2(failed.at(0).at(0).toString().contains("Recording to"),
-             qPrintable(failed.at(0).at(0).toString()));
-    QVERIFY(recorder.actions() < 5);
+    QCOMPARE(failed.at(0).at(0).toString(), "Recording to " + path + " stopped: File too large");
+    QCOMPARE(recorder.actions(), 1);
+    QCOMPARE(actionLines(readText(path)), QStringList{R"(app.Board["PWM1_DUTY"] = 1.0)"});
+    const QString errors = compileErrors(path);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
+}
+
+void tst_Recorder::startThatCannotWrite_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
+    // -1: an old script where the disk has no room for the new one.
+    QTest::newRow("old script, full disk") << -1 << "File too large";
+    for (SpecialFiles::Kind kind : SpecialFiles::all())
+        QTest::newRow(SpecialFiles::name(kind)) << int(kind) << SpecialFiles::refusal(kind);
+}
+
+// The old script used to be emptied before the new one was known to fit,
+// and a pipe or device in its place was opened and written. Now what is
+// there stays as it was, and the error says why.
+void tst_Recorder::startThatCannotWrite()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("s.py");
+    const QString old = "with hql3318.Client() as app:\n    app.Basic.setStop1()\n";
+    if (kind < 0) {
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(old.toUtf8());
+    } else {
+        QString whyNot;
+        if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
+            QSKIP(qPrintable(whyNot));
+    }
+    const QString before = SpecialFiles::describe(path);
+    const QString targetBefore = SpecialFiles::describe(path + ".target");
+
+    ScriptRecorder recorder;
+    QSignalSpy changed(&recorder, &ScriptRecorder::signal_changed);
+    QString error;
+    bool started = false;
+    {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (kind < 0)
+            limit = std::make_unique<FileSizeLimit>(0);
+        started = recorder.start(path, ScriptRecorder::Target::Running, &error);
+    }
+    QVERIFY(!started);
+    QVERIFY(!recorder.isRecording());
+    QCOMPARE(changed.count(), 0);
+    QVERIFY2(error.startsWith("Cannot record to " + path + ": "), qPrintable(error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    QCOMPARE(SpecialFiles::describe(path), before);
+    QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+    if (kind < 0)
+        QCOMPARE(readText(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoSymLinks).size(), kind < 0 ? 1 : 0);
+}
+
+// A link to a script records into the script and stays a link.
+void tst_Recorder::recordsThroughLink()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("scripts"));
+    const QString script = dir.filePath("scripts/bench.py");
+    QFile old(script);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("# the old script\n");
+    old.close();
+    const QString link = dir.filePath("s.py");
+    QVERIFY(QFile::link("scripts/bench.py", link));
+
+    ScriptRecorder recorder;
+    QVERIFY(recorder.start(link, ScriptRecorder::Target::Running, nullptr));
+    recorder.recordRun("Basic", "setStop1", QVariant());
+    recorder.stop();
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(actionLines(readText(script)), QStringList{"app.Basic.setStop1()"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoSymLinks), QStringList());
 }
 
 // A person clicks, drags and picks while recording; Python replays the

@@ -1,10 +1,12 @@
 #include "app/localserver.h"
 #include "app/mdiarea.h"
+#include "app/scriptrecorder.h"
 #include "applets/board.h"
 #include "applets/registermap.h"
 #include "dialogdriver.h"
 #include "fulldisk.h"
 #include "model/variable.h"
+#include "specialfiles.h"
 #include "tools/measurementlog.h"
 #include "tools/measurements.h"
 
@@ -74,6 +76,8 @@ private slots:
     void exportThroughDialogAndSocket();
     void exportOnFullDisk_data();
     void exportOnFullDisk();
+    void writersLeaveNodesAlone_data();
+    void writersLeaveNodesAlone();
 };
 
 void tst_Measurements::csvFormat_data()
@@ -414,6 +418,49 @@ void tst_Measurements::exportOnFullDisk()
     const QString reason = tmpfs ? "No space left on device" : "File too large";
     QVERIFY2(bench.answerer.texts().at(0).endsWith(": Cannot write " + path + ": " + reason),
              qPrintable(bench.answerer.texts().at(0)));
+}
+
+void tst_Measurements::writersLeaveNodesAlone_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("CSV") << QByteArray("run\texport_measurements\tsFILE\n") << "out.csv";
+    QTest::newRow("picture") << QByteArray("run\tgrab\tsMeasurements\tsFILE\n") << "out.png";
+    QTest::newRow("C header") << QByteArray("run\texport_registers\tsFILE\n") << "out.h";
+    QTest::newRow("script recording") << QByteArray("run\trecord\tsFILE\n") << "out.py";
+}
+
+// "run export_measurements s/dev/full" used to answer i1 with a regular
+// file in the device's place. Every writer a script reaches now answers err
+// and leaves a device, a pipe or what a link leads to as it was.
+void tst_Measurements::writersLeaveNodesAlone()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QString, name);
+    BenchFixture bench;
+    QVERIFY(bench.ok);
+    bench.applet<Board>("Board")->run("getADC", QVariant());
+
+    for (SpecialFiles::Kind kind : {SpecialFiles::Device, SpecialFiles::Fifo, SpecialFiles::LinkToFifo}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QString whyNot;
+        if (!SpecialFiles::make(kind, path, &whyNot)) {
+            qInfo("%s", qPrintable(whyNot));
+            continue;
+        }
+        const QString before = SpecialFiles::describe(path);
+        const QString targetBefore = SpecialFiles::describe(path + ".target");
+        bench.answerer.clear();
+        QByteArray line = request;
+        QCOMPARE(bench.app->server()->processRequest(line.replace("FILE", path.toLocal8Bit())),
+                 QByteArray("err\n"));
+        QCOMPARE(SpecialFiles::describe(path), before);
+        QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+        const QString said = bench.answerer.texts().join(" | ");
+        QVERIFY2(said.contains(SpecialFiles::refusal(kind)), qPrintable(said));
+        QVERIFY(!bench.app->recorder()->isRecording());
+    }
 }
 
 QTEST_MAIN(tst_Measurements)

@@ -1,4 +1,5 @@
 #include "fulldisk.h"
+#include "specialfiles.h"
 #include "util/safefile.h"
 
 #include <QDir>
@@ -68,6 +69,12 @@ private slots:
     void fullDisk();
     void cannotOpen();
     void cancelled();
+    void refusesWhatIsNoRegularFile_data();
+    void refusesWhatIsNoRegularFile();
+    void writesThroughLinks_data();
+    void writesThroughLinks();
+    void nodePutInPlaceMeanwhile_data();
+    void nodePutInPlaceMeanwhile();
 };
 
 void tst_SafeFile::replacesWhole_data()
@@ -176,6 +183,106 @@ void tst_SafeFile::cancelled()
     QCOMPARE(file.errorString(), "Cannot write " + path + ": the picture could not be encoded");
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out"});
+}
+
+void tst_SafeFile::refusesWhatIsNoRegularFile_data()
+{
+    QTest::addColumn<int>("kind");
+    for (SpecialFiles::Kind kind : SpecialFiles::all())
+        QTest::newRow(SpecialFiles::name(kind)) << int(kind);
+}
+
+// A device node or a pipe used to be replaced by a regular file (the rename
+// of the new file took its place); now it is left alone with a reason.
+void tst_SafeFile::refusesWhatIsNoRegularFile()
+{
+    QFETCH(int, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out");
+    QString whyNot;
+    if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
+        QSKIP(qPrintable(whyNot));
+    const QString before = SpecialFiles::describe(path);
+    const QString targetBefore = SpecialFiles::describe(path + ".target");
+    const QStringList entries =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+
+    for (Writer writer : {SmallWrite, Picture}) {
+        SafeFile file(path);
+        QVERIFY(!writeWith(writer, file));
+        QVERIFY2(file.errorString().startsWith("Cannot write " + path + ": "),
+                 qPrintable(file.errorString()));
+        QVERIFY2(file.errorString().contains(SpecialFiles::refusal(SpecialFiles::Kind(kind))),
+                 qPrintable(file.errorString()));
+        QCOMPARE(SpecialFiles::describe(path), before);
+        QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), entries);
+    }
+}
+
+void tst_SafeFile::writesThroughLinks_data()
+{
+    QTest::addColumn<QStringList>("links");
+    // Each link names the next; the last names the file.
+    QTest::newRow("relative link") << QStringList{"out", "file"};
+    QTest::newRow("absolute link") << QStringList{"out", "/file"};
+    QTest::newRow("two links") << QStringList{"out", "sub/middle", "../file"};
+    QTest::newRow("link through a directory") << QStringList{"out", "sub/../file"};
+}
+
+// The file a link leads to is replaced and the links stay: a rename over the
+// link itself would have put a file in its place.
+void tst_SafeFile::writesThroughLinks()
+{
+    QFETCH(QStringList, links);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("sub"));
+    const QString file = dir.filePath("file");
+    QVERIFY(writeFile(file, "old"));
+    for (int i = 0; i + 1 < links.size(); ++i) {
+        const QString next = links.at(i + 1).startsWith('/') ? dir.path() + links.at(i + 1) : links.at(i + 1);
+        QVERIFY(QFile::link(next, dir.filePath(links.at(i))));
+    }
+    QString error;
+    QVERIFY2(SafeFile::save(dir.filePath("out"), "new", &error), qPrintable(error));
+    QCOMPARE(readFile(file), QByteArray("new"));
+    for (int i = 0; i + 1 < links.size(); ++i)
+        QVERIFY2(QFileInfo(dir.filePath(links.at(i))).isSymLink(), qPrintable(links.at(i)));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoSymLinks), QStringList{"file"});
+}
+
+void tst_SafeFile::nodePutInPlaceMeanwhile_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("fileWasThere");
+    for (bool there : {false, true}) {
+        for (SpecialFiles::Kind kind : {SpecialFiles::Fifo, SpecialFiles::Device, SpecialFiles::LinkToFifo})
+            QTest::addRow("%s, %s", SpecialFiles::name(kind), there ? "over a file" : "new file")
+                << int(kind) << there;
+    }
+}
+
+// A node that takes the file's place while it is written is not replaced
+// either: the check is made again just before the rename.
+void tst_SafeFile::nodePutInPlaceMeanwhile()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, fileWasThere);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out");
+    if (fileWasThere)
+        QVERIFY(writeFile(path, "old"));
+    SafeFile file(path);
+    QVERIFY(file.open());
+    QVERIFY(file.write("new"));
+    QFile::remove(path);
+    QString whyNot;
+    if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
+        QSKIP(qPrintable(whyNot));
+    const QString before = SpecialFiles::describe(path);
+    QVERIFY(!file.commit());
+    QVERIFY2(file.errorString().startsWith("Cannot write " + path + ": "), qPrintable(file.errorString()));
+    QCOMPARE(SpecialFiles::describe(path), before);
 }
 
 QTEST_MAIN(tst_SafeFile)
