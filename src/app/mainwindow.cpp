@@ -85,7 +85,7 @@ protected:
         QPainter painter(this);
         style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
         style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
-                              fontMetrics().elidedText(full, Qt::ElideMiddle, area.width()), QPalette::Text);
+                              MainWindow::elided(full, fontMetrics(), area.width()), QPalette::Text);
     }
 };
 
@@ -426,6 +426,29 @@ int MainWindow::findPort(const QString &name) const
     return -1;
 }
 
+namespace {
+
+// A path cut after its first directory ("/dev/…"): all the room left goes
+// to its end, where a by-id name has its serial number and interface.
+QString elidedPath(const QString &path, const QFontMetrics &metrics, int width)
+{
+    const QString ellipsis(QChar(0x2026));
+    const int slash = path.indexOf(QLatin1Char('/'), 1);
+    const QString head = slash > 0 ? path.left(slash + 1) + ellipsis : ellipsis;
+    if (metrics.horizontalAdvance(head) >= width)
+        return metrics.elidedText(path, Qt::ElideLeft, width);
+    int kept = 0;
+    while (kept < path.size() - head.size() &&
+           metrics.horizontalAdvance(head + path.right(kept + 1)) <= width)
+        ++kept;
+    // Where room is short the end alone says more than "/dev/" does.
+    if (kept < 16)
+        return metrics.elidedText(path, Qt::ElideLeft, width);
+    return head + path.right(kept);
+}
+
+} // namespace
+
 QString MainWindow::elided(const QString &text, const QFontMetrics &metrics, int width)
 {
     if (metrics.horizontalAdvance(text) <= width)
@@ -442,8 +465,8 @@ QString MainWindow::elided(const QString &text, const QFontMetrics &metrics, int
         const QString path = words.at(longest);
         const int rest = metrics.horizontalAdvance(text) - metrics.horizontalAdvance(path);
         const int room = width - rest;
-        if (room >= metrics.horizontalAdvance(QStringLiteral("/dev/\u2026port0"))) {
-            words[longest] = metrics.elidedText(path, Qt::ElideMiddle, room);
+        if (room >= metrics.horizontalAdvance(QStringLiteral("\u2026port0"))) {
+            words[longest] = elidedPath(path, metrics, room);
             return words.join(QLatin1Char(' '));
         }
     }

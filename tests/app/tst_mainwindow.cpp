@@ -82,6 +82,8 @@ private slots:
     void chipNameLayout();
     void keepAwakeEntry();
     void aboutHistoryWrappedOnce();
+    void longNamesKeepTheirEnd_data();
+    void longNamesKeepTheirEnd();
     void closeQuits();
 
 private:
@@ -438,6 +440,48 @@ void tst_MainWindow::aboutHistoryWrappedOnce()
     QCOMPARE(history.count("\n- "), source.count("\n- "));
     for (const QString &line : history.split('\n'))
         QVERIFY2(!line.startsWith(' '), qPrintable(line));
+}
+
+void tst_MainWindow::longNamesKeepTheirEnd_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+
+    const QString byId = "/dev/serial/by-id/usb-Velmora_DemoBoard_A50285BI-if00-port0";
+    QTest::newRow("fits") << "/dev/ttyACM0" << 250 << "/dev/ttyACM0"
+                          << "/dev/ttyACM0";
+    QTest::newRow("a name alone") << byId << 140 << "/dev/"
+                                  << "if00-port0";
+    QTest::newRow("a name in a sentence")
+        << QString("The board on %1 was unplugged.").arg(byId) << 250 << "The board on \u2026"
+        << "port0 was unplugged.";
+    QTest::newRow("no name to shorten") << QString("word ").repeated(40).trimmed() << 250 << "word"
+                                        << "word";
+}
+
+// The end of a by-id name tells boards apart: a long one loses its middle,
+// and the sentence around it stays whole. The label and the port box keep
+// the whole text; only what they paint is shorter.
+void tst_MainWindow::longNamesKeepTheirEnd()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    const QFontMetrics metrics = window->statusLabel->fontMetrics();
+    const QString shown = MainWindow::elided(text, metrics, width);
+    QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+    QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
+    QCOMPARE(shown.contains(QChar(0x2026)), shown != text);
+
+    window->setStatusText(text);
+    QCOMPARE(window->statusLabel->text(), text);
+    QCOMPARE(window->statusLabel->toolTip(), text);
+    window->portCombo->setEditText(text);
+    QVERIFY(window->portCombo->toolTip().endsWith(text));
+    window->setStatusText(QString());
 }
 
 void tst_MainWindow::closeQuits()
