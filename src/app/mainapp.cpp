@@ -213,6 +213,7 @@ bool MainApp::initialise()
 
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
+    connect(m_logs, &Logs::signal_errorAdded, m_server, &LocalServer::slot_errorLogged);
 
     m_board = new ControlBoard;
     m_ports->start();
