@@ -16,6 +16,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <time.h>
@@ -54,6 +55,15 @@ bool writeAll(int fd, const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+int servedByAnother(const QByteArray &path, uid_t owner)
+{
+    std::fprintf(
+        stderr,
+        "hql3318-ctl: %s is served by another user (uid %u); it accepts only requests from its own user\n",
+        path.constData(), unsigned(owner));
+    return 2;
 }
 
 } // namespace
@@ -123,6 +133,9 @@ int main(int argc, char *argv[])
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }
     if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        struct stat socketFile = {};
+        if (errno == EACCES && ::stat(path.constData(), &socketFile) == 0 && socketFile.st_uid != ::geteuid())
+            return servedByAnother(path, socketFile.st_uid);
         if (errno == EAGAIN)
             std::fprintf(stderr, "hql3318-ctl: %s accepted no connection within %g s\n", path.constData(),
                          timeoutSeconds);
@@ -134,14 +147,8 @@ int main(int argc, char *argv[])
     // socket's owner tells why beforehand.
     ucred server{};
     socklen_t length = sizeof server;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &length) == 0 && server.uid != ::geteuid()) {
-        std::fprintf(
-            stderr,
-            "hql3318-ctl: %s is served by another user (uid %u); it accepts only requests from its own "
-            "user\n",
-            path.constData(), unsigned(server.uid));
-        return 2;
-    }
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &length) == 0 && server.uid != ::geteuid())
+        return servedByAnother(path, server.uid);
     // The half-close tells the server that the request is complete.
     if (!writeAll(fd, request) || ::shutdown(fd, SHUT_WR) != 0) {
         std::fprintf(stderr, "hql3318-ctl: cannot send the request: %s\n", std::strerror(errno));
