@@ -221,9 +221,13 @@ void LocalServer::refuseWaiting(const QDeadlineTimer &deadline)
                 ++w;
             }
         }
-        if (waiting.empty() && listener < 0)
-            return;
-
+        // Nobody left to answer and nobody new in the queue: done.
+        if (waiting.empty()) {
+            pollfd p{listener, POLLIN, 0};
+            if (listener < 0 || ::poll(&p, 1, 0) <= 0)
+                return;
+            continue;
+        }
         std::vector<pollfd> fds;
         qint64 wait = deadline.remainingTime();
         for (const Waiting &w : waiting) {
@@ -232,13 +236,6 @@ void LocalServer::refuseWaiting(const QDeadlineTimer &deadline)
         }
         if (listener >= 0)
             fds.push_back({listener, POLLIN, 0});
-        // An empty queue and nobody left to answer: done.
-        if (waiting.empty()) {
-            pollfd p{listener, POLLIN, 0};
-            if (::poll(&p, 1, 0) <= 0)
-                return;
-            continue;
-        }
         ::poll(fds.data(), nfds_t(fds.size()), int(qMax<qint64>(0, wait)));
     }
 }
