@@ -2,7 +2,8 @@
 // prints the reply.
 //   hql3318-ctl [--pipe NAME] [--timeout SECONDS] set|get|run NAME [TYPED_VALUE ...]
 //   hql3318-ctl [--pipe NAME] [--timeout SECONDS] -   (lines from standard input, one request)
-// Exit status: 0 for a reply, 1 for "err", 2 when no server answers in time.
+// Exit status: 0 for a reply, 1 for "err", 2 when no server answers in time
+// or the server is another user's.
 #include "protocol/scriptprotocol.h"
 
 #include <QByteArray>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -52,6 +55,15 @@ bool writeAll(int fd, const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+int servedByAnother(const QByteArray &path, uid_t owner)
+{
+    std::fprintf(
+        stderr,
+        "hql3318-ctl: %s is served by another user (uid %u); it accepts only requests from its own user\n",
+        path.constData(), unsigned(owner));
+    return 2;
 }
 
 } // namespace
@@ -112,10 +124,31 @@ int main(int argc, char *argv[])
     }
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const qint64 deadline = timeoutSeconds > 0 ? nowMs() + qint64(timeoutSeconds * 1000) : -1;
+    // While the server's listen queue is full the connect waits for room,
+    // but not beyond the time-out.
+    if (fd >= 0 && deadline >= 0) {
+        const qint64 ms = qint64(timeoutSeconds * 1000);
+        timeval limit{time_t(ms / 1000), suseconds_t(ms % 1000 * 1000)};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        std::fprintf(stderr, "hql3318-ctl: no server at %s\n", path.constData());
+        struct stat socketFile = {};
+        if (errno == EACCES && ::stat(path.constData(), &socketFile) == 0 && socketFile.st_uid != ::geteuid())
+            return servedByAnother(path, socketFile.st_uid);
+        if (errno == EAGAIN)
+            std::fprintf(stderr, "hql3318-ctl: %s accepted no connection within %g s\n", path.constData(),
+                         timeoutSeconds);
+        else
+            std::fprintf(stderr, "hql3318-ctl: no server at %s\n", path.constData());
         return 2;
     }
+    // The server closes another user's connection without a word; its
+    // socket's owner tells why beforehand.
+    ucred server{};
+    socklen_t length = sizeof server;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &length) == 0 && server.uid != ::geteuid())
+        return servedByAnother(path, server.uid);
     // The half-close tells the server that the request is complete.
     if (!writeAll(fd, request) || ::shutdown(fd, SHUT_WR) != 0) {
         std::fprintf(stderr, "hql3318-ctl: cannot send the request: %s\n", std::strerror(errno));
@@ -123,7 +156,6 @@ int main(int argc, char *argv[])
     }
 
     // The server closes the connection when the reply is complete.
-    const qint64 deadline = timeoutSeconds > 0 ? nowMs() + qint64(timeoutSeconds * 1000) : -1;
     QByteArray reply;
     char buffer[65536];
     for (;;) {

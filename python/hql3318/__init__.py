@@ -17,14 +17,21 @@ Values: ``int``, ``float``, ``str`` and ``bytes`` go and come as they are;
 ``bool`` goes as 1 or 0. The wire does not tell booleans from integers, so
 ``get`` answers 1 or 0 for a bit and ``run`` answers True or False (functions
 answer booleans). Text is Latin-1.
+
+Errors derive from ``hql3318.Error``: ``NotRunning`` (no application on
+the socket), ``Refused`` (another user's application), ``TimeoutError``
+(also a built-in TimeoutError), ``CommandError`` (an ``err`` answer, with
+the application's ``reason``) and ``ProtocolError``. A function an applet
+does not have raises AttributeError.
 """
 
 from .client import Applet, Batch, Client, Result
-from .protocol import CommandError, Error, NotRunning, ProtocolError, socket_path
+from .protocol import CommandError, Error, NotRunning, ProtocolError, Refused, TimeoutError, socket_path
 from .simulation import StartError, find_program, simulated
 
 __version__ = "0.1.0"
 
+# TimeoutError stays out: a star import would hide the built-in one.
 __all__ = [
     "Applet",
     "Batch",
@@ -33,6 +40,7 @@ __all__ = [
     "Error",
     "NotRunning",
     "ProtocolError",
+    "Refused",
     "Result",
     "StartError",
     "find_program",

@@ -8,6 +8,7 @@ Values are typed: one letter, then the text (``i42``, ``f2.5``, ``smockup``,
 is 8-bit (Latin-1).
 """
 
+import builtins
 import os
 import stat
 
@@ -35,16 +36,33 @@ class NotRunning(Error):
         super().__init__(text + (": " + reason if reason else ""))
 
 
+class Refused(Error):
+    """The socket is served by another user's application, which answers only its own user."""
+
+    def __init__(self, path, uid):
+        self.path = path
+        self.uid = uid
+        super().__init__("%s is served by another user (uid %d); it accepts only requests from its own user"
+                         % (path, uid))
+
+
+class TimeoutError(Error, builtins.TimeoutError):
+    """No connection or no complete reply within the client's time-out."""
+
+
 class CommandError(Error):
     """The application answered ``err`` to a line.
 
-    ``line`` is the line that failed, fields separated by TAB.  The
-    application's log window (or, headless, its log file) tells why.
+    ``line`` is the line that failed, fields separated by TAB.  ``reason``
+    is the error the application logged for it (its ``last_error``), or
+    None when it logged none; the message ends with it.
     """
 
-    def __init__(self, line):
+    def __init__(self, line, reason=None):
         self.line = line
-        super().__init__("the application answered err to: %s" % line.replace("\t", " "))
+        self.reason = reason or None
+        text = "the application answered err to: %s" % line.replace("\t", " ")
+        super().__init__(text + (": " + reason if reason else ""))
 
 
 class ProtocolError(Error):

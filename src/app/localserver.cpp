@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QThread>
 #include <QTimer>
 
@@ -38,6 +40,20 @@ bool endsAtOnce(const QByteArray &in)
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Only the user who started the application may drive it. Another user's
+// connection is closed without a word; the client can tell from the
+// socket's owner why.
+bool fromOwnUser(int fd)
+{
+    static const uid_t self = ::geteuid();
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == self)
+        return true;
+    qCWarning(lcServer) << "refused a connection of user" << peer.uid;
+    return false;
 }
 
 } // namespace
@@ -93,15 +109,16 @@ LocalServer::LocalServer(MainApp *app, QObject *parent) : QObject(parent), m_app
 
 LocalServer::~LocalServer()
 {
-    // What was answered reaches its client; what waits is refused, not lost
-    // without a word.
+    stopServing();
     const QDeadlineTimer deadline(1000);
+    // Nobody finds the socket any more; whoever already connected is
+    // answered, not reset.
+    if (!m_path.isEmpty() && pipeServer && pipeServer->isListening())
+        ::unlink(QFile::encodeName(m_path).constData());
+    refuseWaiting(deadline);
+    // What was answered reaches its client.
     for (Connection *c : std::as_const(m_connections)) {
-        if (c->state == Connection::Queued || c->state == Connection::Collecting) {
-            c->out = "err\n";
-            c->written = 0;
-        }
-        while (c->written < c->out.size() && !deadline.hasExpired()) {
+        while (c->fd >= 0 && c->written < c->out.size() && !deadline.hasExpired()) {
             const ssize_t n = ::send(c->fd, c->out.constData() + c->written,
                                      size_t(c->out.size() - c->written), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
@@ -119,6 +136,108 @@ LocalServer::~LocalServer()
     if (pipeServer)
         pipeServer->close();
     release();
+}
+
+void LocalServer::stopServing()
+{
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    for (Connection *c : std::exchange(m_ready, {}))
+        reply(c, refusal(std::exchange(c->in, QByteArray())));
+}
+
+QByteArray LocalServer::refusal(const QByteArray &request)
+{
+    if (request.size() > MaxRequestBytes)
+        return "err\n";
+    return QByteArray("err\n").repeated(ScriptProtocol::requestLines(request).size());
+}
+
+// Requests still collecting, and connections still in the listen queue,
+// all read side by side and answered "err" once whole: a client never
+// sees its connection reset because the program ended.
+void LocalServer::refuseWaiting(const QDeadlineTimer &deadline)
+{
+    struct Waiting
+    {
+        int fd;
+        QByteArray in;
+        QDeadlineTimer quiet;
+        bool eof;
+    };
+    std::vector<Waiting> waiting;
+    for (Connection *c : std::as_const(m_connections)) {
+        if (c->state != Connection::Collecting || c->draining || c->fd < 0)
+            continue;
+        delete std::exchange(c->readNotifier, nullptr);
+        c->quiet.stop();
+        waiting.push_back({std::exchange(c->fd, -1), std::exchange(c->in, QByteArray()),
+                           QDeadlineTimer(CollectMs), c->eof});
+    }
+    int listener = pipeServer && pipeServer->isListening() ? int(pipeServer->socketDescriptor()) : -1;
+    if (listener >= 0)
+        ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
+
+    for (;;) {
+        while (listener >= 0) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0 && errno == EINTR)
+                continue;
+            if (fd < 0)
+                break;
+            if (!fromOwnUser(fd)) {
+                ::close(fd);
+                continue;
+            }
+            waiting.push_back({fd, QByteArray(), QDeadlineTimer(CollectMs), false});
+        }
+        // Past the bound, whoever is still in the queue is left to the close.
+        if (deadline.hasExpired())
+            listener = -1;
+
+        for (auto w = waiting.begin(); w != waiting.end();) {
+            char buffer[64 * 1024];
+            for (;;) {
+                const ssize_t n = ::recv(w->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0) {
+                    if (w->in.size() <= MaxRequestBytes)
+                        w->in.append(buffer, n);
+                    w->quiet.setRemainingTime(CollectMs);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                w->eof = w->eof || n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+                break;
+            }
+            if (w->eof || endsAtOnce(w->in) || w->quiet.hasExpired() || deadline.hasExpired()) {
+                const QByteArray answer = refusal(w->in);
+                if (!answer.isEmpty())
+                    ::send(w->fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+                ::close(w->fd);
+                w = waiting.erase(w);
+            } else {
+                ++w;
+            }
+        }
+        // Nobody left to answer and nobody new in the queue: done.
+        if (waiting.empty()) {
+            pollfd p{listener, POLLIN, 0};
+            if (listener < 0 || ::poll(&p, 1, 0) <= 0)
+                return;
+            continue;
+        }
+        std::vector<pollfd> fds;
+        qint64 wait = deadline.remainingTime();
+        for (const Waiting &w : waiting) {
+            fds.push_back({w.fd, POLLIN, 0});
+            wait = qMin(wait, w.quiet.remainingTime());
+        }
+        if (listener >= 0)
+            fds.push_back({listener, POLLIN, 0});
+        ::poll(fds.data(), nfds_t(fds.size()), int(qMax<qint64>(0, wait)));
+    }
 }
 
 QString LocalServer::socketPath(const QString &name)
@@ -271,12 +390,7 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
 
 void LocalServer::accept(int fd)
 {
-    // Only the user who started the application may drive it.
-    static const uid_t self = ::geteuid();
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != self) {
-        qCWarning(lcServer) << "refused a connection of user" << peer.uid;
+    if (!fromOwnUser(fd)) {
         ::close(fd);
         return;
     }
@@ -389,8 +503,12 @@ void LocalServer::onQuiet(Connection *c)
 
 void LocalServer::markReady(Connection *c)
 {
-    c->state = Connection::Queued;
     c->quiet.stop();
+    if (m_stopped) {
+        reply(c, refusal(std::exchange(c->in, QByteArray())));
+        return;
+    }
+    c->state = Connection::Queued;
     m_ready.append(c);
     serveQueued();
 }
@@ -526,12 +644,28 @@ void LocalServer::finish(Connection *c)
 
 QByteArray LocalServer::processRequest(const QByteArray &request)
 {
+    m_requestError.clear();
+    m_inRequest = true;
     QByteArray response;
     for (const QByteArray &line : ScriptProtocol::requestLines(request)) {
         log(line);
         response += processLine(line);
     }
+    m_inRequest = false;
+    m_previousError = std::exchange(m_requestError, QString());
     return response;
+}
+
+void LocalServer::slot_errorLogged(const QString &text)
+{
+    if (!m_inRequest)
+        return;
+    // One line of plain text, whatever the log window makes of it.
+    QString plain = Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
+    for (const QChar end :
+         {QChar(u'\r'), QChar(u'\n'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)})
+        plain.replace(end, QLatin1Char(' '));
+    m_requestError = plain.trimmed();
 }
 
 QByteArray LocalServer::processLine(const QByteArray &line)

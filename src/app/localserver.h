@@ -7,6 +7,7 @@
 #include <QVariant>
 
 class MainApp;
+class QDeadlineTimer;
 class QLocalServer;
 
 // Lets other programs of the same user drive the application through a
@@ -34,7 +35,9 @@ public:
     static constexpr int AtOnceBytes = 32 * 1024;
 
     explicit LocalServer(MainApp *app, QObject *parent = nullptr);
-    // Replies still pending are written (bounded), then every connection closes.
+    // Replies still pending are written (bounded); every request still
+    // waiting, in the listen queue too, is answered "err"; then every
+    // connection closes.
     ~LocalServer() override;
 
     static QString socketPath(const QString &name);
@@ -63,6 +66,17 @@ public:
     static bool needsBoard(const QByteArray &request);
     // Serves what waits, once the board is free again.
     void resume();
+
+    // From now on (the program is shutting down) no request runs: each
+    // line is answered "err".
+    void stopServing();
+    // The last error logged during the request being served, or, when it
+    // has logged none yet, during the request before it.
+    QString lastError() const { return m_requestError.isEmpty() ? m_previousError : m_requestError; }
+
+public slots:
+    // Every error the log window receives passes here.
+    void slot_errorLogged(const QString &text);
 
 signals:
     void signal_log(int level, const QString &text);
@@ -95,6 +109,8 @@ private:
     void finish(Connection *c);
     QByteArray processLine(const QByteArray &line);
     void log(const QByteArray &text);
+    static QByteArray refusal(const QByteArray &request);
+    void refuseWaiting(const QDeadlineTimer &deadline);
 
     MainApp *m_app;
     bool loggingOn = false;
@@ -109,4 +125,8 @@ private:
     bool m_serving = false;
     bool m_waitingForLoop = false;
     int m_serveDepth = 1;
+    bool m_stopped = false;
+    bool m_inRequest = false;
+    QString m_requestError;
+    QString m_previousError;
 };

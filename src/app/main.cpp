@@ -1,4 +1,5 @@
 #include "app/buildinfo.h"
+#include "app/localserver.h"
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/portwatcher.h"
@@ -120,6 +121,9 @@ int main(int argc, char *argv[])
         });
     }
     const int code = QApplication::exec();
+    // Requests from now on are answered "err" while the rest shuts down.
+    if (LocalServer *server = app->server())
+        server->stopServing();
     app->shutdown();
     // Closes the scripting socket, which removes its file.
     MainApp::destroyInstance();

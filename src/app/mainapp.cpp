@@ -214,6 +214,7 @@ bool MainApp::initialise()
 
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
+    connect(m_logs, &Logs::signal_errorAdded, m_server, &LocalServer::slot_errorLogged);
     if (!settings().readError().isEmpty())
         emit signal_log(-1, settings().readError());
 

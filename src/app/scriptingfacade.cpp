@@ -1,5 +1,6 @@
 #include "app/scriptingfacade.h"
 
+#include "app/localserver.h"
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/scriptrecorder.h"
@@ -10,6 +11,31 @@
 #include "tools/measurements.h"
 
 #include <QCheckBox>
+
+namespace {
+
+// Text travels up to its first NUL byte, as names do.
+void cutAtNul(QVariant &value)
+{
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        const qsizetype nul = text.indexOf(QChar(0));
+        if (nul >= 0)
+            value = text.left(nul);
+    } else if (value.typeId() == QMetaType::QVariantList) {
+        QVariantList list = value.toList();
+        for (QVariant &item : list)
+            cutAtNul(item);
+        value = list;
+    }
+}
+
+bool holdsNul(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QString && value.toString().contains(QChar(0));
+}
+
+} // namespace
 
 ScriptingFacade::ScriptingFacade(MainApp *app) : QObject(app), m_app(app)
 {
@@ -117,6 +143,30 @@ void ScriptingFacade::addCommands()
             return false;
         return done(result);
     });
+    // The names an applet answers to, for clients that check names before
+    // they call; they do not depend on the board.
+    const auto applet = [app](const QVariant &value, QString *error) -> Applet * {
+        const QString name = value.toString();
+        Applet *found = name.isEmpty() ? nullptr : app->findApplet(name, MainApp::ByObjectName);
+        if (!found)
+            *error = name.isEmpty() ? QStringLiteral("a window name is needed")
+                                    : QStringLiteral("there is no window named %1").arg(name);
+        return found;
+    };
+    m_commands.insert(QStringLiteral("functions"),
+                      [applet](QVariant &value, QVariant *result, QString *error) {
+                          Applet *found = applet(value, error);
+                          if (found && result)
+                              *result = found->functionTableNames().join(QLatin1Char(';'));
+                          return found != nullptr;
+                      });
+    m_commands.insert(QStringLiteral("parameters"),
+                      [applet](QVariant &value, QVariant *result, QString *error) {
+                          Applet *found = applet(value, error);
+                          if (found && result)
+                              *result = found->parameterNames().join(QLatin1Char(';'));
+                          return found != nullptr;
+                      });
     m_commands.insert(QStringLiteral("write"), [app](QVariant &value, QVariant *result, QString *) {
         // Only while connected; otherwise nothing happens and nothing is answered.
         ControlBoard *board = app->board();
@@ -133,6 +183,25 @@ void ScriptingFacade::addCommands()
     });
 }
 
+Applet *ScriptingFacade::target(const QString &applet, QString *error) const
+{
+    Applet *found = m_app->findApplet(applet, MainApp::ByObjectName);
+    if (!found)
+        *error = QStringLiteral("there is no window named %1").arg(applet);
+    else if (!m_app->isBoardConnected())
+        *error = QStringLiteral("no board is connected");
+    else
+        return found;
+    return nullptr;
+}
+
+void ScriptingFacade::reportMissingParameter(Applet *applet, const QString &member)
+{
+    const QString parameter = Applet::parameterNameOf(member);
+    if (!applet->parameter(parameter))
+        emit signal_log(-1, QStringLiteral("%1 has no parameter %2").arg(applet->objectName(), parameter));
+}
+
 bool ScriptingFacade::set(const QString &name, QVariant &value)
 {
     // Once a shutdown is asked for, nothing more runs.
@@ -141,10 +210,16 @@ bool ScriptingFacade::set(const QString &name, QVariant &value)
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2)
         return true;
-    Applet *applet = m_app->findApplet(parts.at(0), MainApp::ByObjectName);
-    if (applet && m_app->isBoardConnected())
-        return applet->set(parts.at(1), value, Origin);
-    emit signal_log(-1, QStringLiteral("Error SET:%1").arg(name));
+    QString error;
+    Applet *applet = target(parts.at(0), &error);
+    if (!applet) {
+        emit signal_log(-1, QStringLiteral("Error SET:%1: %2").arg(name, error));
+        return false;
+    }
+    cutAtNul(value);
+    if (applet->set(parts.at(1), value, Origin))
+        return true;
+    reportMissingParameter(applet, parts.at(1));
     return false;
 }
 
@@ -154,19 +229,25 @@ bool ScriptingFacade::get(const QString &name, QVariant *result)
         return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {
-        if (name.toLower() == QLatin1String("version") && result)
+        const QString global = name.toLower();
+        if (global == QLatin1String("version") && result)
             *result = true;
+        else if (global == QLatin1String("last_error") && result)
+            *result = m_app->server() ? m_app->server()->lastError() : QString();
         return true;
     }
-    Applet *applet = m_app->findApplet(parts.at(0), MainApp::ByObjectName);
-    if (applet && m_app->isBoardConnected()) {
-        const QVariant value = applet->get(parts.at(1), Origin);
-        if (result)
-            *result = value;
-        return !value.isNull();
+    QString error;
+    Applet *applet = target(parts.at(0), &error);
+    if (!applet) {
+        emit signal_log(-1, QStringLiteral("Error GET %1: %2").arg(name, error));
+        return false;
     }
-    emit signal_log(-1, QStringLiteral("Error GET %1").arg(name));
-    return false;
+    const QVariant value = applet->get(parts.at(1), Origin);
+    if (result)
+        *result = value;
+    if (value.isNull())
+        reportMissingParameter(applet, parts.at(1));
+    return !value.isNull();
 }
 
 bool ScriptingFacade::run(const QString &name, QVariant &value, QVariant *result)
@@ -176,22 +257,38 @@ bool ScriptingFacade::run(const QString &name, QVariant &value, QVariant *result
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {
         // Unknown global names do nothing and still succeed.
-        const auto command = m_commands.constFind(name.toLower());
+        const QString global = name.toLower();
+        const auto command = m_commands.constFind(global);
         if (command == m_commands.cend())
             return true;
         QString error;
-        if ((*command)(value, result, &error))
-            return true;
+        // A port name is a path: cut at a NUL it would name another file.
+        if (global == QLatin1String("open") && holdsNul(value)) {
+            error = QStringLiteral("the port name holds a NUL byte; nothing was opened");
+        } else {
+            cutAtNul(value);
+            if ((*command)(value, result, &error))
+                return true;
+        }
         emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
         return false;
     }
-    Applet *applet = m_app->findApplet(parts.at(0), MainApp::ByObjectName);
-    if (applet && m_app->isBoardConnected()) {
-        const QVariant r = applet->run(parts.at(1), value);
+    QString error;
+    Applet *applet = target(parts.at(0), &error);
+    if (!applet) {
+        emit signal_log(-1, QStringLiteral("Error RUN:%1: %2").arg(name, error));
+        return false;
+    }
+    // A misspelt name fails like a function that failed, but says so.
+    if (!applet->hasFunction(parts.at(1))) {
+        emit signal_log(-1, QStringLiteral("%1 has no function %2").arg(parts.at(0), parts.at(1)));
         if (result)
-            *result = r;
+            *result = false;
         return true;
     }
-    emit signal_log(-1, QStringLiteral("Error RUN:%1").arg(name));
-    return false;
+    cutAtNul(value);
+    const QVariant r = applet->run(parts.at(1), value);
+    if (result)
+        *result = r;
+    return true;
 }

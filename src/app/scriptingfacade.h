@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class Applet;
 class MainApp;
 
 // The names scripts use: "Applet.member" reaches a device window's set, get
@@ -36,6 +37,9 @@ private:
     using Command = std::function<bool(QVariant &value, QVariant *result, QString *error)>;
 
     void addCommands();
+    // The applet of a target, or null with the reason.
+    Applet *target(const QString &applet, QString *error) const;
+    void reportMissingParameter(Applet *applet, const QString &member);
 
     MainApp *m_app;
     QHash<QString, Command> m_commands;

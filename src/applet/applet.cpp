@@ -214,26 +214,47 @@ QVariant Applet::runFunction(const QList<Function> &table, const QString &reques
                 functions.insert(f.name, f.description);
         }
     }
-    if (requested.isEmpty())
+    const Function *f = findFunction(table, requested, match);
+    if (!f)
         return false;
     // A function sees the windows as its callers left them, and redraws
     // what it changed once, when it is done.
     flushRefreshes();
     RefreshBatcher *batcher = m_binding.batcher();
     batcher->open();
+    const bool result = f->body(argument);
+    batcher->close();
+    return result;
+}
+
+const Applet::Function *Applet::findFunction(const QList<Function> &table, const QString &requested,
+                                             FunctionMatch match)
+{
+    if (requested.isEmpty())
+        return nullptr;
     QRegularExpression pattern;
     if (match == MatchWildcard)
         pattern.setPattern(QRegularExpression::wildcardToRegularExpression(requested));
-    bool result = false;
     for (const Function &f : table) {
-        const bool hit = match == MatchWildcard ? pattern.match(f.name).hasMatch() : f.name == requested;
-        if (hit) {
-            result = f.body(argument);
-            break;
-        }
+        if (match == MatchWildcard ? pattern.match(f.name).hasMatch() : f.name == requested)
+            return &f;
     }
-    batcher->close();
-    return result;
+    return nullptr;
+}
+
+bool Applet::hasFunction(const QString &name)
+{
+    return findFunction(functionTable(), name, functionMatch()) != nullptr;
+}
+
+QStringList Applet::functionTableNames()
+{
+    QStringList names;
+    for (const Function &f : functionTable())
+        names.append(f.name);
+    names.sort();
+    names.removeDuplicates();
+    return names;
 }
 
 const QList<Applet::Function> &Applet::functionTable()

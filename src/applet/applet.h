@@ -72,6 +72,12 @@ public:
     // In the order they were registered, so lists built from them are the same every run.
     QStringList parameterNames() const { return m_binding.names(); }
     QStringList functionNames() const;
+    // Every name run() has a function for, sorted; also for applets that
+    // document none.
+    QStringList functionTableNames();
+    // True when run() would find a function to run for this name (exactly,
+    // or as a pattern where the applet takes patterns).
+    bool hasFunction(const QString &name);
     const QMap<QString, QString> &functionDescriptions() const { return functions; }
     const ParameterEntry *parameter(const QString &name) const { return m_binding.entry(name); }
     // The registers this window owns, in their order: only these are
@@ -153,6 +159,9 @@ protected:
     // does. Documenting applets list every function in the table first.
     QVariant runFunction(const QList<Function> &table, const QString &requested, const QVariant &argument,
                          FunctionMatch match, bool document);
+    // How run() matches names: what hasFunction() asks. An applet that
+    // runs its table with MatchWildcard says so here.
+    virtual FunctionMatch functionMatch() const { return MatchExact; }
     // The applet's named functions, built once on first use: a refresh tick
     // runs several of them.
     virtual QList<Function> buildFunctions() { return {}; }
@@ -197,6 +206,9 @@ protected:
     AppletHelper *helpWindow = nullptr;
 
 private:
+    static const Function *findFunction(const QList<Function> &table, const QString &requested,
+                                        FunctionMatch match);
+
     // Batches this window's refreshes while no application context shares one.
     RefreshBatcher m_ownBatcher;
     ControlBinding m_binding;

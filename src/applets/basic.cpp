@@ -126,7 +126,7 @@ QList<Applet::Function> Basic::buildFunctions()
 
 QVariant Basic::run(const QString &function, const QVariant &argument)
 {
-    return runFunction(functionTable(), function, argument, MatchWildcard, true);
+    return runFunction(functionTable(), function, argument, functionMatch(), true);
 }
 
 void Basic::onConnected()

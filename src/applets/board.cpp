@@ -343,7 +343,7 @@ QList<Applet::Function> Board::buildFunctions()
 
 QVariant Board::run(const QString &function, const QVariant &argument)
 {
-    return runFunction(functionTable(), function, argument, MatchWildcard, true);
+    return runFunction(functionTable(), function, argument, functionMatch(), true);
 }
 
 bool Board::transfer(TransferOp op, const QString &name)

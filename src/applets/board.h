@@ -85,4 +85,6 @@ private:
 
 protected:
     QList<Function> buildFunctions() override;
+    // Names are wildcard patterns: "set*" runs the first match.
+    FunctionMatch functionMatch() const override { return MatchWildcard; }
 };

@@ -75,7 +75,7 @@ QList<Applet::Function> WatchDog::buildFunctions()
 
 QVariant WatchDog::run(const QString &function, const QVariant &argument)
 {
-    return runFunction(functionTable(), function, argument, MatchWildcard, true);
+    return runFunction(functionTable(), function, argument, functionMatch(), true);
 }
 
 void WatchDog::onConnected()

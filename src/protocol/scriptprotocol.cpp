@@ -113,7 +113,7 @@ QVariant decode(const QByteArray &field)
     switch (field.at(0)) {
     case 'i': return rest.toInt();
     case 'f': return rest.toDouble();
-    case 's': return textUpToNul(rest);
+    case 's': return QString::fromLatin1(rest);
     case 'x': {
         QByteArray digits;
         digits.reserve(rest.size());

@@ -25,7 +25,8 @@ bool checkPlace(const QString &name, bool create, QString *error);
 bool checkPrivateDirectory(const QString &dir, bool create, QString *error);
 
 // One line of a request, decoded: "set" name value, "get" name, "run" name
-// [value...] (several values make a list); anything else is Invalid.
+// [value...] (several values make a list); anything else is Invalid. The
+// name ends at a NUL.
 struct Call
 {
     enum Kind
@@ -45,8 +46,9 @@ struct Call
 QList<QByteArray> requestLines(const QByteArray &request);
 Call parseLine(const QByteArray &line);
 
-// Typed values: i integer, f real, s text (8-bit, up to a NUL), x bytes in
-// hexadecimal. Anything else, or an empty field, is no value.
+// Typed values: i integer, f real, s text (8-bit, whole: a NUL in it is
+// the receiver's to refuse or cut), x bytes in hexadecimal. Anything else,
+// or an empty field, is no value.
 QVariant decode(const QByteArray &field);
 // Booleans as i1/i0; types without a letter encode as nothing.
 QByteArray encode(const QVariant &value);

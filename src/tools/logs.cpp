@@ -144,6 +144,8 @@ QString Logs::colourOf(int level)
 
 void Logs::slot_addLog(int level, const QString &text)
 {
+    if (level < 0)
+        emit signal_errorAdded(text);
     QString prefix;
     const QString colour = colourOf(level);
     bool showBox = false;

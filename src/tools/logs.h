@@ -64,6 +64,10 @@ public:
     QPointer<QLabel> counterLabel;
     QMenu *listMenu;
 
+signals:
+    // Each error as it arrives, before any box about it.
+    void signal_errorAdded(const QString &text);
+
 public slots:
     void slot_addLog(int level, const QString &text);
     void slot_pbClear_clicked();

@@ -1,5 +1,6 @@
 #include "app/localserver.h"
 #include "app/mainapp.h"
+#include "applet/appletcontext.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "model/register.h"
@@ -7,6 +8,7 @@
 #include "protocol/scriptprotocol.h"
 #include "testapplet.h"
 #include "testserver.h"
+#include "tools/logs.h"
 
 #include <QEventLoop>
 #include <QLocalServer>
@@ -45,7 +47,8 @@ QByteArray ask(const QString &path, const QByteArray &request, bool close = fals
     return reply + socket.readAll();
 }
 
-// An applet with one register field and one variable to script.
+// An applet with one register field, one variable and a few functions to
+// script; like the board window it takes function names as patterns.
 class ScriptedApplet : public TestApplet
 {
 public:
@@ -62,12 +65,31 @@ public:
     }
     QVariant run(const QString &function, const QVariant &argument) override
     {
+        // The one function that answers with a value: its argument.
         if (function == "echo")
             return argument;
-        return function == "ok";
+        return runFunction(functionTable(), function, argument, functionMatch(), false);
     }
     Register reg;
     Variable var;
+
+protected:
+    FunctionMatch functionMatch() const override { return MatchWildcard; }
+    QList<Function> buildFunctions() override
+    {
+        return {
+            {"ok", {}, [](const QVariant &) { return true; }},
+            {"fails", {}, [](const QVariant &) { return false; }},
+            {"echo", {}, [](const QVariant &) { return true; }},
+            {"complain",
+             {},
+             [this](const QVariant &) {
+                 if (context())
+                     context()->log(-1, "<b>Motor</b> stalled<br>twice");
+                 return false;
+             }},
+        };
+    }
 };
 
 } // namespace
@@ -83,7 +105,10 @@ private slots:
     void typedValues();
     void requests_data();
     void requests();
-    void disconnectedErrors();
+    void scriptErrors_data();
+    void scriptErrors();
+    void lastError();
+    void refusedOnceStopped();
     void badClientsDisturbNobody();
     void privateSocket();
     void secondServerLeavesLiveSocket();
@@ -199,24 +224,157 @@ void tst_LocalServer::requests()
         QCOMPARE(app->board()->defaultTimeout(), 700);
 }
 
-void tst_LocalServer::disconnectedErrors()
+// '@' stands for a NUL byte.
+QByteArray withNul(const char *text)
 {
-    app->disconnectFromBoard();
-    app->setCommunicationLogging(true);
-    QSignalSpy log(app, &MainApp::signal_log);
-    QCOMPARE(ask(path, "get\tBasic.Speed\nset\tBasic.Speed\ti1\nrun\tBasic.ok\n"),
-             QByteArray("err\nerr\nerr\n"));
-    QCOMPARE(log.count(), 3);
-    QCOMPARE(log.at(0).at(0).toInt(), -1);
-    QCOMPARE(log.at(0).at(1).toString(), QString("Error GET Basic.Speed"));
-    QCOMPARE(log.at(1).at(1).toString(), QString("Error SET:Basic.Speed"));
-    QCOMPARE(log.at(2).at(1).toString(), QString("Error RUN:Basic.ok"));
-    // "write" while disconnected does nothing and still succeeds.
-    QCOMPARE(ask(path, "run\twrite\tsget VER\n"), QByteArray());
-    // "open" connects through the facade.
-    QCOMPARE(ask(path, "run\topen\tsmockup\n"), QByteArray("i1"));
-    QVERIFY(app->isBoardConnected());
-    app->setCommunicationLogging(false);
+    return QByteArray(text).replace('@', '\0');
+}
+
+// What a request answers and which error lines it logs, with or without a
+// board; the connection afterwards tells that nothing else was touched.
+void tst_LocalServer::scriptErrors_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<bool>("connectedAfter");
+
+    QTest::newRow("get, no board") << false << QByteArray("get\tBasic.Speed\n") << QByteArray("err\n")
+                                   << QStringList{"Error GET Basic.Speed: no board is connected"} << false;
+    QTest::newRow("set, no board") << false << QByteArray("set\tBasic.Speed\ti1\n") << QByteArray("err\n")
+                                   << QStringList{"Error SET:Basic.Speed: no board is connected"} << false;
+    QTest::newRow("run, no board") << false << QByteArray("run\tBasic.ok\n") << QByteArray("err\n")
+                                   << QStringList{"Error RUN:Basic.ok: no board is connected"} << false;
+    QTest::newRow("no such window, no board")
+        << false << QByteArray("set\tBasicc.Speed\ti1\n") << QByteArray("err\n")
+        << QStringList{"Error SET:Basicc.Speed: there is no window named Basicc"} << false;
+    QTest::newRow("no such window") << true << QByteArray("run\tBasicc.ok\n") << QByteArray("err\n")
+                                    << QStringList{"Error RUN:Basicc.ok: there is no window named Basicc"}
+                                    << true;
+    QTest::newRow("write, no board") << false << QByteArray("run\twrite\tsget VER\n") << QByteArray()
+                                     << QStringList() << false;
+    QTest::newRow("open") << false << QByteArray("run\topen\tsmockup\n") << QByteArray("i1") << QStringList()
+                          << true;
+
+    QTest::newRow("misspelt function") << true << QByteArray("run\tBasic.okk\n") << QByteArray("i0")
+                                       << QStringList{"Basic has no function okk"} << true;
+    QTest::newRow("function that fails")
+        << true << QByteArray("run\tBasic.fails\n") << QByteArray("i0") << QStringList() << true;
+    QTest::newRow("pattern that runs")
+        << true << QByteArray("run\tBasic.o?\n") << QByteArray("i1") << QStringList() << true;
+    QTest::newRow("pattern that runs nothing") << true << QByteArray("run\tBasic.x*\n") << QByteArray("i0")
+                                               << QStringList{"Basic has no function x*"} << true;
+    QTest::newRow("no such parameter") << true << QByteArray("get\tBasic.Nope[2:0]\n") << QByteArray("err\n")
+                                       << QStringList{"Basic has no parameter Nope"} << true;
+    QTest::newRow("value out of range")
+        << true << QByteArray("set\tBasic.Speed\tf150\n") << QByteArray("err\n") << QStringList() << true;
+
+    QTest::newRow("functions, no board") << false << QByteArray("run\tfunctions\tsBasic\n")
+                                         << QByteArray("scomplain;echo;fails;ok") << QStringList() << false;
+    QTest::newRow("parameters") << true << QByteArray("run\tPARAMETERS\tsBasic\n") << QByteArray("sCR9;Speed")
+                                << QStringList() << true;
+    QTest::newRow("functions of no window")
+        << false << QByteArray("run\tfunctions\tsBasicc\n") << QByteArray("err\n")
+        << QStringList{"Error RUN:functions: there is no window named Basicc"} << false;
+
+    QTest::newRow("NUL in a port")
+        << true << withNul("run\topen\tsmock@up\n") << QByteArray("err\n")
+        << QStringList{"Error RUN:open: the port name holds a NUL byte; nothing was "
+                       "opened"}
+        << true;
+    QTest::newRow("NUL ends other text")
+        << true << withNul("run\tBasic.echo\tsab@cd\n") << QByteArray("sab") << QStringList() << true;
+    QTest::newRow("NUL ends a name") << true << withNul("set\tBasic.Speed@x\tf75@1\n") << QByteArray("ok\n")
+                                     << QStringList() << true;
+}
+
+void tst_LocalServer::scriptErrors()
+{
+    QFETCH(bool, connected);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, errors);
+    QFETCH(bool, connectedAfter);
+
+    if (!connected)
+        app->disconnectFromBoard();
+    else if (!app->isBoardConnected())
+        QVERIFY(app->connectToBoard("mockup"));
+    QSignalSpy logged(app->logsApplet(), &Logs::signal_errorAdded);
+    QCOMPARE(ask(path, request), reply);
+    QStringList seen;
+    for (const QList<QVariant> &error : logged)
+        seen.append(error.at(0).toString());
+    QCOMPARE(seen, errors);
+    QCOMPARE(app->isBoardConnected(), connectedAfter);
+}
+
+// The last error of the request so far, or of the request before it; only
+// errors of requests count.
+void tst_LocalServer::lastError()
+{
+    if (!app->isBoardConnected())
+        QVERIFY(app->connectToBoard("mockup"));
+    QCOMPARE(ask(path, "get\tlast_error\nrun\tBasic.okk\nget\tlast_error\n"),
+             QByteArray("si0sBasic has no function okk"));
+    QCOMPARE(ask(path, "get\tlast_error\n"), QByteArray("sBasic has no function okk"));
+    QCOMPARE(ask(path, "get\tLAST_ERROR\n"), QByteArray("s"));
+    // Plain text on one line, whatever the log window shows.
+    QCOMPARE(ask(path, "run\tBasic.complain\nget\tversion\n"), QByteArray("i0i1"));
+    emit app->signal_log(-1, "not a request's");
+    QCOMPARE(ask(path, "get\tlast_error\n"), QByteArray("sMotor stalled twice"));
+}
+
+// Once the program stops serving, every request is answered "err" line by
+// line and runs not at all, also those still in the listen queue when the
+// server goes.
+void tst_LocalServer::refusedOnceStopped()
+{
+    QTemporaryDir dir;
+    const QString where = dir.filePath("stopping");
+    auto *server = new LocalServer(app);
+    QVERIFY(server->start(where, false));
+    QCOMPARE(ask(where, "get\tversion\n"), QByteArray("i1"));
+    server->stopServing();
+    const int timeout = app->board()->defaultTimeout();
+    QCOMPARE(ask(where, "get\tversion\nrun\tset_timeout\ti999\n"), QByteArray("err\nerr\n"));
+    QCOMPARE(app->board()->defaultTimeout(), timeout);
+
+    // Nobody accepts these before the server goes.
+    const auto connectRaw = [&where](const QByteArray &request) {
+        const QByteArray native = QFile::encodeName(where);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+            ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) != request.size()) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const int whole = connectRaw("get\tversion\nget\tVersion\n");
+    const int half = connectRaw("get\tver");
+    const int silent = connectRaw(QByteArray());
+    QVERIFY(whole >= 0 && half >= 0 && silent >= 0);
+    delete server;
+    QVERIFY(!QFile::exists(where));
+
+    for (const auto &[fd, expected] :
+         {std::pair{whole, QByteArray("err\nerr\n")}, std::pair{half, QByteArray("err\n")},
+          std::pair{silent, QByteArray()}}) {
+        QByteArray got;
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            got.append(buffer, n);
+        const int error = n < 0 ? errno : 0;
+        ::close(fd);
+        QCOMPARE(error, 0);
+        QCOMPARE(got, expected);
+    }
 }
 
 void tst_LocalServer::badClientsDisturbNobody()

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <poll.h>
 #include <sys/socket.h>
@@ -186,6 +187,7 @@ private slots:
     void privateFallbackDirectory();
     void busyInstanceKeepsItsSocket();
     void otherUsersAreRefused();
+    void requestsAfterShutdown();
 };
 
 // A request that waits inside (a motor sequence's pauses, a window grab's
@@ -517,14 +519,72 @@ void tst_Requests::otherUsersAreRefused()
     const QString path = dir.filePath("open-socket");
     AppProcess app(path);
     QVERIFY(app.waitReady());
-    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0666) == 0);
-    QProcess other;
-    other.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(HQL_CTL_PATH),
-                          "--pipe", path, "--timeout", "5", "run", "shutdown"});
-    QVERIFY(other.waitForFinished(10000));
-    QCOMPARE(other.readAllStandardOutput(), QByteArray());
+    // Open to all, the server closes the connection; as made, the socket
+    // refuses the connect. Either way the client says why.
+    for (const mode_t mode : {0666, 0600}) {
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+        QProcess other;
+        other.start(setpriv,
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(HQL_CTL_PATH),
+                     "--pipe", path, "--timeout", "5", "run", "shutdown"});
+        QVERIFY(other.waitForFinished(10000));
+        QCOMPARE(other.readAllStandardOutput(), QByteArray());
+        QCOMPARE(other.exitCode(), 2);
+        const QByteArray said = other.readAllStandardError();
+        QVERIFY2(said.contains(path.toLocal8Bit() + " is served by another user (uid " +
+                               QByteArray::number(::geteuid()) + ")"),
+                 said.constData());
+    }
     QTRY_VERIFY(app.output().contains("refused a connection"));
     QCOMPARE(app.m_process.state(), QProcess::Running);
+}
+
+// Requests sent while "run shutdown" runs and after it answered: served by
+// the ending loop, waiting in the listen queue, or arriving while the
+// program shuts down, each is answered "err", none is reset.
+void tst_Requests::requestsAfterShutdown()
+{
+    const QString pipe = uniquePipe("after");
+    AppProcess app(pipe);
+    QVERIFY(app.waitReady());
+    const int shutdown = connectTo(app.m_path);
+    QVERIFY(shutdown >= 0);
+    const QByteArray request = "run\tshutdown\n";
+    QCOMPARE(::send(shutdown, request.constData(), size_t(request.size()), MSG_NOSIGNAL), request.size());
+    ::shutdown(shutdown, SHUT_WR);
+
+    QList<int> clients;
+    const auto burst = [&] {
+        for (int i = 0; i < 60; ++i) {
+            const int fd = connectTo(app.m_path);
+            if (fd < 0)
+                continue;
+            const QByteArray line = i % 2 ? "get\tversion\n" : "set\tSpiController.CR0[]\ti1\n";
+            if (::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size())
+                ::shutdown(fd, SHUT_WR);
+            clients.append(fd);
+        }
+    };
+    const auto readAll = [](int fd) {
+        QByteArray got;
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            got.append(buffer, n);
+        ::close(fd);
+        return n < 0 ? QByteArray("<") + std::strerror(errno) + ">" : got;
+    };
+    burst();
+    QCOMPARE(readAll(shutdown), QByteArray("i1"));
+    burst();
+    // Those that came after the socket was gone could not connect at all.
+    QVERIFY(!clients.isEmpty());
+    qInfo("%lld clients connected", qlonglong(clients.size()));
+    for (int fd : std::as_const(clients))
+        QCOMPARE(readAll(fd), QByteArray("err\n"));
+    QVERIFY(app.m_process.waitForFinished(10000));
+    QCOMPARE(app.m_process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.m_process.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Requests)
