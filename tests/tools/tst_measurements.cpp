@@ -295,7 +295,7 @@ void tst_Measurements::windowPlacesAndShortcut()
     // In "&Windows" right after the device applets.
     const QList<QAction *> actions = window->windowsMenu->actions();
     QCOMPARE(actions.indexOf(entry), bench.app->applets().size());
-    QCOMPARE(entry->text(), QString("(Ctrl+7) Measurements"));
+    QCOMPARE(entry->text(), QString("(Ctrl+7) Measurements\tCtrl+7"));
 
     QMdiSubWindow *sub = window->toolSubWindow(plot);
     QVERIFY(!sub->isVisible());
