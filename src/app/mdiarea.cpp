@@ -139,10 +139,51 @@ bool freeSpot(const QSize &size, const QList<QRect> &placed, const QSize &area, 
     return found;
 }
 
+// A place inside the area that leaves the title bar of every placed window
+// whole in sight, overlapping the placed windows as little as it can, then
+// as high and as far left as it goes; false when there is none.
+bool clearOfTitleBars(const QSize &size, const QList<QRect> &placed, const QSize &area, int titleHeight,
+                      QPoint *spot)
+{
+    QList<int> xs{0, area.width() - size.width()};
+    QList<int> ys{0, area.height() - size.height()};
+    for (const QRect &other : placed) {
+        xs << other.left() << other.right() + 1 << other.right() + 1 - size.width()
+           << other.left() - size.width();
+        ys << other.top() + titleHeight << other.bottom() + 1 << other.top() - size.height();
+    }
+    bool found = false;
+    qint64 least = 0;
+    for (const int y : std::as_const(ys)) {
+        for (const int x : std::as_const(xs)) {
+            const QRect place(QPoint(x, y), size);
+            if (x < 0 || y < 0 || place.right() >= area.width() || place.bottom() >= area.height())
+                continue;
+            qint64 overlap = 0;
+            bool coversTitle = false;
+            for (const QRect &other : placed) {
+                coversTitle = coversTitle || place.intersects(titleBar(other, titleHeight));
+                const QRect common = place.intersected(other);
+                overlap += qint64(common.width()) * common.height();
+            }
+            if (coversTitle)
+                continue;
+            const bool better = !found || overlap < least ||
+                                (overlap == least && (y < spot->y() || (y == spot->y() && x < spot->x())));
+            if (better) {
+                *spot = QPoint(x, y);
+                least = overlap;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 MdiArea::Tiling MdiArea::tiled(const QList<QSize> &sizes, const QList<QSize> &minimums, const QSize &area,
-                               int titleHeight, int front)
+                               int titleHeight)
 {
     Tiling tiling;
     tiling.geometries = QList<QRect>(sizes.size());
@@ -161,21 +202,25 @@ MdiArea::Tiling MdiArea::tiled(const QList<QSize> &sizes, const QList<QSize> &mi
         placed.append(geometry);
         tiling.stacking.append(i);
     };
-    // Laid over the others where a newly opened window would go.
+    // Laid over the others, clear of their title bars where it can be, else
+    // where a newly opened window would go.
     const auto placeOver = [&](int i) {
         const QSize size = keptInside(QRect(QPoint(), sizes.at(i)), minimums.at(i), area).size();
-        place(i, keptInside(QRect(freePlace(size, placed, area, titleHeight), size), size, area));
+        QPoint spot;
+        if (!clearOfTitleBars(size, placed, area, titleHeight, &spot))
+            spot = freePlace(size, placed, area, titleHeight);
+        place(i, keptInside(QRect(spot, size), size, area));
     };
 
     // A window larger than the area even at its smallest starts at its top
     // left, under the others, which leave the rest of its title bar in sight.
     for (int i = 0; i < sizes.size(); ++i) {
-        if (i != front && !fitsArea(smallest(i)))
+        if (!fitsArea(smallest(i)))
             place(i, keptInside(QRect(QPoint(), sizes.at(i)), minimums.at(i), area));
     }
     QList<int> order;
     for (int i = 0; i < sizes.size(); ++i) {
-        if (i != front && !tiling.stacking.contains(i))
+        if (!tiling.stacking.contains(i))
             order.append(i);
     }
     std::stable_sort(order.begin(), order.end(), [&sizes](int a, int b) {
@@ -198,20 +243,11 @@ MdiArea::Tiling MdiArea::tiled(const QList<QSize> &sizes, const QList<QSize> &mi
         if (!fitted)
             over.append(i);
     }
+    // The tallest first: each leaves a title bar the later ones keep clear of.
+    std::stable_sort(over.begin(), over.end(),
+                     [&sizes](int a, int b) { return sizes.at(a).height() > sizes.at(b).height(); });
     for (const int i : std::as_const(over))
         placeOver(i);
-    // The window in front goes last: beside the others where there is room,
-    // over them otherwise.
-    if (front >= 0 && front < sizes.size()) {
-        for (const QSize &size : sizesToTry(front)) {
-            QPoint spot;
-            if (fitsArea(size) && freeSpot(size, placed, area, &spot)) {
-                place(front, QRect(spot, size));
-                return tiling;
-            }
-        }
-        placeOver(front);
-    }
     return tiling;
 }
 
@@ -247,8 +283,9 @@ void MdiArea::tileSideBySide()
     verticalScrollBar()->setValue(0);
     const int titleHeight =
         windows.first()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.first());
-    const Tiling tiling =
-        tiled(sizes, minimums, viewport()->size(), titleHeight, int(windows.indexOf(activeSubWindow())));
+    // In the stacking of the tiling, which keeps the title bars in sight,
+    // even if that puts the active window under others.
+    const Tiling tiling = tiled(sizes, minimums, viewport()->size(), titleHeight);
     for (const int i : tiling.stacking) {
         windows.at(i)->setGeometry(tiling.geometries.at(i));
         windows.at(i)->raise();

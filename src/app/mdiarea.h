@@ -48,14 +48,14 @@ public:
     // Tiles windows of the given sizes and minimum sizes into the area. As
     // many as fit go side by side without overlap, the largest first, each
     // at its own size, else as large as the area, else at its minimum size,
-    // as high and then as far left as it goes. The rest go where a newly
-    // opened window would: in sight over the others, covering none of their
-    // title bars where they can. The window in front (an index, or -1) is
-    // placed last, so that it stays in front. Every window lies inside the
-    // area unless it is larger even at its minimum size; such a window
-    // starts at the top left, under the others.
+    // as high and then as far left as it goes. The rest are laid over them,
+    // the tallest first, each where it leaves the title bars of those below
+    // it whole and covers as little of them as it can; where no such place
+    // is left, where a newly opened window would go. Every window lies
+    // inside the area unless it is larger even at its minimum size; such a
+    // window starts at the top left, under the others.
     static Tiling tiled(const QList<QSize> &sizes, const QList<QSize> &minimums, const QSize &area,
-                        int titleHeight, int front = -1);
+                        int titleHeight);
 
     // Moves (and where it can, shrinks) a shown window into the visible area.
     void bringIntoView(QMdiSubWindow *window);
