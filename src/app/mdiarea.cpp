@@ -358,5 +358,10 @@ void MdiArea::placeOnFirstShow(QMdiSubWindow *window)
             shown.append(other->geometry());
     }
     const int titleHeight = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);
-    window->move(freePlace(window->size(), shown, viewport()->size(), titleHeight));
+    // Clear of every title bar where there is such a place, else leaving at
+    // least a part of each in sight.
+    QPoint spot;
+    if (!clearOfTitleBars(window->size(), shown, viewport()->size(), titleHeight, &spot))
+        spot = freePlace(window->size(), shown, viewport()->size(), titleHeight);
+    window->move(spot);
 }
