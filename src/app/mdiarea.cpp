@@ -202,8 +202,7 @@ MdiArea::Tiling MdiArea::tiled(const QList<QSize> &sizes, const QList<QSize> &mi
         placed.append(geometry);
         tiling.stacking.append(i);
     };
-    // Laid over the others, clear of their title bars where it can be, else
-    // where a newly opened window would go.
+    // Laid over the others, clear of their title bars where it can be.
     const auto placeOver = [&](int i) {
         const QSize size = keptInside(QRect(QPoint(), sizes.at(i)), minimums.at(i), area).size();
         QPoint spot;

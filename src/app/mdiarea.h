@@ -41,8 +41,8 @@ public:
     {
         // One per window, in the order given.
         QList<QRect> geometries;
-        // The windows' indexes from bottom to top: those side by side
-        // first, then those laid over them.
+        // The windows' indexes from bottom to top: any larger than the
+        // area, those side by side, then those laid over them.
         QList<int> stacking;
     };
     // Tiles windows of the given sizes and minimum sizes into the area. As
@@ -51,9 +51,9 @@ public:
     // as high and then as far left as it goes. The rest are laid over them,
     // the tallest first, each where it leaves the title bars of those below
     // it whole and covers as little of them as it can; where no such place
-    // is left, where a newly opened window would go. Every window lies
-    // inside the area unless it is larger even at its minimum size; such a
-    // window starts at the top left, under the others.
+    // is left, at the freePlace of its size. Every window lies inside the
+    // area unless it is larger even at its minimum size; such a window
+    // starts at the top left, under the others.
     static Tiling tiled(const QList<QSize> &sizes, const QList<QSize> &minimums, const QSize &area,
                         int titleHeight);
 
