@@ -261,6 +261,32 @@ QSize minimumOf(const QMdiSubWindow *window)
 
 } // namespace
 
+QSize MdiArea::roomInSight() const
+{
+    // The area shows or hides its scroll bars only once back in the event
+    // loop: a window larger than the room it leaves brings one that is not
+    // there yet.
+    QSize room = viewport()->size();
+    bool vertical = verticalScrollBar()->isVisible();
+    bool horizontal = horizontalScrollBar()->isVisible();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const QMdiSubWindow *window : subWindowList()) {
+            if (window->isHidden() || window->isMinimized())
+                continue;
+            const QSize smallest = minimumOf(window);
+            if (!vertical && smallest.height() > room.height()) {
+                vertical = true;
+                room.rwidth() -= verticalScrollBar()->sizeHint().width();
+            }
+            if (!horizontal && smallest.width() > room.width()) {
+                horizontal = true;
+                room.rheight() -= horizontalScrollBar()->sizeHint().height();
+            }
+        }
+    }
+    return room;
+}
+
 void MdiArea::tileSideBySide()
 {
     QList<QMdiSubWindow *> windows;
@@ -284,7 +310,7 @@ void MdiArea::tileSideBySide()
         windows.first()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.first());
     // In the stacking of the tiling, which keeps the title bars in sight,
     // even if that puts the active window under others.
-    const Tiling tiling = tiled(sizes, minimums, viewport()->size(), titleHeight);
+    const Tiling tiling = tiled(sizes, minimums, roomInSight(), titleHeight);
     for (const int i : tiling.stacking) {
         windows.at(i)->setGeometry(tiling.geometries.at(i));
         windows.at(i)->raise();
@@ -295,7 +321,7 @@ void MdiArea::bringIntoView(QMdiSubWindow *window)
 {
     if (!window || !window->isVisible() || window->isMinimized() || window->isMaximized())
         return;
-    const QRect inside = keptInside(window->geometry(), minimumOf(window), viewport()->size());
+    const QRect inside = keptInside(window->geometry(), minimumOf(window), roomInSight());
     if (inside != window->geometry())
         window->setGeometry(inside);
 }
@@ -360,7 +386,8 @@ void MdiArea::placeOnFirstShow(QMdiSubWindow *window)
     // Clear of every title bar where there is such a place, else leaving at
     // least a part of each in sight.
     QPoint spot;
-    if (!clearOfTitleBars(window->size(), shown, viewport()->size(), titleHeight, &spot))
-        spot = freePlace(window->size(), shown, viewport()->size(), titleHeight);
+    const QSize room = roomInSight();
+    if (!clearOfTitleBars(window->size(), shown, room, titleHeight, &spot))
+        spot = freePlace(window->size(), shown, room, titleHeight);
     window->move(spot);
 }

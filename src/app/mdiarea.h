@@ -70,5 +70,8 @@ protected:
 
 private:
     void placeOnFirstShow(QMdiSubWindow *window);
+    // What can be seen of the area once it shows the scroll bars that the
+    // shown windows larger than it need.
+    QSize roomInSight() const;
     void updateScrollRange();
 };

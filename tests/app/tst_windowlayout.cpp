@@ -441,23 +441,30 @@ void tst_WindowLayout::openedInsideTheArea_data()
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("how");
     QTest::addColumn<QSize>("mainSize");
+    // A window open beside it that is larger than the area, so that the
+    // area's scroll bars come up and take their room.
+    QTest::addColumn<QString>("larger");
 
     const QSize roomy(0, 0);
     const QSize small(700, 500);
     QTest::newRow("earlier place beyond") << "ChipID"
-                                          << "reopen" << roomy;
+                                          << "reopen" << roomy << "";
     QTest::newRow("open, beyond") << "ChipID"
-                                  << "key while open" << roomy;
+                                  << "key while open" << roomy << "";
     QTest::newRow("area smaller since") << "WatchDog"
-                                        << "reopen" << small;
+                                        << "reopen" << small << "";
     QTest::newRow("larger than the area") << "SpiController"
-                                          << "reopen" << small;
+                                          << "reopen" << small << "";
     QTest::newRow("plot shrinks to the area") << "Measurements"
-                                              << "reopen" << small;
+                                              << "reopen" << small << "";
+    QTest::newRow("beside one larger than the area") << "ChipID"
+                                                     << "reopen" << small << "SpiController";
     QTest::newRow("Restore last, stored beyond") << "ChipID"
-                                                 << "restore" << roomy;
+                                                 << "restore" << roomy << "";
     QTest::newRow("Restore last, open and beyond") << "WatchDog"
-                                                   << "restore open" << small;
+                                                   << "restore open" << small << "";
+    QTest::newRow("Restore last, beside one larger") << "ChipID"
+                                                     << "restore" << small << "Board";
 }
 
 // A window opened with its key or by "Restore last" comes up in sight,
@@ -467,6 +474,7 @@ void tst_WindowLayout::openedInsideTheArea()
     QFETCH(QString, window);
     QFETCH(QString, how);
     QFETCH(QSize, mainSize);
+    QFETCH(QString, larger);
 
     BenchFixture bench;
     QVERIFY(bench.ok);
@@ -496,6 +504,12 @@ void tst_WindowLayout::openedInsideTheArea()
         main->resize(mainSize);
         QTRY_VERIFY(main->mdiArea->viewport()->width() < area.width());
     }
+    if (!larger.isEmpty()) {
+        Applet *big = bench.app->findApplet(larger, MainApp::ByObjectName);
+        big->showWindow();
+        big->container()->move(0, 0);
+        QVERIFY(big->container()->width() > main->mdiArea->viewport()->width());
+    }
     if (how.startsWith("restore")) {
         const QByteArray line = QStringLiteral("%1,%2,%3,%4,%5,1\n")
                                     .arg(bench.app->findApplet(window, MainApp::ByObjectName)->objectName())
@@ -513,6 +527,9 @@ void tst_WindowLayout::openedInsideTheArea()
         pressCtrlDigit(main, digit);
     }
     QTRY_VERIFY(sub->isVisible());
+    if (!larger.isEmpty())
+        QTRY_VERIFY(main->mdiArea->horizontalScrollBar()->isVisible() &&
+                    main->mdiArea->verticalScrollBar()->isVisible());
     QVERIFY2(outsideTheArea(main).isEmpty(), qPrintable(outsideTheArea(main)));
     const QSize now = main->mdiArea->viewport()->size();
     // Moved no further than it takes.
