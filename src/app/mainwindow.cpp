@@ -107,6 +107,18 @@ private:
     QAction *m_action;
 };
 
+// A window's entry in "&Windows": its title, which begins with its key,
+// and the key again where menus show shortcuts. The text after the tab is
+// only shown: a real shortcut for the key would make it ambiguous beside
+// the application-wide filter, and ambiguous keys do nothing.
+QString windowEntryText(const QString &title, int key)
+{
+    if (key < Qt::Key_0 || key > Qt::Key_9)
+        return title;
+    return title + QLatin1Char('\t') +
+           QKeySequence(Qt::CTRL | Qt::Key(key)).toString(QKeySequence::NativeText);
+}
+
 } // namespace
 
 MainWindow::MainWindow(MainApp *app)
@@ -132,6 +144,8 @@ MainWindow::MainWindow(MainApp *app)
     QAction *loadConfig =
         configMenu->addAction(QIcon(QStringLiteral(":/buttons/import")), QStringLiteral("&Load config"));
     configMenu->addSeparator();
+    // Files added to a workspace directory since the last look are listed too.
+    connect(configMenu, &QMenu::aboutToShow, this, &MainWindow::rebuildConfigurationMenu);
     connect(saveConfig, &QAction::triggered, this, &MainWindow::slot_SaveConfig);
     connect(loadConfig, &QAction::triggered, this, &MainWindow::slot_LoadConfig);
 
@@ -270,6 +284,8 @@ void MainWindow::addApplet(int menuChoice, Applet *applet, bool asSubWindow)
         auto *dock = static_cast<QDockWidget *>(applet->createContainer(Applet::ContainerDock, this));
         addDockWidget(Qt::RightDockWidgetArea, dock);
     }
+    if (asSubWindow && applet->shortcutKey())
+        applet->windowAction()->setText(windowEntryText(applet->windowTitle(), applet->shortcutKey()));
     addWindowEntry(menuChoice == ServiceMenu ? serviceMenu : windowsMenu, applet->windowAction());
 }
 
@@ -291,7 +307,7 @@ void MainWindow::addToolWindow(QWidget *window, int key)
     ToolWindow tool;
     tool.window = window;
     tool.key = digit ? key : 0;
-    tool.action = new QAction(window->windowIcon(), window->windowTitle(), this);
+    tool.action = new QAction(window->windowIcon(), windowEntryText(window->windowTitle(), tool.key), this);
     tool.action->setCheckable(true);
     tool.action->setObjectName(window->objectName() + QLatin1String("Action"));
     auto *sub = new ToolSubWindow(tool.action);
@@ -328,6 +344,7 @@ bool MainWindow::showToolWindow(QWidget *window)
         return false;
     tool->subWindow->show();
     tool->action->setChecked(true);
+    mdiArea->bringIntoView(tool->subWindow);
     mdiArea->setActiveSubWindow(tool->subWindow);
     return true;
 }
@@ -760,8 +777,11 @@ void MainWindow::handleWindowShortcut(int key)
         if (!applet)
             return;
         applet->showWindow();
-        if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container())) {
+            // Shown already, it may lie where the area no longer reaches.
+            mdiArea->bringIntoView(sub);
             mdiArea->setActiveSubWindow(sub);
+        }
         return;
     }
     // One box at a time, however often the key comes while it is open.

@@ -2,6 +2,7 @@
 
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
+#include "app/mdiarea.h"
 #include "app/settings.h"
 #include "app/windowstatefile.h"
 #include "app/workspacefile.h"
@@ -16,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
@@ -249,7 +251,8 @@ void WorkspaceController::restoreWindowState()
         return;
     }
     const WindowStateFile state = WindowStateFile::parse(text);
-    if (MainWindow *mainWindow = m_app->mainWindow())
+    MainWindow *mainWindow = m_app->mainWindow();
+    if (mainWindow)
         mainWindow->restoreGeometry(state.mainGeometry);
     for (const WindowStateFile::Window &w : state.windows) {
         Applet *applet = m_app->findApplet(w.name, MainApp::ByObjectName);
@@ -260,5 +263,9 @@ void WorkspaceController::restoreWindowState()
             applet->showWindow();
         else
             applet->hideWindow();
+        // A window that was open already is not shown anew, and the stored
+        // place may lie beyond the area as large as it is now.
+        if (mainWindow && w.visible)
+            mainWindow->mdiArea->bringIntoView(qobject_cast<QMdiSubWindow *>(applet->container()));
     }
 }

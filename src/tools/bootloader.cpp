@@ -83,33 +83,27 @@ bool Bootloader::loadHexFile(const QString &path)
     // stays, and so does what "Flash" would send.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        appendLog(QStringLiteral("<font color=red>Cannot open %1: %2</font>")
-                      .arg(path.toHtmlEscaped(), file.errorString().toHtmlEscaped()));
+        refuse(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()));
         return false;
     }
     // Read with a bound: a device or pipe may never end.
     const QByteArray text = file.read(MaxFileSize + 1);
     if (text.size() > MaxFileSize) {
-        appendLog(QStringLiteral("<font color=red>%1 is too large for a HEX file of this board</font>")
-                      .arg(path.toHtmlEscaped()));
+        refuse(QStringLiteral("%1 is too large for a HEX file of this board").arg(path));
         return false;
     }
     fileContent = text;
 
     const HexImage::Result result = image.load(fileContent);
     if (result.status == HexImage::BadFormat) {
-        m_loaded = false;
-        ui->pbFlash->setEnabled(false);
+        refuse(result.message);
         warn(QStringLiteral("Error"), result.message);
         return false;
     }
     for (int i = 0; i < result.badRecords; ++i)
         warn(QString(), QStringLiteral("Error in HEX file!"));
     if (result.status != HexImage::Loaded) {
-        // The image of an earlier load stays, but it is not what the user chose now.
-        m_loaded = false;
-        ui->pbFlash->setEnabled(false);
-        appendLog(QStringLiteral("<font color=red>%1</font>").arg(result.message.toHtmlEscaped()));
+        refuse(result.message);
         warn(QStringLiteral("Error"), result.message);
         return false;
     }
@@ -215,6 +209,17 @@ void Bootloader::closeEvent(QCloseEvent *event)
 {
     m_session.cancel();
     QWidget::closeEvent(event);
+}
+
+void Bootloader::refuse(const QString &why)
+{
+    // The image of an earlier load stays in memory, but it is not what the
+    // user chose now: its lines, the progress of its flash and "Flash" go.
+    m_loaded = false;
+    ui->pteLog->clear();
+    appendLog(QStringLiteral("<font color=red>%1</font>").arg(why.toHtmlEscaped()));
+    ui->progressBar->setValue(0);
+    ui->pbFlash->setEnabled(false);
 }
 
 void Bootloader::appendLog(const QString &html)

@@ -51,6 +51,8 @@ private:
     void slot_flashProgress(int sent, int total);
     void slot_flashFinished(int outcome);
     void slot_restartFinished();
+    // A file not taken: only the reason is left in the window, in red.
+    void refuse(const QString &why);
     void appendLog(const QString &html);
     void appendText(const QString &text);
     void setBusy(bool busy);

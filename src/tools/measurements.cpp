@@ -195,8 +195,14 @@ void Measurements::slot_redraw()
     m_series[0]->replace(points.isen1);
     m_series[1]->replace(points.isen2);
     m_series[2]->replace(points.supply);
-
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(begin), QDateTime::fromMSecsSinceEpoch(end));
+    // A line needs two points: a lone reading is drawn as a point, in the
+    // middle, where the plot's edge does not cut it in half.
+    const bool lone = points.isen1.size() == 1;
+    for (QLineSeries *series : m_series)
+        series->setPointsVisible(lone);
+    const qint64 shift = lone ? (end - begin) / 2 : 0;
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(begin + shift),
+                         QDateTime::fromMSecsSinceEpoch(end + shift));
     // Ticks less than a second apart need the tenths to tell them apart.
     m_timeAxis->setFormat(end - begin < 20000 ? QStringLiteral("hh:mm:ss.z") : QStringLiteral("hh:mm:ss"));
     const double current = qMax(highest(points.isen1), highest(points.isen2));

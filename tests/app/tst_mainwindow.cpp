@@ -75,6 +75,7 @@ private slots:
     void shortcutWithoutBoard();
     void shortcutBoxOnce_data();
     void shortcutBoxOnce();
+    void windowEntry();
     void connectFails();
     void firmwareWindow();
     void contextMenuOnBackground();
@@ -320,6 +321,30 @@ void tst_MainWindow::shortcutBoxOnce()
         QCOMPARE(person.runs(), before + 1);
     }
     QCOMPARE(texts, QStringList(2, "Connect board before window open."));
+}
+
+// The entry of a window reads "(Ctrl+n) Title" and shows its key where
+// menus show shortcuts, without being a second shortcut for the key: that
+// would toggle the window away again, or with two of them do nothing.
+void tst_MainWindow::windowEntry()
+{
+    Measurements *plot = MainApp::instance()->measurements();
+    QAction *entry = window->toolWindowAction(plot);
+    QMdiSubWindow *sub = window->toolSubWindow(plot);
+    QCOMPARE(entry->text(), QString("(Ctrl+0) Measurements\tCtrl+0"));
+    QCOMPARE(sub->windowTitle(), QString("(Ctrl+0) Measurements"));
+
+    // As with a board: the menu, and a shortcut in it, enabled.
+    window->setConnectedState(MainWindow::Connection::Connected);
+    sub->hide();
+    window->activateWindow();
+    for (int press = 0; press < 2; ++press) {
+        QTest::keyClick(window->mdiArea, Qt::Key_0, Qt::ControlModifier);
+        QTRY_VERIFY(sub->isVisible());
+        QCOMPARE(window->activeApplet(), plot);
+    }
+    sub->hide();
+    window->setConnectedState(MainWindow::Connection::Disconnected);
 }
 
 void tst_MainWindow::connectFails()

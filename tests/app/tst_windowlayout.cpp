@@ -2,11 +2,15 @@
 #include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "benchfixture.h"
+#include "tools/measurements.h"
 
 #include <QAction>
+#include <QFile>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 
@@ -32,19 +36,58 @@ QList<QMdiSubWindow *> shownWindows(MainWindow *main)
     return shown;
 }
 
-// Every shown window keeps part of its title bar in sight: none of the
-// windows above it covers the whole bar.
-QString coveredTitleBar(MainWindow *main)
+// Every shown window keeps part of its title bar in sight (or with whole,
+// all of it): none of the windows above it covers the whole bar (or any of
+// it). A window larger than the area has no room but its top left.
+QString coveredTitleBar(MainWindow *main, bool whole = false)
 {
     const QList<QMdiSubWindow *> shown = shownWindows(main);
+    const QSize area = main->mdiArea->viewport()->size();
     for (int below = 0; below < shown.size(); ++below) {
         for (int above = below + 1; above < shown.size(); ++above) {
-            if (shown.at(above)->geometry().contains(titleBar(shown.at(below))))
+            if (shown.at(above)->size().boundedTo(area) != shown.at(above)->size())
+                continue;
+            const QRect over = shown.at(above)->geometry();
+            const QRect bar = titleBar(shown.at(below));
+            if (whole ? over.intersects(bar) : over.contains(bar))
                 return shown.at(above)->windowTitle() + QStringLiteral(" covers ") +
                        shown.at(below)->windowTitle();
         }
     }
     return QString();
+}
+
+// Every shown window lies inside what can be seen of the area; one larger
+// than the area starts at its top left. Empty when all do.
+QString outsideTheArea(MainWindow *main)
+{
+    const QRect view = main->mdiArea->viewport()->rect();
+    for (QMdiSubWindow *w : shownWindows(main)) {
+        const QRect place = w->geometry();
+        const bool wide = place.width() > view.width();
+        const bool high = place.height() > view.height();
+        const bool inside =
+            (wide ? place.left() == 0 : (place.left() >= 0 && place.right() <= view.right())) &&
+            (high ? place.top() == 0 : (place.top() >= 0 && place.bottom() <= view.bottom()));
+        if (!inside)
+            return QStringLiteral("%1 at %2,%3 %4x%5 in %6x%7")
+                .arg(w->windowTitle())
+                .arg(place.x())
+                .arg(place.y())
+                .arg(place.width())
+                .arg(place.height())
+                .arg(view.width())
+                .arg(view.height());
+    }
+    return QString();
+}
+
+// Nothing to scroll to: the scroll bars cover only what is in sight.
+bool nothingToScroll(MainWindow *main)
+{
+    const QScrollBar *h = main->mdiArea->horizontalScrollBar();
+    const QScrollBar *v = main->mdiArea->verticalScrollBar();
+    return h->minimum() == 0 && h->maximum() == 0 && v->minimum() == 0 && v->maximum() == 0;
 }
 
 void pressCtrlDigit(MainWindow *main, int digit)
@@ -69,12 +112,18 @@ private slots:
     void placement();
     void freePlace_data();
     void freePlace();
-    void tiledPlaces_data();
-    void tiledPlaces();
+    void keptInside_data();
+    void keptInside();
+    void tiled_data();
+    void tiled();
     void mainWindowOnScreen();
     void newWindowsKeepTheirTitleBars();
     void restoredWindowKeepsItsPlace();
     void cascadeAndTile();
+    void openedInsideTheArea_data();
+    void openedInsideTheArea();
+    void noScrollRangeAfterClosing_data();
+    void noScrollRangeAfterClosing();
 };
 
 void tst_WindowLayout::placement_data()
@@ -138,28 +187,120 @@ void tst_WindowLayout::freePlace()
         QVERIFY(!QRect(at, size).contains(QRect(other.topLeft(), QSize(other.width(), 24))));
 }
 
-void tst_WindowLayout::tiledPlaces_data()
+void tst_WindowLayout::keptInside_data()
 {
-    QTest::addColumn<QList<QSize>>("sizes");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QList<QPoint>>("expected");
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QRect>("expected");
 
-    QTest::newRow("one row") << QList<QSize>{{300, 200}, {400, 300}} << 1000
-                             << QList<QPoint>{{400, 0}, {0, 0}};
-    // The largest goes first; a small one fills the room beside it.
-    QTest::newRow("beside the largest")
-        << QList<QSize>{{628, 455}, {958, 605}, {941, 640}, {310, 235}, {270, 205}} << 1213
-        << QList<QPoint>{{0, 1245}, {0, 640}, {0, 0}, {628, 1245}, {941, 0}};
-    QTest::newRow("wider than the area")
-        << QList<QSize>{{1300, 300}, {200, 100}} << 1000 << QList<QPoint>{{0, 0}, {0, 300}};
+    // In an area of 1000 x 600.
+    QTest::newRow("inside stays") << QRect(100, 50, 300, 200) << QSize(300, 200) << QRect(100, 50, 300, 200);
+    QTest::newRow("beyond the bottom right")
+        << QRect(1500, 900, 300, 200) << QSize(300, 200) << QRect(700, 400, 300, 200);
+    QTest::newRow("above and left") << QRect(-50, -10, 300, 200) << QSize(300, 200) << QRect(0, 0, 300, 200);
+    QTest::newRow("half over the right edge")
+        << QRect(850, 100, 300, 200) << QSize(300, 200) << QRect(700, 100, 300, 200);
+    QTest::newRow("fixed and larger")
+        << QRect(40, 30, 1200, 700) << QSize(1200, 700) << QRect(0, 0, 1200, 700);
+    QTest::newRow("shrinks to the area")
+        << QRect(40, 30, 1200, 700) << QSize(500, 300) << QRect(0, 0, 1000, 600);
+    QTest::newRow("shrinks no further than its minimum")
+        << QRect(40, 30, 1200, 700) << QSize(1100, 300) << QRect(0, 0, 1100, 600);
 }
 
-void tst_WindowLayout::tiledPlaces()
+void tst_WindowLayout::keptInside()
+{
+    QFETCH(QRect, window);
+    QFETCH(QSize, minimum);
+    QFETCH(QRect, expected);
+    QCOMPARE(MdiArea::keptInside(window, minimum, QSize(1000, 600)), expected);
+}
+
+void tst_WindowLayout::tiled_data()
+{
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<QList<QSize>>("minimums");
+    QTest::addColumn<QSize>("area");
+    // Empty where only the rules checked for every row matter.
+    QTest::addColumn<QList<QRect>>("expected");
+    // Every title bar whole in sight, not only a part of it.
+    QTest::addColumn<bool>("wholeTitleBars");
+
+    QTest::newRow("side by side") << QList<QSize>{{300, 200}, {400, 300}}
+                                  << QList<QSize>{{300, 200}, {400, 300}} << QSize(1000, 700)
+                                  << QList<QRect>{{400, 0, 300, 200}, {0, 0, 400, 300}} << true;
+    // The largest goes first; a small one fills the room beside it.
+    QTest::newRow("beside the largest")
+        << QList<QSize>{{628, 455}, {310, 235}, {270, 205}}
+        << QList<QSize>{{628, 455}, {310, 235}, {270, 205}} << QSize(1213, 713)
+        << QList<QRect>{{0, 0, 628, 455}, {628, 0, 310, 235}, {938, 0, 270, 205}} << true;
+    QTest::newRow("a window shrinks to fit")
+        << QList<QSize>{{900, 700}, {400, 500}} << QList<QSize>{{900, 700}, {250, 300}} << QSize(1200, 700)
+        << QList<QRect>{{0, 0, 900, 700}, {900, 0, 250, 300}} << true;
+    // The second large one is laid over below the first one's title bar;
+    // the third finds no such place left.
+    QTest::newRow("more than fit") << QList<QSize>{{700, 500}, {700, 500}, {700, 500}, {300, 300}}
+                                   << QList<QSize>{{700, 500}, {700, 500}, {700, 500}, {300, 300}}
+                                   << QSize(1200, 700) << QList<QRect>{} << false;
+    // The device windows of the application in its smallest main window:
+    // three times the area, yet every title bar stays whole in sight.
+    const QList<QSize> devices{{624, 455},  {954, 601}, {730, 555}, {937, 636},
+                               {1209, 365}, {310, 235}, {270, 205}, {720, 420}};
+    QList<QSize> minimums = devices;
+    minimums.last() = QSize(586, 376);
+    QTest::newRow("all eight windows") << devices << minimums << QSize(1209, 681) << QList<QRect>{} << true;
+    QTest::newRow("larger than the area")
+        << QList<QSize>{{1300, 800}, {1300, 800}} << QList<QSize>{{1300, 800}, {500, 400}} << QSize(1200, 700)
+        << QList<QRect>{{0, 0, 1300, 800}, {0, 0, 1200, 700}} << false;
+}
+
+void tst_WindowLayout::tiled()
 {
     QFETCH(QList<QSize>, sizes);
-    QFETCH(int, width);
-    QFETCH(QList<QPoint>, expected);
-    QCOMPARE(MdiArea::tiledPlaces(sizes, width), expected);
+    QFETCH(QList<QSize>, minimums);
+    QFETCH(QSize, area);
+    QFETCH(QList<QRect>, expected);
+    QFETCH(bool, wholeTitleBars);
+
+    const int title = 24;
+    const MdiArea::Tiling tiling = MdiArea::tiled(sizes, minimums, area, title);
+    if (!expected.isEmpty())
+        QCOMPARE(tiling.geometries, expected);
+    QCOMPARE(tiling.geometries.size(), sizes.size());
+    QList<int> order = tiling.stacking;
+    std::sort(order.begin(), order.end());
+    QCOMPARE(order.size(), sizes.size());
+    for (int i = 0; i < order.size(); ++i)
+        QCOMPARE(order.at(i), i);
+
+    const QRect inside(QPoint(0, 0), area);
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QRect place = tiling.geometries.at(i);
+        const QString name = QString::number(i);
+        // No larger than it was, no smaller than it can be.
+        QVERIFY2(place.width() <= sizes.at(i).width() && place.height() <= sizes.at(i).height(),
+                 qPrintable(name));
+        QVERIFY2(place.width() >= minimums.at(i).width() && place.height() >= minimums.at(i).height(),
+                 qPrintable(name));
+        if (place.width() <= area.width() && place.height() <= area.height())
+            QVERIFY2(inside.contains(place), qPrintable(name));
+        else
+            QCOMPARE(place.topLeft(), QPoint(0, 0));
+    }
+    // Each title bar keeps a part in sight of the windows stacked above it.
+    for (int below = 0; below < tiling.stacking.size(); ++below) {
+        const QRect window = tiling.geometries.at(tiling.stacking.at(below));
+        const QRect bar(window.topLeft(), QSize(window.width(), title));
+        for (int above = below + 1; above < tiling.stacking.size(); ++above) {
+            const QRect over = tiling.geometries.at(tiling.stacking.at(above));
+            const QString what =
+                QStringLiteral("%1 over %2").arg(tiling.stacking.at(above)).arg(tiling.stacking.at(below));
+            if (wholeTitleBars)
+                QVERIFY2(!over.intersects(bar), qPrintable(what));
+            else if (over.size().boundedTo(area) == over.size())
+                QVERIFY2(!over.contains(bar), qPrintable(what));
+        }
+    }
 }
 
 // The whole main window is on the screen, and where the screen allows, the
@@ -263,18 +404,186 @@ void tst_WindowLayout::cascadeAndTile()
     }
     QVERIFY(coveredTitleBar(main).isEmpty());
 
-    // Tiled, the windows keep their sizes and stand side by side.
+    // Tiled, every window lies in sight with its title bar, all eight too.
     main->tileAction->trigger();
-    const QList<QMdiSubWindow *> tiled = shownWindows(main);
-    const int width = main->mdiArea->viewport()->width();
-    for (int i = 0; i < tiled.size(); ++i) {
-        const QRect place = tiled.at(i)->geometry();
-        QVERIFY2(place.left() >= 0 && place.top() >= 0 && (place.right() < width || place.left() == 0),
-                 qPrintable(tiled.at(i)->windowTitle()));
-        for (int j = i + 1; j < tiled.size(); ++j)
-            QVERIFY2(!place.intersects(tiled.at(j)->geometry()),
-                     qPrintable(tiled.at(i)->windowTitle() + " / " + tiled.at(j)->windowTitle()));
+    QVERIFY2(outsideTheArea(main).isEmpty(), qPrintable(outsideTheArea(main)));
+    QVERIFY2(coveredTitleBar(main).isEmpty(), qPrintable(coveredTitleBar(main)));
+
+    for (int digit = 0; digit <= 7; ++digit)
+        pressCtrlDigit(main, digit);
+    QTRY_COMPARE(shownWindows(main).size(), 8);
+    // Scrolled away first, as a user may have left it.
+    main->mdiArea->horizontalScrollBar()->setValue(main->mdiArea->horizontalScrollBar()->maximum());
+    main->tileAction->trigger();
+    QVERIFY2(outsideTheArea(main).isEmpty(), qPrintable(outsideTheArea(main)));
+    // Where every window fits the area, all title bars stay whole in sight
+    // and nothing is left to scroll to.
+    const QSize area = main->mdiArea->viewport()->size();
+    const QList<QMdiSubWindow *> all = shownWindows(main);
+    const bool allFit = std::all_of(all.cbegin(), all.cend(), [&area](QMdiSubWindow *w) {
+        return w->size().boundedTo(area) == w->size();
+    });
+    QVERIFY2(coveredTitleBar(main, allFit).isEmpty(), qPrintable(coveredTitleBar(main, allFit)));
+    if (allFit)
+        QVERIFY(nothingToScroll(main));
+    // Reopened with its key, a window comes back where Tile put it.
+    QMdiSubWindow *board =
+        qobject_cast<QMdiSubWindow *>(bench.app->findApplet("Board", MainApp::ByObjectName)->container());
+    const QRect tiledAt = board->geometry();
+    board->close();
+    pressCtrlDigit(main, 1);
+    QTRY_VERIFY(board->isVisible());
+    QCOMPARE(board->geometry(), tiledAt);
+}
+
+void tst_WindowLayout::openedInsideTheArea_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QSize>("mainSize");
+    // A window open beside it that is larger than the area, so that the
+    // area's scroll bars come up and take their room.
+    QTest::addColumn<QString>("larger");
+
+    const QSize roomy(0, 0);
+    const QSize small(700, 500);
+    QTest::newRow("earlier place beyond") << "ChipID"
+                                          << "reopen" << roomy << "";
+    QTest::newRow("open, beyond") << "ChipID"
+                                  << "key while open" << roomy << "";
+    QTest::newRow("area smaller since") << "WatchDog"
+                                        << "reopen" << small << "";
+    QTest::newRow("larger than the area") << "SpiController"
+                                          << "reopen" << small << "";
+    QTest::newRow("plot shrinks to the area") << "Measurements"
+                                              << "reopen" << small << "";
+    QTest::newRow("beside one larger than the area") << "ChipID"
+                                                     << "reopen" << small << "SpiController";
+    QTest::newRow("Restore last, stored beyond") << "ChipID"
+                                                 << "restore" << roomy << "";
+    QTest::newRow("Restore last, open and beyond") << "WatchDog"
+                                                   << "restore open" << small << "";
+    QTest::newRow("Restore last, beside one larger") << "ChipID"
+                                                     << "restore" << small << "Board";
+}
+
+// A window opened with its key or by "Restore last" comes up in sight,
+// however far outside its earlier or stored place lies now.
+void tst_WindowLayout::openedInsideTheArea()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, how);
+    QFETCH(QSize, mainSize);
+    QFETCH(QString, larger);
+
+    BenchFixture bench;
+    QVERIFY(bench.ok);
+    MainWindow *main = bench.app->mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(main));
+    main->activateWindow();
+    QMdiSubWindow *sub = nullptr;
+    int digit = 7;
+    if (window == "Measurements") {
+        sub = main->toolSubWindow(bench.app->measurements());
+    } else {
+        Applet *applet = bench.app->findApplet(window, MainApp::ByObjectName);
+        sub = qobject_cast<QMdiSubWindow *>(applet->container());
+        digit = applet->shortcutKey() - Qt::Key_0;
     }
+    QVERIFY(sub);
+    const QSize ownSize = sub->size();
+
+    pressCtrlDigit(main, digit);
+    QTRY_VERIFY(sub->isVisible());
+    const QSize area = main->mdiArea->viewport()->size();
+    const QPoint beyond(area.width() + 200, area.height() + 100);
+    sub->move(beyond);
+    if (how != "key while open" && how != "restore open")
+        sub->close();
+    if (mainSize.isValid() && !mainSize.isEmpty()) {
+        main->resize(mainSize);
+        QTRY_VERIFY(main->mdiArea->viewport()->width() < area.width());
+    }
+    if (!larger.isEmpty()) {
+        Applet *big = bench.app->findApplet(larger, MainApp::ByObjectName);
+        big->showWindow();
+        big->container()->move(0, 0);
+        QVERIFY(big->container()->width() > main->mdiArea->viewport()->width());
+    }
+    if (how.startsWith("restore")) {
+        const QByteArray line = QStringLiteral("%1,%2,%3,%4,%5,1\n")
+                                    .arg(bench.app->findApplet(window, MainApp::ByObjectName)->objectName())
+                                    .arg(beyond.x())
+                                    .arg(beyond.y())
+                                    .arg(ownSize.width())
+                                    .arg(ownSize.height())
+                                    .toLatin1();
+        QFile state("HQL3318.state");
+        QVERIFY(state.open(QIODevice::WriteOnly));
+        state.write(main->saveGeometry().toHex() + "\n" + line);
+        state.close();
+        QTest::mouseClick(main->restoreButton, Qt::LeftButton);
+    } else {
+        pressCtrlDigit(main, digit);
+    }
+    QTRY_VERIFY(sub->isVisible());
+    if (!larger.isEmpty())
+        QTRY_VERIFY(main->mdiArea->horizontalScrollBar()->isVisible() &&
+                    main->mdiArea->verticalScrollBar()->isVisible());
+    QVERIFY2(outsideTheArea(main).isEmpty(), qPrintable(outsideTheArea(main)));
+    const QSize now = main->mdiArea->viewport()->size();
+    // Moved no further than it takes.
+    QCOMPARE(sub->x(), qMax(0, now.width() - sub->width()));
+    QCOMPARE(sub->y(), qMax(0, now.height() - sub->height()));
+    if (window == "Measurements")
+        QCOMPARE(sub->size(), ownSize.boundedTo(now).expandedTo(sub->minimumSizeHint()));
+    else
+        QCOMPARE(sub->size(), ownSize);
+}
+
+void tst_WindowLayout::noScrollRangeAfterClosing_data()
+{
+    QTest::addColumn<bool>("butActive");
+    QTest::newRow("Close All") << false;
+    QTest::newRow("Close All But Active") << true;
+}
+
+// The area scrolls to windows out of sight; once they are closed, the
+// scroll bars go with them.
+void tst_WindowLayout::noScrollRangeAfterClosing()
+{
+    QFETCH(bool, butActive);
+
+    BenchFixture bench;
+    QVERIFY(bench.ok);
+    MainWindow *main = bench.app->mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(main));
+    main->activateWindow();
+    pressCtrlDigit(main, 6);
+    pressCtrlDigit(main, 5);
+    auto *chip =
+        qobject_cast<QMdiSubWindow *>(bench.app->findApplet("ChipID", MainApp::ByObjectName)->container());
+    auto *watchdog =
+        qobject_cast<QMdiSubWindow *>(bench.app->findApplet("WatchDog", MainApp::ByObjectName)->container());
+    QTRY_VERIFY(chip->isVisible() && watchdog->isVisible());
+    // Dragged half out at the bottom right, and the view scrolled after it.
+    const QSize area = main->mdiArea->viewport()->size();
+    chip->move(area.width() - 50, area.height() - 40);
+    QTRY_VERIFY(!nothingToScroll(main));
+    main->mdiArea->horizontalScrollBar()->setValue(main->mdiArea->horizontalScrollBar()->maximum());
+    main->mdiArea->verticalScrollBar()->setValue(main->mdiArea->verticalScrollBar()->maximum());
+    main->mdiArea->setActiveSubWindow(watchdog);
+
+    if (butActive)
+        main->slot_CloseAllButActive();
+    else
+        main->slot_CloseAll();
+    QCOMPARE(watchdog->isVisible(), butActive);
+    QVERIFY(!chip->isVisible());
+    QVERIFY(nothingToScroll(main));
+    QVERIFY(!main->mdiArea->horizontalScrollBar()->isVisible());
+    QVERIFY(!main->mdiArea->verticalScrollBar()->isVisible());
+    QVERIFY2(outsideTheArea(main).isEmpty(), qPrintable(outsideTheArea(main)));
 }
 
 QTEST_MAIN(tst_WindowLayout)

@@ -16,6 +16,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -96,6 +97,7 @@ private slots:
     void saveCancelled_data();
     void saveCancelled();
     void roundTripToChip();
+    void menuFollowsTheDirectory();
     void loadVariants_data();
     void loadVariants();
     void badFiles_data();
@@ -285,6 +287,30 @@ void tst_Workspace::roundTripToChip()
     QCOMPARE(value, QByteArray("496"));
     QVERIFY(bench->app->board()->getParameter("chipCR7B", &value));
     QCOMPARE(value, QByteArray("1039"));
+}
+
+// A file copied into the working directory while the program runs is in
+// the menu the next time it opens, and one deleted is gone from it.
+void tst_Workspace::menuFollowsTheDirectory()
+{
+    QMenu *menu = window()->configMenu;
+    QVERIFY(writeFile(workDir.filePath("copied in.bench"), "CR6A\n{\n300\n}\n"));
+    QVERIFY(!configEntry(window(), "copied in"));
+    menu->popup(window()->mapToGlobal(QPoint(10, 10)));
+    QTRY_VERIFY(menu->isVisible());
+    QAction *entry = configEntry(window(), "copied in");
+    QVERIFY(entry);
+    QVERIFY(menu->actions().contains(entry));
+    menu->hide();
+    bench->answerer.clear();
+    entry->trigger();
+    QCOMPARE(reg("CR6A[10:0]"), 300u);
+
+    QVERIFY(QFile::remove(workDir.filePath("copied in.bench")));
+    menu->popup(window()->mapToGlobal(QPoint(10, 10)));
+    QTRY_VERIFY(menu->isVisible());
+    QVERIFY(!configEntry(window(), "copied in"));
+    menu->hide();
 }
 
 void tst_Workspace::loadVariants_data()
@@ -477,35 +503,36 @@ void tst_Workspace::restoreLast_data()
     // SIZE stands for the window's own size.
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<bool>("moved");
-    QTest::addColumn<bool>("spiVisible");
+    QTest::addColumn<bool>("chipVisible");
 
-    QTest::newRow("six fields") << QByteArray("SpiController,30,20,SIZE,1\n") << true << true;
-    QTest::newRow("CR LF") << QByteArray("SpiController,30,20,SIZE,1\r\n") << true << true;
-    QTest::newRow("hidden") << QByteArray("SpiController,30,20,SIZE,0\n") << true << false;
-    QTest::newRow("seven fields") << QByteArray("SpiController,30,20,SIZE,1,9\n") << false << false;
-    QTest::newRow("five fields") << QByteArray("SpiController,30,20,SIZE\n") << false << false;
-    QTest::newRow("not a number") << QByteArray("SpiController,30,2O,SIZE,1\n") << false << false;
-    QTest::newRow("unknown applet") << QByteArray("Nobody,30,20,SIZE,1\nspicontroller,30,20,SIZE,1\n")
-                                    << false << false;
+    QTest::newRow("six fields") << QByteArray("ChipID,30,20,SIZE,1\n") << true << true;
+    QTest::newRow("CR LF") << QByteArray("ChipID,30,20,SIZE,1\r\n") << true << true;
+    QTest::newRow("hidden") << QByteArray("ChipID,30,20,SIZE,0\n") << true << false;
+    QTest::newRow("seven fields") << QByteArray("ChipID,30,20,SIZE,1,9\n") << false << false;
+    QTest::newRow("five fields") << QByteArray("ChipID,30,20,SIZE\n") << false << false;
+    QTest::newRow("not a number") << QByteArray("ChipID,30,2O,SIZE,1\n") << false << false;
+    QTest::newRow("unknown applet") << QByteArray("Nobody,30,20,SIZE,1\nchipid,30,20,SIZE,1\n") << false
+                                    << false;
 }
 
 void tst_Workspace::restoreLast()
 {
     QFETCH(QByteArray, lines);
     QFETCH(bool, moved);
-    QFETCH(bool, spiVisible);
+    QFETCH(bool, chipVisible);
 
-    Applet *spi = bench->app->findApplet("SpiController", MainApp::ByObjectName);
+    Applet *chip = bench->app->findApplet("ChipID", MainApp::ByObjectName);
     Applet *watchdog = bench->app->findApplet("WatchDog", MainApp::ByObjectName);
-    // The device windows keep the size of their forms; positions move.
-    const QRect kept(QPoint(5, 6), spi->container()->size());
+    // The device windows keep the size of their forms; positions move, here
+    // within the area of the restored main window.
+    const QRect kept(QPoint(5, 6), chip->container()->size());
     const QRect movedTo(QPoint(30, 20), kept.size());
     const QRect watchdogTo(QPoint(50, 60), watchdog->container()->size());
     const auto sizeText = [](const QRect &r) {
         return QByteArray::number(r.width()) + ',' + QByteArray::number(r.height());
     };
-    spi->container()->setGeometry(kept);
-    spi->hideWindow();
+    chip->container()->setGeometry(kept);
+    chip->hideWindow();
     watchdog->hideWindow();
     // Within the offscreen screen, which a restored window is kept on.
     window()->resize(700, 500);
@@ -519,9 +546,9 @@ void tst_Workspace::restoreLast()
     QTest::mouseClick(window()->restoreButton, Qt::LeftButton);
     QCOMPARE(bench->answerer.count(), 0);
     QCOMPARE(window()->size(), QSize(700, 500));
-    QCOMPARE(spi->container()->geometry(), moved ? movedTo : kept);
-    QCOMPARE(spi->isVisible(), spiVisible);
-    QCOMPARE(spi->windowAction()->isChecked(), spiVisible);
+    QCOMPARE(chip->container()->geometry(), moved ? movedTo : kept);
+    QCOMPARE(chip->isVisible(), chipVisible);
+    QCOMPARE(chip->windowAction()->isChecked(), chipVisible);
     // The good line after a bad one still counts.
     QCOMPARE(watchdog->container()->geometry(), watchdogTo);
     QVERIFY(watchdog->isVisible());

@@ -62,8 +62,10 @@ public:
 
     QVariant run(const QString &function, const QVariant &argument) override
     {
-        for (const char *name : {"text", "ok", "real", "bytes", "fail", "none"})
-            functions.insert(name, QStringLiteral("Answers %1").arg(name));
+        if (documents) {
+            for (const char *name : {"text", "ok", "real", "bytes", "fail", "none"})
+                functions.insert(name, QStringLiteral("Answers %1").arg(name));
+        }
         arguments.append(argument);
         if (function == "ok")
             return true;
@@ -95,6 +97,8 @@ public:
         "@variable=Freq @type=real @value=1000 @min=0 @max=100000 @readonly @descr=Generator frequency"};
     QList<QPair<int, QString>> transfers;
     QVariantList arguments;
+    // Off, it runs its functions without naming them, as some applets do.
+    bool documents = true;
 };
 
 struct Fixture
@@ -194,6 +198,7 @@ private slots:
     void search();
     void runResult_data();
     void runResult();
+    void noDocumentedFunctions();
     void exportAndImport();
     void loadLines_data();
     void loadLines();
@@ -422,6 +427,32 @@ void tst_AppletHelper::runResult()
     for (int i = 0; i < fields.size(); ++i)
         QCOMPARE(fields.at(i)->isVisible(), i == field);
     QCOMPARE(fields.at(field)->text(), shown);
+}
+
+// An applet that names none of its functions gets a page that says so,
+// not an empty one, and nothing to run; once it names them they are listed.
+void tst_AppletHelper::noDocumentedFunctions()
+{
+    HelperApplet applet;
+    applet.documents = false;
+    applet.initialize();
+    applet.slot_showHelp();
+    AppletHelper *help = applet.help();
+    QVERIFY(help);
+    help->tabs->setCurrentIndex(1);
+    QCOMPARE(help->functionView->toPlainText(), QString("This window documents no functions."));
+    QCOMPARE(help->functionCombo->count(), 0);
+    for (QWidget *control : {static_cast<QWidget *>(help->functionCombo),
+                             static_cast<QWidget *>(help->argumentEdit), static_cast<QWidget *>(help->pbRun)})
+        QVERIFY(!control->isEnabled());
+
+    applet.documents = true;
+    QTest::mouseClick(help->pbUpdateAll, Qt::LeftButton);
+    QVERIFY(help->functionView->toPlainText().startsWith("FUNCTION bytes\nAnswers bytes"));
+    QCOMPARE(help->functionCombo->count(), 6);
+    for (QWidget *control : {static_cast<QWidget *>(help->functionCombo),
+                             static_cast<QWidget *>(help->argumentEdit), static_cast<QWidget *>(help->pbRun)})
+        QVERIFY(control->isEnabled());
 }
 
 void tst_AppletHelper::exportAndImport()

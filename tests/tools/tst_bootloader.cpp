@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <memory>
@@ -109,8 +110,10 @@ private slots:
     void loadRejected();
     void badChecksumPerRecord();
     void loadShowsAddresses();
-    void unreadableFileChangesNothing_data();
-    void unreadableFileChangesNothing();
+    void unreadableFileRefused_data();
+    void unreadableFileRefused();
+    void refusalClearsWhatWentBefore_data();
+    void refusalClearsWhatWentBefore();
     void blockLines();
     void zeroBlock();
     void readBack_data();
@@ -203,6 +206,9 @@ void tst_Bootloader::loadRejected()
     QCOMPARE(f.boxes.boxes().first().title, QString("Error"));
     QCOMPARE(f.boxes.boxes().first().icon, QMessageBox::Warning);
     QVERIFY(!f.button("pbFlash")->isEnabled());
+    // Only the refusal is left in the log, in red.
+    QCOMPARE(f.log(), message);
+    QVERIFY(f.window.findChild<QPlainTextEdit *>("pteLog")->document()->toHtml().contains("#ff0000"));
     // Nothing of the rejected file reached the image.
     QCOMPARE(f.window.loadedImage().bytes().left(4), QByteArray("abc\xFF"));
 }
@@ -246,7 +252,7 @@ void tst_Bootloader::loadShowsAddresses()
     QCOMPARE(f.window.loadedImage().bytes().left(17), QByteArray(16, 'y') + '\xFF');
 }
 
-void tst_Bootloader::unreadableFileChangesNothing_data()
+void tst_Bootloader::unreadableFileRefused_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("logged");
@@ -256,7 +262,9 @@ void tst_Bootloader::unreadableFileChangesNothing_data()
                                     << "is too large";
 }
 
-void tst_Bootloader::unreadableFileChangesNothing()
+// A file that cannot be read is refused like a bad one, without a box;
+// the image loaded before stays in memory but is no longer offered.
+void tst_Bootloader::unreadableFileRefused()
 {
     QFETCH(QString, path);
     QFETCH(QString, logged);
@@ -267,13 +275,42 @@ void tst_Bootloader::unreadableFileChangesNothing()
         QSKIP("no such device here");
     QVERIFY(f.load(HexFile::image("xyz", 0)));
     QVERIFY(!f.window.loadHexFile(path));
-    QVERIFY(!f.window.loadHexFile(QString()));
     QCOMPARE(f.boxes.count(), 0);
+    QVERIFY(!f.log().contains('\n'));
     QVERIFY(f.log().contains(path));
     QVERIFY(f.log().contains(logged));
-    QVERIFY(f.button("pbFlash")->isEnabled());
-    QCOMPARE(f.window.loadedImage().length(), 3);
+    QVERIFY(!f.button("pbFlash")->isEnabled());
     QCOMPARE(f.window.loadedImage().bytes().left(3), QByteArray("xyz"));
+    // Choosing no file changes nothing.
+    QVERIFY(!f.window.loadHexFile(QString()));
+    QVERIFY(f.log().contains(logged));
+}
+
+void tst_Bootloader::refusalClearsWhatWentBefore_data()
+{
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("bad file") << true;
+    QTest::newRow("missing file") << false;
+}
+
+// After a flash, a refused file leaves only its red line: nothing of the
+// file before, no progress, nothing to flash.
+void tst_Bootloader::refusalClearsWhatWentBefore()
+{
+    QFETCH(bool, readable);
+    Fixture f(true);
+    QVERIFY(f.connected);
+    QVERIFY(f.load(HexFile::image(randomBytes(0x300, 3), 0)));
+    QCOMPARE(f.flash(), int(FlashSession::Finished));
+    QVERIFY(f.progress()->value() > 0);
+
+    const QString path = readable ? f.writeFile("bad.hex", "hello\n") : f.dir.filePath("missing.hex");
+    QVERIFY(!f.window.loadHexFile(path));
+    QCOMPARE(f.log().count('\n'), 0);
+    QVERIFY2(f.log().contains(readable ? "bad HEX file format!" : "Cannot open"), qPrintable(f.log()));
+    QCOMPARE(f.progress()->value(), 0);
+    QVERIFY(!f.button("pbFlash")->isEnabled());
+    QVERIFY(f.button("pbLoadHex")->isEnabled());
 }
 
 // 0x2A5 bytes: two full blocks, one of 0xA5 bytes, then the marker; the

@@ -13,6 +13,8 @@
 #include "benchfixture.h"
 
 #include <QAction>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
@@ -69,6 +71,7 @@ private slots:
     void sampleCap_data();
     void sampleCap();
     void plotWindowKeepsPeaks();
+    void singleReadingIsDrawn();
     void readingsFromBoard_data();
     void readingsFromBoard();
     void failedReadingIsNotRecorded();
@@ -206,6 +209,45 @@ void tst_Measurements::plotWindowKeepsPeaks()
     QCOMPARE(points.isen1.last().x(), 19999.0);
 }
 
+// A line through one point draws nothing; one reading must still show,
+// whole, away from the plot's edges; from two readings on it is a line.
+void tst_Measurements::singleReadingIsDrawn()
+{
+    Measurements plot;
+    plot.resize(720, 420);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    plot.slot_addSampleAt({now, 1.0, 0.5, 12});
+    QTRY_COMPARE(plot.series(0)->count(), 1);
+    auto *view = plot.findChild<QChartView *>();
+    QVERIFY(view);
+    const QImage image = view->grab().toImage();
+    const QRect area =
+        view->mapFromScene(view->chart()->mapToScene(view->chart()->plotArea())).boundingRect();
+    for (int i = 0; i < 3; ++i) {
+        const QColor color = plot.series(i)->color();
+        QList<int> xs;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
+                        qAbs(pixel.blue() - color.blue()) <
+                    30)
+                    xs.append(x);
+            }
+        }
+        QVERIFY2(xs.size() > 10, qPrintable(plot.series(i)->name()));
+        const int middle =
+            (*std::min_element(xs.cbegin(), xs.cend()) + *std::max_element(xs.cbegin(), xs.cend())) / 2;
+        QVERIFY2(qAbs(middle - area.center().x()) < area.width() / 4, qPrintable(plot.series(i)->name()));
+    }
+
+    plot.slot_addSampleAt({now + 500, 1.2, 0.5, 12});
+    QTRY_COMPARE(plot.series(0)->count(), 2);
+    QVERIFY(!plot.series(0)->pointsVisible());
+}
+
 void tst_Measurements::readingsFromBoard_data()
 {
     QTest::addColumn<QString>("trigger");
@@ -299,7 +341,7 @@ void tst_Measurements::windowPlacesAndShortcut()
     // In "&Windows" right after the device applets.
     const QList<QAction *> actions = window->windowsMenu->actions();
     QCOMPARE(actions.indexOf(entry), bench.app->applets().size());
-    QCOMPARE(entry->text(), QString("(Ctrl+7) Measurements"));
+    QCOMPARE(entry->text(), QString("(Ctrl+7) Measurements\tCtrl+7"));
 
     QMdiSubWindow *sub = window->toolSubWindow(plot);
     QVERIFY(!sub->isVisible());
