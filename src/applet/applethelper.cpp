@@ -264,14 +264,11 @@ void AppletHelper::renderFunctions()
         html += QStringLiteral("<p><strong><em>FUNCTION</em> %1</strong></p>").arg(name);
         html += QStringLiteral("<p>%1</p>").arg(descriptions.value(name));
     }
-    // An empty page would read as if the help had failed to load.
-    const bool documented = !names.isEmpty();
-    if (!documented)
+    // An empty page would read as if the help had failed to load. Its
+    // functions still run when named in the box.
+    if (names.isEmpty())
         html += QLatin1String("<p>This window documents no functions.</p>");
     html += QLatin1String("</body>");
-    for (QWidget *control : {static_cast<QWidget *>(functionCombo), static_cast<QWidget *>(argumentEdit),
-                             static_cast<QWidget *>(pbRun)})
-        control->setEnabled(documented);
     functionCombo->addItems(names);
     functionView->setHtml(html);
     functionView->verticalScrollBar()->setValue(scroll);
