@@ -206,12 +206,13 @@ MainWindow::MainWindow(MainApp *app)
     portCombo->setInsertPolicy(QComboBox::NoInsert);
     portCombo->view()->setTextElideMode(Qt::ElideMiddle);
     // The whole name of the port shown, since the field shows only its ends.
-    connect(portCombo, &QComboBox::currentTextChanged, this, [this](const QString &text) {
+    const auto showWholeName = [this](const QString &text) {
         portCombo->setToolTip(text.isEmpty()
                                   ? QStringLiteral("Board port: a serial device path or \"mockup\"")
                                   : QStringLiteral("Board port: %1").arg(text));
-    });
-    portCombo->setToolTip(QStringLiteral("Board port: a serial device path or \"mockup\""));
+    };
+    connect(portCombo, &QComboBox::currentTextChanged, this, showWholeName);
+    showWholeName(QString());
 
     rescanButton->setIcon(QIcon(QStringLiteral(":/buttons/refresh")));
     rescanButton->setFixedSize(20, 20);

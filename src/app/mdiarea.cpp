@@ -21,6 +21,17 @@ QRect titleBar(const QRect &window, int titleHeight)
     return QRect(window.topLeft(), QSize(window.width(), qMin(titleHeight, window.height())));
 }
 
+// How much of the other windows a place would cover.
+qint64 overlapOf(const QRect &place, const QList<QRect> &others)
+{
+    qint64 overlap = 0;
+    for (const QRect &other : others) {
+        const QRect common = place.intersected(other);
+        overlap += qint64(common.width()) * common.height();
+    }
+    return overlap;
+}
+
 } // namespace
 
 MdiArea::MdiArea(QWidget *parent) : QMdiArea(parent)
@@ -80,14 +91,11 @@ QPoint MdiArea::freePlace(const QSize &size, const QList<QRect> &shown, const QS
         if (at.x() < 0 || at.y() < 0 ||
             (fits && (place.right() >= area.width() || place.bottom() >= area.height())))
             continue;
-        qint64 overlap = 0;
-        bool coversTitle = false;
-        for (const QRect &other : shown) {
-            coversTitle = coversTitle || place.contains(titleBar(other, titleHeight));
-            const QRect common = place.intersected(other);
-            overlap += qint64(common.width()) * common.height();
-        }
-        if (!coversTitle && overlap < bestOverlap) {
+        if (std::any_of(shown.cbegin(), shown.cend(),
+                        [&](const QRect &other) { return place.contains(titleBar(other, titleHeight)); }))
+            continue;
+        const qint64 overlap = overlapOf(place, shown);
+        if (overlap < bestOverlap) {
             best = at;
             bestOverlap = overlap;
         }
@@ -159,15 +167,11 @@ bool clearOfTitleBars(const QSize &size, const QList<QRect> &placed, const QSize
             const QRect place(QPoint(x, y), size);
             if (x < 0 || y < 0 || place.right() >= area.width() || place.bottom() >= area.height())
                 continue;
-            qint64 overlap = 0;
-            bool coversTitle = false;
-            for (const QRect &other : placed) {
-                coversTitle = coversTitle || place.intersects(titleBar(other, titleHeight));
-                const QRect common = place.intersected(other);
-                overlap += qint64(common.width()) * common.height();
-            }
-            if (coversTitle)
+            if (std::any_of(placed.cbegin(), placed.cend(), [&](const QRect &other) {
+                    return place.intersects(titleBar(other, titleHeight));
+                }))
                 continue;
+            const qint64 overlap = overlapOf(place, placed);
             const bool better = !found || overlap < least ||
                                 (overlap == least && (y < spot->y() || (y == spot->y() && x < spot->x())));
             if (better) {

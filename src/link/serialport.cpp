@@ -128,9 +128,11 @@ bool inGroupDatabase(gid_t gid)
     return std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
 }
 
-QString inUse(const QString &name)
+// The holder is looked up unless the caller knows it already.
+QString inUse(const QString &name, QString holder = QString())
 {
-    const QString holder = SerialPort::holderOf(name);
+    if (holder.isEmpty())
+        holder = SerialPort::holderOf(name);
     if (holder.isEmpty())
         return QStringLiteral("%1 is in use by another program.").arg(name);
     return QStringLiteral("%1 is in use by %2.").arg(name, holder);
@@ -174,7 +176,7 @@ bool SerialPort::open(const QString &name, int baudRate)
     // would disturb that program's line (and may reset a board).
     const QString holder = otherHolder(name);
     if (!holder.isEmpty()) {
-        m_error = QStringLiteral("%1 is in use by %2.").arg(name, holder);
+        m_error = inUse(name, holder);
         return false;
     }
     const QByteArray path = QFile::encodeName(name);
