@@ -16,9 +16,9 @@ Variable *AppContext::var(const QString &name) const
     return m_app->registers()->var(name);
 }
 
-ControlBoard *AppContext::board() const
+ControlBoard *AppContext::link() const
 {
-    return m_app->board();
+    return m_app->link();
 }
 
 Applet *AppContext::findApplet(const QString &objectName) const

@@ -13,7 +13,7 @@ public:
 
     Register *reg(const QString &name) const override;
     Variable *var(const QString &name) const override;
-    ControlBoard *board() const override;
+    ControlBoard *link() const override;
     Applet *findApplet(const QString &objectName) const override;
     RefreshBatcher &refreshes() override { return m_refreshes; }
     void log(int level, const QString &text) override;

@@ -99,7 +99,7 @@ MainApp::~MainApp()
     delete m_progressDialog;
     qDeleteAll(appletList);
     m_ports->stop();
-    delete m_board;
+    delete m_link;
     CustomControls::UniversalControl::setActiveAppletProvider(nullptr);
     // The log window lives in a dock of the main window and goes with it.
     delete m_mainWindow;
@@ -218,10 +218,10 @@ bool MainApp::initialise()
     if (!settings().readError().isEmpty())
         emit signal_log(-1, settings().readError());
 
-    m_board = new ControlBoard;
+    m_link = new ControlBoard;
     m_ports->start();
-    m_board->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
-    m_board->setScriptPathProvider([this] {
+    m_link->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
+    m_link->setScriptPathProvider([this] {
         // Nobody could answer a file dialog without a screen, and a script
         // must not wait for a person to answer one.
         if (m_headless) {
@@ -240,17 +240,17 @@ bool MainApp::initialise()
     // Control refreshes held back during a function run fire their slots now,
     // so commands those slots send keep their place on the wire.
     connect(
-        m_board, &ControlBoard::signal_aboutToSend, this, [this] { m_context->refreshes().flush(); },
+        m_link, &ControlBoard::signal_aboutToSend, this, [this] { m_context->refreshes().flush(); },
         Qt::DirectConnection);
-    connect(m_board, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
-    connect(m_board, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
-    connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);
-    connect(m_board, &ControlBoard::signal_connected, this, &MainApp::slot_connected);
-    connect(m_board, &ControlBoard::signal_notice, this, &MainApp::slot_notice);
+    connect(m_link, &ControlBoard::signal_tx, m_mainWindow, &MainWindow::slot_ActivityTx_LED);
+    connect(m_link, &ControlBoard::signal_rx, m_mainWindow, &MainWindow::slot_ActivityRx_LED);
+    connect(m_link, &ControlBoard::signal_disconnected, this, &MainApp::slot_disconnected);
+    connect(m_link, &ControlBoard::signal_connected, this, &MainApp::slot_connected);
+    connect(m_link, &ControlBoard::signal_notice, this, &MainApp::slot_notice);
     LocalServer *server = m_server;
-    connect(m_board, &ControlBoard::signal_unreserved, server, [server] { server->resume(); });
-    connect(m_board, &ControlBoard::signal_log, m_logs, &Logs::slot_addLog);
-    m_logs->setBoard(m_board);
+    connect(m_link, &ControlBoard::signal_unreserved, server, [server] { server->resume(); });
+    connect(m_link, &ControlBoard::signal_log, m_logs, &Logs::slot_addLog);
+    m_logs->setBoard(m_link);
     m_mainWindow->logWindowAction->setEnabled(true);
     connect(m_mainWindow->logWindowAction, &QAction::triggered, this, &MainApp::showLogWindow);
 
@@ -329,13 +329,13 @@ void MainApp::shutdown()
     // A second shutdown (or a late request) finds nothing to touch.
     if (m_logs)
         m_logs->setBoard(nullptr);
-    delete m_board;
-    m_board = nullptr;
+    delete m_link;
+    m_link = nullptr;
 }
 
 bool MainApp::connectToBoard(const QString &port)
 {
-    if (!m_board || m_shutDown)
+    if (!m_link || m_shutDown)
         return false;
     // Connecting while connected starts afresh, as Disconnect and Connect
     // would: the windows are retired and set up again.
@@ -347,14 +347,14 @@ bool MainApp::connectToBoard(const QString &port)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The mock-up's notice box runs the event loop inside the connect.
     m_ownDisconnect = true;
-    const bool ok = m_board->connectBoard(port);
+    const bool ok = m_link->connectBoard(port);
     m_ownDisconnect = false;
     // The chosen speed is recorded even when the connect failed.
-    if (m_board && m_mainWindow)
-        m_board->setBaudRate(int(m_mainWindow->selectedBaudRate()));
+    if (m_link && m_mainWindow)
+        m_link->setBaudRate(int(m_mainWindow->selectedBaudRate()));
     // Why it failed stays in sight; the log has it too.
-    if (!ok && m_board && m_mainWindow)
-        m_mainWindow->setStatusText(m_board->connectError());
+    if (!ok && m_link && m_mainWindow)
+        m_mainWindow->setStatusText(m_link->connectError());
     QApplication::restoreOverrideCursor();
     return ok;
 }
@@ -369,26 +369,26 @@ void MainApp::disconnectFromBoard()
     // Asked for: nothing to wait for.
     m_ports->stopWaiting();
     m_ownDisconnect = true;
-    if (m_board)
-        m_board->disconnectBoard(ControlBoard::ByUser);
+    if (m_link)
+        m_link->disconnectBoard(ControlBoard::ByUser);
     m_ownDisconnect = false;
     QApplication::restoreOverrideCursor();
 }
 
 bool MainApp::isBoardConnected() const
 {
-    return m_board && m_board->isConnected();
+    return m_link && m_link->isConnected();
 }
 
 bool MainApp::isBoardReserved() const
 {
-    return m_board && m_board->isReserved();
+    return m_link && m_link->isReserved();
 }
 
 void MainApp::setBaudRate(unsigned baudRate)
 {
-    if (m_board)
-        m_board->setBaudRate(int(baudRate));
+    if (m_link)
+        m_link->setBaudRate(int(baudRate));
 }
 
 Applet *MainApp::findApplet(const QVariant &key, FindMode mode) const
@@ -430,8 +430,8 @@ void MainApp::disableApplets()
 
 void MainApp::setCommunicationLogging(bool on)
 {
-    if (m_board)
-        m_board->setLogging(on);
+    if (m_link)
+        m_link->setLogging(on);
     if (m_server)
         m_server->setLoggingOn(on);
 }
@@ -453,7 +453,7 @@ void MainApp::openFirmwareWindow()
         m_firmwareWindow = new Bootloader(m_mainWindow);
         connect(m_firmwareWindow, &Bootloader::signal_restartFinished, this, &MainApp::slot_boardRestarted);
     }
-    m_firmwareWindow->setBoard(m_board);
+    m_firmwareWindow->setBoard(m_link);
     m_firmwareWindow->show();
     m_firmwareWindow->raise();
     m_firmwareWindow->activateWindow();
@@ -554,18 +554,18 @@ bool MainApp::launchUpdater()
 
 void MainApp::slot_connected()
 {
-    if (!m_board || !m_mainWindow)
+    if (!m_link || !m_mainWindow)
         return;
     m_ports->boardConnected();
     // The port box and the banner show the port that was opened, however
     // the connect was asked for.
-    m_mainWindow->showConnectedPort(m_board->portName());
-    if (m_board->mode() == ControlBoard::MockUp)
+    m_mainWindow->showConnectedPort(m_link->portName());
+    if (m_link->mode() == ControlBoard::MockUp)
         m_mainWindow->setStatusText(
             QStringLiteral("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
     else
         m_mainWindow->setStatusText(
-            QStringLiteral("   %1 : %2 ").arg(m_board->firmwareIdentity()).arg(m_board->firmwareVersion()));
+            QStringLiteral("   %1 : %2 ").arg(m_link->firmwareIdentity()).arg(m_link->firmwareVersion()));
     m_mainWindow->setConnectedState(MainWindow::Connection::Connected);
     enableApplets();
 }
@@ -619,8 +619,8 @@ void MainApp::slot_disconnected()
     m_mainWindow->setConnectedState(MainWindow::Connection::Disconnected);
     // The board's name belongs to the connection.
     m_mainWindow->setStatusText(QString());
-    if (!m_ownDisconnect && m_board)
-        m_ports->boardLost(m_board->loss());
+    if (!m_ownDisconnect && m_link)
+        m_ports->boardLost(m_link->loss());
 }
 
 Settings &MainApp::settings() const

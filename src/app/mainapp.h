@@ -104,7 +104,7 @@ public:
     void setServerName(const QString &name, bool askOnConflict);
     LocalServer *server() const { return m_server; }
 
-    ControlBoard *board() const { return m_board; }
+    ControlBoard *link() const { return m_link; }
     // Every register and variable of the chip and the board.
     RegisterMap *registers() const { return m_registers.get(); }
     MainWindow *mainWindow() const { return m_mainWindow; }
@@ -138,7 +138,7 @@ private:
     static QList<Applet *> createDeviceApplets();
 
     QList<Applet *> appletList;
-    ControlBoard *m_board = nullptr;
+    ControlBoard *m_link = nullptr;
     // Set while this object disconnects the link itself.
     bool m_ownDisconnect = false;
     MainWindow *m_mainWindow = nullptr;

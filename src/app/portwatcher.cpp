@@ -89,7 +89,7 @@ void PortWatcher::showPorts()
         return;
     window->setPorts(m_discovery->ports());
     if (m_app->isBoardConnected())
-        window->showConnectedPort(m_app->board()->portName());
+        window->showConnectedPort(m_app->link()->portName());
     else if (!m_awaitedPort.isEmpty() && m_discovery->state(m_awaitedPort) == BoardDiscovery::Board)
         QTimer::singleShot(0, this, &PortWatcher::tryReconnect);
 }
@@ -111,7 +111,7 @@ void PortWatcher::setReconnectAutomatically(bool on)
 
 void PortWatcher::boardConnected()
 {
-    ControlBoard *board = m_app->board();
+    ControlBoard *board = m_app->link();
     if (!board)
         return;
     // The same board is looked for under its stable name, if it has one.
@@ -125,7 +125,7 @@ void PortWatcher::boardConnected()
 
 void PortWatcher::boardLost(ControlBoard::Loss loss)
 {
-    ControlBoard *board = m_app->board();
+    ControlBoard *board = m_app->link();
     if (!board || board->mode() != ControlBoard::Serial || m_connectedName.isEmpty())
         return;
     const QString port = m_connectedName;
@@ -162,14 +162,14 @@ void PortWatcher::deviceRemoved(const QString &name)
     qCDebug(lcPorts) << "device removed:" << name;
     if (!m_app->isShutDown())
         m_rescanTimer->start();
-    if (!m_app->isBoardConnected() || m_app->board()->mode() != ControlBoard::Serial)
+    if (!m_app->isBoardConnected() || m_app->link()->mode() != ControlBoard::Serial)
         return;
     // The port's name may be a link that went with the device.
     const QString device = BoardDiscovery::deviceOf(m_connectedName);
     if (name != m_connectedName && name != m_connectedDevice && device == m_connectedDevice)
         return;
     // Gone, not left: a disconnect due to errors, told and waited for as one.
-    m_app->board()->boardUnplugged();
+    m_app->link()->boardUnplugged();
 }
 
 void PortWatcher::waitForBoard(const QString &port)

@@ -74,7 +74,7 @@ void ScriptingFacade::addCommands()
     });
     m_commands.insert(QStringLiteral("set_timeout"),
                       [app, done](QVariant &value, QVariant *result, QString *) {
-                          if (ControlBoard *board = app->board())
+                          if (ControlBoard *board = app->link())
                               board->setDefaultTimeout(value.toInt());
                           return done(result);
                       });
@@ -169,7 +169,7 @@ void ScriptingFacade::addCommands()
                       });
     m_commands.insert(QStringLiteral("write"), [app](QVariant &value, QVariant *result, QString *) {
         // Only while connected; otherwise nothing happens and nothing is answered.
-        ControlBoard *board = app->board();
+        ControlBoard *board = app->link();
         if (board && board->isConnected()) {
             QByteArray reply;
             // Text is 8-bit: its bytes go out as they came.

@@ -60,14 +60,14 @@ Applet *Applet::peer(const QString &name) const
     return m_context ? m_context->findApplet(name) : nullptr;
 }
 
-ControlBoard *Applet::board() const
+ControlBoard *Applet::link() const
 {
-    return m_context ? m_context->board() : nullptr;
+    return m_context ? m_context->link() : nullptr;
 }
 
 void Applet::boardError(const QString &text)
 {
-    ControlBoard *link = board();
+    ControlBoard *link = this->link();
     if (link && !link->isConnected()) {
         qCDebug(lcApplet) << "after the board was lost:" << text;
         return;

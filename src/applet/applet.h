@@ -174,7 +174,7 @@ protected:
     // Another window of the application by object name; null when none.
     Applet *peer(const QString &name) const;
     // The board link, null without one.
-    ControlBoard *board() const;
+    ControlBoard *link() const;
     // A board command failed: told to the user, unless the link has lost
     // the board meanwhile, which its disconnect already tells.
     void boardError(const QString &text);

@@ -4,6 +4,6 @@
 
 bool AppletContext::isMockUp() const
 {
-    const ControlBoard *link = board();
+    const ControlBoard *link = this->link();
     return link && link->mode() == ControlBoard::MockUp;
 }

@@ -21,7 +21,7 @@ public:
     virtual Register *reg(const QString &name) const = 0;
     virtual Variable *var(const QString &name) const = 0;
     // Null while the application has none (before start-up, after shutdown).
-    virtual ControlBoard *board() const = 0;
+    virtual ControlBoard *link() const = 0;
     // A window by object name, compared case-sensitively; null when none.
     virtual Applet *findApplet(const QString &objectName) const = 0;
     virtual RefreshBatcher &refreshes() = 0;

@@ -41,7 +41,7 @@ bool Basic::init()
     return true;
 }
 
-Board *Basic::board() const
+Board *Basic::boardWindow() const
 {
     return qobject_cast<Board *>(peer(QStringLiteral("Board")));
 }
@@ -62,7 +62,7 @@ void Basic::spiRun(const QString &function)
 // pin, generator, PWM routing and enables, then modes and output enables.
 void Basic::runMotor(int first, int second, bool forward)
 {
-    Board *b = board();
+    Board *b = boardWindow();
     spiSet(QStringLiteral("CR1[10]"), 1);
     spiSet(QStringLiteral("CR1[9]"), 1);
     spiRun(QStringLiteral("WriteCR1"));

@@ -28,7 +28,7 @@ private:
     void spiRun(const QString &function);
     void runMotor(int first, int second, bool forward);
     void stopMotor(int first, int second);
-    Board *board() const;
+    Board *boardWindow() const;
 
     Ui::Basic *ui;
 

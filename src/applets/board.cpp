@@ -73,14 +73,14 @@ SpiController *Board::spi() const
 
 bool Board::command(const QByteArray &text)
 {
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     return board && board->transact(text);
 }
 
 bool Board::readBoardValue(const QString &name, double *value)
 {
     QByteArray text;
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     const bool ok = board && board->getParameter(name, &text);
     // A failed read leaves the text empty, which reads as 0.
     *value = ok ? text.toDouble() : 0.0;
@@ -464,7 +464,7 @@ void Board::slot_Timer_timeout()
     if (m_delayPending)
         return;
     // Nor between the lines of a firmware download: the next tick reads.
-    if (ControlBoard *link = Applet::board(); link && link->isReserved())
+    if (ControlBoard *link = this->link(); link && link->isReserved())
         return;
     run(QStringLiteral("refresh"), QVariant());
 }

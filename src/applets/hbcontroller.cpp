@@ -71,7 +71,7 @@ double HBController::variable(const QString &name) const
 
 void HBController::command(const QByteArray &text)
 {
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     if (!board || !board->transact(text))
         ++m_failedCommands;
 }

@@ -218,7 +218,7 @@ void SpiController::chainAdd(int address, uint data)
 
 bool SpiController::chainTransfer(const std::function<void()> &beforeAnswers)
 {
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     // Frames kept from failed transfers go out again, but only while the
     // line still fits the board's queue; past that no chain could ever pass.
     if (qsizetype(sizeof "set") + m_pendingChain.size() > ControlBoard::QueueSize) {
@@ -409,7 +409,7 @@ void SpiController::on_cbSR0_10_stateChanged(int state)
 {
     // The chip lost its registers: reset the model and write the user's
     // configuration again. The mock-up's random status bits say nothing.
-    ControlBoard *link = Applet::board();
+    ControlBoard *link = this->link();
     if (state == 0 || (link && link->mode() == ControlBoard::MockUp))
         return;
     run(QStringLiteral("Clear"), QVariant());

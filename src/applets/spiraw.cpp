@@ -48,7 +48,7 @@ QList<Applet::Function> SpiRaw::buildFunctions()
              const ParameterEntry *freq = parameter(QStringLiteral("SPIFreq"));
              const QByteArray command =
                  "set SPI0CS0SPEED=" + QByteArray::number(qint64(freq->var->value() * 1000));
-             if (ControlBoard *board = Applet::board())
+             if (ControlBoard *board = link())
                  board->transact(command);
              qCDebug(lcSpiRaw) << '"' + command + '"';
              return true;
@@ -67,7 +67,7 @@ bool SpiRaw::transfer(TransferOp op, const QString &name)
     if (op != WriteToBoard || (name != QLatin1String("SPI0") && name != QLatin1String("*")))
         return true;
     qCDebug(lcSpiRaw) << "SPI0 configuration";
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     if (!board)
         return true;
     for (const char *command : {"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000", "set SPI0CS0CPOL=0",
@@ -83,7 +83,7 @@ void SpiRaw::onConnected()
 
 bool SpiRaw::transferFrame()
 {
-    ControlBoard *board = Applet::board();
+    ControlBoard *board = link();
     Register *in = parameter(QStringLiteral("SpiIn"))->reg;
     const uint frame = in->get(QStringLiteral("SpiIn[15:0]"));
     const QByteArray value = "02" + QByteArray::number(frame >> 8 & 0xFF, 16).rightJustified(2, '0') +
@@ -108,7 +108,7 @@ bool SpiRaw::transferFrame()
         controller->set(QStringLiteral("WD"),
                         sharedRegister(QStringLiteral("WD"))->get(QStringLiteral("WD")) ^ 1u, ORIGIN_FORCED);
 
-    ControlBoard *link = Applet::board();
+    ControlBoard *link = this->link();
     if (link && link->mode() == ControlBoard::MockUp) {
         // Imitate the chip's header: the status register chosen by the last
         // CR0 write, falling back to SR0 after one answer unless SRA_MODE.

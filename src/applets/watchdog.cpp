@@ -38,7 +38,7 @@ bool WatchDog::init()
 
 void WatchDog::command(const QByteArray &text)
 {
-    if (ControlBoard *board = Applet::board())
+    if (ControlBoard *board = link())
         board->transact(text);
 }
 

@@ -178,13 +178,13 @@ void tst_Connection::connectAndLoseBoard()
     QVERIFY(window->windowsMenu->isEnabled());
     QCOMPARE(window->connectionLamp->stateValue(), 1);
     QCOMPARE(window->statusLabel->text(),
-             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
-    QVERIFY(!app->board()->firmwareIdentity().isEmpty());
+             QString("   %1 : %2 ").arg(app->link()->firmwareIdentity()).arg(0x0104));
+    QVERIFY(!app->link()->firmwareIdentity().isEmpty());
     for (Applet *applet : app->applets())
         QVERIFY(applet->windowAction()->isEnabled());
 
     // Traffic lights the tx lamp.
-    QVERIFY(app->board()->transact("get DIO22"));
+    QVERIFY(app->link()->transact("get DIO22"));
     QTRY_VERIFY(!tx.isEmpty());
     QCOMPARE(tx.first().at(0).toInt(), 1);
 
@@ -333,7 +333,7 @@ void tst_Connection::mockUpBanner()
     QVERIFY(choosePort(sim->path()));
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QCOMPARE(window->statusLabel->text(),
-             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+             QString("   %1 : %2 ").arg(app->link()->firmwareIdentity()).arg(0x0104));
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QCOMPARE(window->statusLabel->text(), QString());
 }
@@ -350,7 +350,7 @@ void tst_Connection::scriptedOpenFollowsThePort()
     QVariant port("mockup");
     QVariant result;
     QVERIFY(app->run("open", port, &result));
-    QCOMPARE(app->board()->mode(), int(ControlBoard::MockUp));
+    QCOMPARE(app->link()->mode(), int(ControlBoard::MockUp));
     QCOMPARE(window->portCombo->currentText(), QString("mockup"));
     QCOMPARE(window->statusLabel->text(),
              QString("<span style=\"background-color:#FF0000;\">!!! SIMULATION !!!</span>"));
@@ -358,10 +358,10 @@ void tst_Connection::scriptedOpenFollowsThePort()
     // Back to the real board while the box still reads "mockup".
     port = sim->path();
     QVERIFY(app->run("open", port, &result));
-    QCOMPARE(app->board()->mode(), int(ControlBoard::Serial));
+    QCOMPARE(app->link()->mode(), int(ControlBoard::Serial));
     QCOMPARE(window->portCombo->currentText(), sim->path());
     QCOMPARE(window->statusLabel->text(),
-             QString("   %1 : %2 ").arg(app->board()->firmwareIdentity()).arg(0x0104));
+             QString("   %1 : %2 ").arg(app->link()->firmwareIdentity()).arg(0x0104));
 }
 
 // A scripted request never waits for a person: the error box of a failed
@@ -450,7 +450,7 @@ void tst_Connection::trafficInLogWindow()
     Logs *logs = app->logsApplet();
     const int before = logs->list->count();
     window->logCheck->setChecked(true);
-    QVERIFY(app->board()->transact("get DIO22"));
+    QVERIFY(app->link()->transact("get DIO22"));
     QStringList lines;
     for (int i = before; i < logs->list->count(); ++i)
         lines.append(logs->list->itemText(i));
@@ -587,7 +587,7 @@ void tst_Connection::connectWhileLooking()
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(app->isBoardConnected());
     const QString shown = window->statusLabel->text();
-    QVERIFY(shown.contains(app->board()->firmwareIdentity()));
+    QVERIFY(shown.contains(app->link()->firmwareIdentity()));
     QTRY_VERIFY(!app->ports()->discovery()->isRunning());
     QCOMPARE(window->statusLabel->text(), shown);
     QCOMPARE(window->portCombo->currentText(), sim->path());
@@ -615,7 +615,7 @@ void tst_Connection::stableNameChosenAgain()
     QVERIFY(window->portCombo->itemData(item, Qt::ToolTipRole).toString().contains(sim->path()));
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     QVERIFY(app->isBoardConnected());
-    QCOMPARE(app->board()->portName(), link);
+    QCOMPARE(app->link()->portName(), link);
     QTest::mouseClick(window->connectButton, Qt::LeftButton);
     app->shutdown();
     MainApp::destroyInstance();
@@ -701,8 +701,8 @@ void tst_Connection::plugAndPull()
     QVERIFY(QFile::link(sim->path(), link));
     emit events->signal_added(link);
     QTRY_VERIFY(app->isBoardConnected());
-    QCOMPARE(app->board()->portName(), link);
-    QVERIFY(window->statusLabel->text().contains(app->board()->firmwareIdentity()));
+    QCOMPARE(app->link()->portName(), link);
+    QVERIFY(window->statusLabel->text().contains(app->link()->firmwareIdentity()));
     QVERIFY(app->ports()->awaitedPort().isEmpty());
     // Set up again as by a connect by hand.
     QVERIFY(sim->transcript().mid(before).contains("get VER"));

@@ -221,7 +221,7 @@ void tst_LocalServer::requests()
     else
         QCOMPARE(got, reply);
     if (QByteArray(QTest::currentDataTag()) == "set_timeout")
-        QCOMPARE(app->board()->defaultTimeout(), 700);
+        QCOMPARE(app->link()->defaultTimeout(), 700);
 }
 
 // '@' stands for a NUL byte.
@@ -337,9 +337,9 @@ void tst_LocalServer::refusedOnceStopped()
     QVERIFY(server->start(where, false));
     QCOMPARE(ask(where, "get\tversion\n"), QByteArray("i1"));
     server->stopServing();
-    const int timeout = app->board()->defaultTimeout();
+    const int timeout = app->link()->defaultTimeout();
     QCOMPARE(ask(where, "get\tversion\nrun\tset_timeout\ti999\n"), QByteArray("err\nerr\n"));
-    QCOMPARE(app->board()->defaultTimeout(), timeout);
+    QCOMPARE(app->link()->defaultTimeout(), timeout);
 
     // Nobody accepts these before the server goes.
     const auto connectRaw = [&where](const QByteArray &request) {

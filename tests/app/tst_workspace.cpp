@@ -276,16 +276,16 @@ void tst_Workspace::roundTripToChip()
 
     // Loading wrote the model only.
     QByteArray value;
-    QVERIFY(bench->app->board()->getParameter("chipCR5A", &value));
+    QVERIFY(bench->app->link()->getParameter("chipCR5A", &value));
     QVERIFY(value != "496");
 
     auto *send = board()->findChild<QPushButton *>("pbBoard_setLoaded");
     QVERIFY(send);
     board()->showWindow();
     QTest::mouseClick(send, Qt::LeftButton);
-    QVERIFY(bench->app->board()->getParameter("chipCR5A", &value));
+    QVERIFY(bench->app->link()->getParameter("chipCR5A", &value));
     QCOMPARE(value, QByteArray("496"));
-    QVERIFY(bench->app->board()->getParameter("chipCR7B", &value));
+    QVERIFY(bench->app->link()->getParameter("chipCR7B", &value));
     QCOMPARE(value, QByteArray("1039"));
 }
 

@@ -284,9 +284,9 @@ void tst_Board::configurations()
              (QStringList{defaultChain, "get SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA "
                                         "SPI0CS0DATA SPI0CS0DATA SPI0CS0DATA"}));
     QByteArray value;
-    QVERIFY(b.app->board()->getParameter("chipCR7A", &value));
+    QVERIFY(b.app->link()->getParameter("chipCR7A", &value));
     QCOMPARE(value, QByteArray("656"));
-    QVERIFY(b.app->board()->getParameter("chipCR8B", &value));
+    QVERIFY(b.app->link()->getParameter("chipCR8B", &value));
     QCOMPARE(value, QByteArray("1465"));
     QCOMPARE(b.reg("CR6B[]"), 0x5B9u);
 
@@ -402,7 +402,7 @@ void tst_Board::currentsFollowMotor()
 {
     Bench b;
     QVERIFY(b.ok);
-    QVERIFY(b.app->board()->transact("set PWM0START"));
+    QVERIFY(b.app->link()->transact("set PWM0START"));
     QVERIFY(b.board->run("setActive", QVariant()).toBool());
     QCOMPARE(b.reg("CR1[10:9]"), 3u);
     QVERIFY(b.board->run("setForward1", QVariant()).toBool());

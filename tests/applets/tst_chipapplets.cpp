@@ -239,8 +239,8 @@ void tst_ChipApplets::registersClearedByChip()
     BenchFixture b;
     QVERIFY(b.ok);
     // Power the chip down and up again: it reports RCF once more.
-    QVERIFY(b.app->board()->transact("set DIO25=0"));
-    QVERIFY(b.app->board()->transact("set DIO25=1"));
+    QVERIFY(b.app->link()->transact("set DIO25=0"));
+    QVERIFY(b.app->link()->transact("set DIO25=1"));
     auto *spi = b.applet<SpiController>("SpiController");
     spi->set("CR1[]", 0x10Fu, ORIGIN_FORCED);
     QVERIFY(spi->run(function, QVariant()).toBool());

@@ -237,7 +237,7 @@ void tst_RegisterFiles::exportKeepsTheChip()
     QCOMPARE(framesOf(b.sent()), QList<uint>{});
     QCOMPARE(b.app->registers()->reg("CR5A")->get("CR5A[]"), 0x155u);
     QByteArray chip;
-    QVERIFY(b.app->board()->getParameter("chipCR5A", &chip));
+    QVERIFY(b.app->link()->getParameter("chipCR5A", &chip));
     QCOMPARE(chip, QByteArray::number(0x155));
 }
 

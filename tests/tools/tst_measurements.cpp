@@ -268,7 +268,7 @@ void tst_Measurements::readingsFromBoard()
     QCOMPARE(plot->log().size(), 0);
     auto *board = bench.applet<Board>("Board");
     // Motor 1 forward at the generator's 50 %: about 0.75 A.
-    QVERIFY(bench.app->board()->transact("set PWM0START"));
+    QVERIFY(bench.app->link()->transact("set PWM0START"));
     board->run("setActive", QVariant());
     board->run("setForward1", QVariant());
     bench.app->showMeasurements();
