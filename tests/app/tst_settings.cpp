@@ -2,6 +2,7 @@
 #include "app/settings.h"
 #include "fulldisk.h"
 #include "specialfiles.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,16 +29,6 @@ private slots:
     void fullDisk();
     void failedWriteIsLogged();
 };
-
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 void tst_Settings::defaults_data()
 {

@@ -10,6 +10,7 @@
 #include "dialogdriver.h"
 #include "fulldisk.h"
 #include "model/register.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,18 +28,6 @@
 using Blocks = QList<WorkspaceFile::Block>;
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Ticks the named entries of the register choice and presses OK (or Cancel).
 std::unique_ptr<DialogDriver> tickRegisters(const QStringList &names, bool accept = true)

@@ -7,6 +7,7 @@
 #include "fulldisk.h"
 #include "model/register.h"
 #include "model/variable.h"
+#include "testfiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -137,18 +138,6 @@ QStringList highlighted(QTextEdit *view)
         }
     }
     return marked;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Answers the next register selection dialog: checks the named entries and

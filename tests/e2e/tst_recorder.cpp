@@ -369,8 +369,7 @@ void tst_Recorder::clicksReplayAsTheSameTraffic()
     python.start(QStringLiteral(HQL_PYTHON3), {script});
     QVERIFY(python.waitForFinished(60000));
     QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
-    QTest::qWait(500);
-    QCOMPARE(writes(sim.transcript().mid(heard)), recorded);
+    QTRY_COMPARE(writes(sim.transcript().mid(heard)), recorded);
 }
 
 QTEST_MAIN(tst_Recorder)

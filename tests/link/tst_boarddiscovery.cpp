@@ -3,6 +3,7 @@
 #include "link/serialport.h"
 #include "simboard.h"
 #include "terminalprogram.h"
+#include "timing.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -133,7 +134,7 @@ void tst_BoardDiscovery::probesRunSideBySide()
     QElapsedTimer clock;
     clock.start();
     QVERIFY(runRound(discovery, {a.path(), b.path(), c.path()}));
-    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < TestTiming::bound(800), qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(discovery.state(c.path()), BoardDiscovery::NoBoard);
 }
 
@@ -159,7 +160,7 @@ void tst_BoardDiscovery::probeCancelledForARealOpen()
     QElapsedTimer clock;
     clock.start();
     discovery.cancelProbe(stranger.path());
-    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < TestTiming::bound(100), qPrintable(QString::number(clock.elapsed())));
     QVERIFY(port.open(stranger.path(), 115200));
 
     // Cut short, the probe tells nothing: the port stays on offer.

@@ -1,5 +1,6 @@
 #include "link/controlboard.h"
 #include "simboard.h"
+#include "timing.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -392,7 +393,7 @@ void tst_ControlBoard::silentBoardIsDroppedUnderTraffic()
     clock.start();
     while (c.link.isConnected() && clock.elapsed() < 6000)
         QVERIFY(!c.link.transact("get DIO22"));
-    QVERIFY2(clock.elapsed() < 3500, QByteArray::number(clock.elapsed()).constData());
+    QVERIFY2(clock.elapsed() < TestTiming::bound(3500), QByteArray::number(clock.elapsed()).constData());
     QVERIFY(!c.link.isConnected());
     QVERIFY(logTexts(log).filter("):Disconnect due to errors").size() == 1);
 }
@@ -453,7 +454,7 @@ void tst_ControlBoard::presenceCheckGivesWay()
     clock.start();
     // The first ENQ is the connect's, the second the worker's.
     while (c.sim.transcript().count("<ENQ>") < 2) {
-        QVERIFY(clock.elapsed() < 4000);
+        QVERIFY(clock.elapsed() < TestTiming::bound(4000));
         QTest::qWait(2);
     }
     clock.restart();
@@ -470,7 +471,7 @@ void tst_ControlBoard::resetInBackground()
     QElapsedTimer clock;
     clock.start();
     c.link.resetBoard();
-    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < TestTiming::bound(100), qPrintable(QString::number(clock.elapsed())));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
     QCOMPARE(finished.first().first().toBool(), true);
     QCOMPARE(c.sim.transcript().filter("<CAN>").size(), 6);
@@ -524,11 +525,11 @@ void tst_ControlBoard::stoppingDuringReset()
     clock.start();
     if (destroy) {
         delete link;
-        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < TestTiming::bound(500), qPrintable(QString::number(clock.elapsed())));
         return;
     }
     link->disconnectBoard(ControlBoard::ByUser);
-    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < TestTiming::bound(500), qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!link->isConnected());
     // The spy hears the worker's signal as it is sent.
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 1000);

@@ -1,3 +1,5 @@
+#include "timing.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -630,8 +632,10 @@ void tst_Sim::versionFormat()
 
 void tst_Sim::restart()
 {
+    // The board's restart window and the waits around it scale together.
+    const int scale = TestTiming::factor();
     SimBoard sim;
-    QVERIFY(sim.start({"--restart-ms", "400"}));
+    QVERIFY(sim.start({"--restart-ms", QString::number(400 * scale)}));
     QVERIFY(sim.write("set DIO22=1 PWM0DUTY=10\nset SPI0CS0DATA=021234\n"));
     QCOMPARE(sim.readLine().value_or(""), "DIO22:ok PWM0DUTY:ok");
     QCOMPARE(sim.readLine().value_or(""), "SPI0CS0DATA:ok");
@@ -640,10 +644,10 @@ void tst_Sim::restart()
     since.start();
     QVERIFY(sim.write(sixCan + "get DIO22\n\x05"));
     QVERIFY(sim.write("get DIO22\n\x05"));
-    QVERIFY(sim.quietFor(200));
-    QVERIFY2(since.elapsed() < 380, "too slow to see the restart window");
+    QVERIFY(sim.quietFor(200 * scale));
+    QVERIFY2(since.elapsed() < 380 * scale, "too slow to see the restart window");
 
-    QTest::qWait(int(420 - since.elapsed()));
+    QTest::qWait(int(420 * scale - since.elapsed()));
     QVERIFY(sim.write(QByteArray(1, enq)));
     QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
     QVERIFY(sim.write("get DIO22 PWM0DUTY SPI0CS0DATA\n"));
@@ -694,21 +698,22 @@ void tst_Sim::flashDump()
 void tst_Sim::delay()
 {
     SimBoard sim;
-    QVERIFY(sim.start({"--delay", "150"}));
+    const int delayMs = 150 * TestTiming::factor();
+    QVERIFY(sim.start({"--delay", QString::number(delayMs)}));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(sim.write("get DIO1\nget DIO2\nget DIO3\n\x05"));
     QCOMPARE(sim.readBytes(1), QByteArray(1, ack));
-    QVERIFY2(clock.elapsed() < 100, "ENQ must not wait for the delay");
+    QVERIFY2(clock.elapsed() < delayMs * 2 / 3, "ENQ must not wait for the delay");
 
     qint64 previous = 0;
     for (const char *expected : {"DIO1=0", "DIO2=0", "DIO3=0"}) {
         QCOMPARE(sim.readLine().value_or(""), expected);
         const qint64 at = clock.elapsed();
-        QVERIFY2(at - previous >= 140, qPrintable(QString("reply after %1 ms").arg(at - previous)));
+        QVERIFY2(at - previous >= delayMs - 10, qPrintable(QString("reply after %1 ms").arg(at - previous)));
         previous = at;
     }
-    QVERIFY2(previous < 900, "replies must not wait much longer than asked");
+    QVERIFY2(previous < delayMs * 6, "replies must not wait much longer than asked");
 }
 
 void tst_Sim::silentAfter()

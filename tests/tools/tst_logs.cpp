@@ -4,6 +4,8 @@
 #include "messageboxanswerer.h"
 #include "simboard.h"
 #include "specialfiles.h"
+#include "testfiles.h"
+#include "timing.h"
 #include "tools/beeper.h"
 #include "tools/logs.h"
 
@@ -46,12 +48,6 @@ QString plainLine(const QString &colour, const QString &text)
 QString todaysLogName()
 {
     return QDate::currentDate().toString("yyyyMMdd") + ".log";
-}
-
-QByteArray readAll(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QList<QMessageBox *> openBoxes()
@@ -253,7 +249,7 @@ void tst_Logs::errorAnnouncement()
     QElapsedTimer timer;
     timer.start();
     logs.slot_addLog(-1, "x <b>y</b>");
-    QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(timer.elapsed() < TestTiming::bound(2000));
     QVERIFY(Beeper::shared()->waitIdle(5000));
 
     QCOMPARE(answerer.count(), messageBox ? 1 : 0);
@@ -324,9 +320,9 @@ void tst_Logs::logFile()
     logs.slot_addLog(-2, "after");
 
     // Flushed line by line: readable while the file is still open.
-    QCOMPARE(readAll(name), QByteArray("C(-1)  ::: x \n"
-                                       "C(110)  ::: <i>n%1</i> \xe9? \n"
-                                       "C(-2)  ::: after \n"));
+    QCOMPARE(readFile(name), QByteArray("C(-1)  ::: x \n"
+                                        "C(110)  ::: <i>n%1</i> \xe9? \n"
+                                        "C(-2)  ::: after \n"));
 }
 
 void tst_Logs::logFileOfEarlierRunIsAppended()
@@ -341,7 +337,7 @@ void tst_Logs::logFileOfEarlierRunIsAppended()
     Logs logs;
     logs.saveLogCheck->setChecked(true);
     logs.slot_addLog(-1, "later");
-    QCOMPARE(readAll(name), QByteArray("C(-1)  ::: earlier \nC(-1)  ::: later \n"));
+    QCOMPARE(readFile(name), QByteArray("C(-1)  ::: earlier \nC(-1)  ::: later \n"));
 }
 
 void tst_Logs::logFileThatIsNoRegularFile_data()
@@ -396,7 +392,7 @@ void tst_Logs::logFileThroughLink()
     logs.slot_addLog(-1, "x");
     QCOMPARE(answerer.texts(), QStringList{"x"});
     QVERIFY(QFileInfo(todaysLogName()).isSymLink());
-    QCOMPARE(readAll("elsewhere/kept.log"), QByteArray("C(-1)  ::: earlier \nC(-1)  ::: x \n"));
+    QCOMPARE(readFile("elsewhere/kept.log"), QByteArray("C(-1)  ::: earlier \nC(-1)  ::: x \n"));
 }
 
 void tst_Logs::logFileOnFullDisk_data()
@@ -442,7 +438,7 @@ void tst_Logs::logFileOnFullDisk()
     const QString error = "Cannot write " + path + ": " + reason + "; the log file is switched off.";
     QCOMPARE(answerer.texts(), (QStringList{"before", lost.at(0), error, lost.at(1), lost.at(2)}));
     QVERIFY(!logs.saveLogCheck->isChecked());
-    QCOMPARE(readAll(path), QByteArray("C(-1)  ::: before \n"));
+    QCOMPARE(readFile(path), QByteArray("C(-1)  ::: before \n"));
     QCOMPARE(logs.list->count(), 5);
     QVERIFY(logs.list->itemText(2).endsWith(plainLine("red", error)));
 
@@ -451,7 +447,7 @@ void tst_Logs::logFileOnFullDisk()
         QVERIFY(QFile::remove(disk.filePath("filler")));
     logs.saveLogCheck->setChecked(true);
     logs.slot_addLog(-1, "after");
-    QVERIFY(readAll(path).endsWith("C(-1)  ::: after \n"));
+    QVERIFY(readFile(path).endsWith("C(-1)  ::: after \n"));
 }
 
 // The list keeps the newest lines and drops the oldest; the file gets all.
@@ -473,7 +469,7 @@ void tst_Logs::listKeepsNewestLines()
     for (int row : {0, kept / 2, kept - 1})
         QCOMPARE(logs.list->itemText(row), plainLine("#00ffff", QString("n%1").arg(total - kept + row)));
     QCOMPARE(logs.list->currentRow(), kept - 1);
-    const QByteArray file = readAll(todaysLogName());
+    const QByteArray file = readFile(todaysLogName());
     QCOMPARE(file.count('\n'), total);
     QVERIFY(file.startsWith("C(110)  ::: n0 \n"));
 }

@@ -1,5 +1,6 @@
 #include "fulldisk.h"
 #include "specialfiles.h"
+#include "testfiles.h"
 #include "util/safefile.h"
 
 #include <QDir>
@@ -10,18 +11,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 enum Writer
 {
