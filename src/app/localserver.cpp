@@ -1,6 +1,5 @@
 #include "app/localserver.h"
 
-#include "app/mainapp.h"
 #include "protocol/scriptprotocol.h"
 
 #include <QAbstractEventDispatcher>
@@ -105,7 +104,7 @@ struct LocalServer::Connection : QObject
     bool signalled = false;
 };
 
-LocalServer::LocalServer(MainApp *app, QObject *parent) : QObject(parent), m_app(app) {}
+LocalServer::LocalServer(LocalServerHost *host, QObject *parent) : QObject(parent), m_host(host) {}
 
 LocalServer::~LocalServer()
 {
@@ -549,7 +548,7 @@ void LocalServer::serveQueued()
         // wait in their order (resume() brings them back); ones that only
         // ask the application go ahead.
         qsizetype next = 0;
-        if (m_app->isBoardReserved()) {
+        if (m_host->isBoardReserved()) {
             while (next < m_ready.size() && needsBoard(m_ready.at(next)->in))
                 ++next;
             if (next == m_ready.size())
@@ -673,10 +672,10 @@ QByteArray LocalServer::processLine(const QByteArray &line)
     ScriptProtocol::Call call = ScriptProtocol::parseLine(line);
     QVariant result;
     switch (call.kind) {
-    case ScriptProtocol::Call::Set: return m_app->set(call.name, call.value) ? "ok\n" : "err\n";
-    case ScriptProtocol::Call::Get: return m_app->get(call.name, &result) ? encode(result) : "err\n";
+    case ScriptProtocol::Call::Set: return m_host->set(call.name, call.value) ? "ok\n" : "err\n";
+    case ScriptProtocol::Call::Get: return m_host->get(call.name, &result) ? encode(result) : "err\n";
     case ScriptProtocol::Call::Run:
-        return m_app->run(call.name, call.value, &result) ? encode(result) : "err\n";
+        return m_host->run(call.name, call.value, &result) ? encode(result) : "err\n";
     case ScriptProtocol::Call::Invalid: break;
     }
     return "err\n";

@@ -6,9 +6,20 @@
 #include <QString>
 #include <QVariant>
 
-class MainApp;
 class QDeadlineTimer;
 class QLocalServer;
+
+// What the server asks of the application: the scripting calls, and whether
+// a firmware download has the board.
+class LocalServerHost
+{
+public:
+    virtual ~LocalServerHost() = default;
+    virtual bool set(const QString &name, QVariant &value) = 0;
+    virtual bool get(const QString &name, QVariant *result) = 0;
+    virtual bool run(const QString &name, QVariant &value, QVariant *result) = 0;
+    virtual bool isBoardReserved() const = 0;
+};
 
 // Lets other programs of the same user drive the application through a
 // local socket: each connection carries one request of TAB-separated
@@ -34,7 +45,7 @@ public:
     // complete when its client half-closes or stays quiet for CollectMs.
     static constexpr int AtOnceBytes = 32 * 1024;
 
-    explicit LocalServer(MainApp *app, QObject *parent = nullptr);
+    explicit LocalServer(LocalServerHost *host, QObject *parent = nullptr);
     // Replies still pending are written (bounded); every request still
     // waiting, in the listen queue too, is answered "err"; then every
     // connection closes.
@@ -112,7 +123,7 @@ private:
     static QByteArray refusal(const QByteArray &request);
     void refuseWaiting(const QDeadlineTimer &deadline);
 
-    MainApp *m_app;
+    LocalServerHost *m_host;
     bool loggingOn = false;
     Listener *pipeServer = nullptr;
     QString m_path;

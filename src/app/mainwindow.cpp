@@ -1,7 +1,6 @@
 #include "app/mainwindow.h"
 
 #include "app/buildinfo.h"
-#include "app/mainapp.h"
 #include "app/mdiarea.h"
 #include "app/portwatcher.h"
 #include "app/scriptrecorder.h"
@@ -33,6 +32,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextDocument>
+#include <QVariant>
 
 #include <algorithm>
 
@@ -121,14 +121,14 @@ QString windowEntryText(const QString &title, int key)
 
 } // namespace
 
-MainWindow::MainWindow(MainApp *app)
+MainWindow::MainWindow(MainWindowHost *host)
     : mdiArea(new MdiArea(this)), configMenu(new QMenu(QStringLiteral("&Config"), this)),
       windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
       serviceMenu(new QMenu(QStringLiteral("&Service"), this)), connectButton(new QPushButton(this)),
       portCombo(new QComboBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
       statusLabel(new ElidedLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
       logCheck(new QCheckBox(QStringLiteral("Log"), this)),
-      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_app(app)
+      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_host(host)
 {
     setWindowTitle(titleText());
     setWindowIcon(QIcon(QStringLiteral(":/app/hql3318")));
@@ -165,19 +165,19 @@ MainWindow::MainWindow(MainApp *app)
     recordAction->setCheckable(true);
     recordAction->setStatusTip(QStringLiteral("Record what you do in the device windows as a Python script"));
     connect(recordAction, &QAction::triggered, this, [this] {
-        m_app->toggleRecording();
+        m_host->toggleRecording(QString());
         showRecording();
     });
     recordLabel = new QLabel(this);
     recordLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     recordLabel->hide();
     statusBar()->addPermanentWidget(recordLabel);
-    connect(m_app->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
+    connect(m_host->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
     reconnectAction = serviceMenu->addAction(QStringLiteral("Reconnect automatically"));
     reconnectAction->setCheckable(true);
-    reconnectAction->setChecked(m_app->ports()->reconnectsAutomatically());
+    reconnectAction->setChecked(m_host->ports()->reconnectsAutomatically());
     reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
-    connect(reconnectAction, &QAction::toggled, m_app->ports(), &PortWatcher::setReconnectAutomatically);
+    connect(reconnectAction, &QAction::toggled, m_host->ports(), &PortWatcher::setReconnectAutomatically);
     serviceMenu->addSeparator();
     logWindowAction =
         serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
@@ -379,7 +379,7 @@ void MainWindow::setPortList(const QStringList &ports)
     portCombo->clear();
     portCombo->addItems(ports);
     // The port of the last connect comes first choice again, if offered.
-    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
+    const int last = findPort(m_host->settingValue(QStringLiteral("last_port")).toString());
     if (last >= 0)
         portCombo->setCurrentIndex(last);
     m_autoPort = portCombo->currentText();
@@ -418,7 +418,7 @@ void MainWindow::setPorts(const QList<PortEntry> &ports)
             portCombo->setEditText(current);
         return;
     }
-    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
+    const int last = findPort(m_host->settingValue(QStringLiteral("last_port")).toString());
     portCombo->setCurrentIndex(last >= 0 ? last : 0);
     m_autoPort = portCombo->currentText();
 }
@@ -509,7 +509,7 @@ void MainWindow::showConnectedPort(const QString &port)
 
 void MainWindow::showRecording()
 {
-    const ScriptRecorder *recorder = m_app->recorder();
+    const ScriptRecorder *recorder = m_host->recorder();
     recordAction->setChecked(recorder->isRecording());
     recordLabel->setVisible(recorder->isRecording());
     recordLabel->setText(QStringLiteral("REC %1").arg(recorder->actions()));
@@ -571,11 +571,22 @@ unsigned MainWindow::selectedBaudRate() const
     return speedCombo->currentData().toUInt();
 }
 
+QString MainWindow::statusText() const
+{
+    return statusLabel->text();
+}
+
 void MainWindow::setStatusText(const QString &text)
 {
     statusLabel->setText(text);
     // A long board name is cut at the label's fixed width.
     statusLabel->setToolTip(text);
+}
+
+void MainWindow::setReconnectChecked(bool on)
+{
+    if (reconnectAction->isChecked() != on)
+        reconnectAction->setChecked(on);
 }
 
 void MainWindow::slot_ActivityRx_LED()
@@ -606,11 +617,11 @@ void MainWindow::slot_pbConnectBoard_click()
     bool ok = false;
     if (connectButton->isChecked()) {
         const QString port = portCombo->currentText();
-        ok = m_app->connectToBoard(port);
+        ok = m_host->connectToBoard(port);
         if (ok)
-            m_app->setSettingValue(QStringLiteral("last_port"), port);
+            m_host->setSettingValue(QStringLiteral("last_port"), port);
     } else {
-        m_app->disconnectFromBoard();
+        m_host->disconnectFromBoard();
     }
     setConnectedState(ok ? Connection::Connected : Connection::Disconnected);
 }
@@ -622,25 +633,25 @@ void MainWindow::slot_Rescan()
     const QString current = portCombo->currentText();
     portCombo->clear();
     portCombo->setEditText(current);
-    m_app->ports()->refresh();
+    m_host->ports()->refresh();
     QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::slot_ChangeConenctionSpeed()
 {
-    m_app->setBaudRate(selectedBaudRate());
+    m_host->setBaudRate(selectedBaudRate());
 }
 
 void MainWindow::slot_cbLogComm_toggled(bool on)
 {
-    m_app->setCommunicationLogging(on);
+    m_host->setCommunicationLogging(on);
 }
 
 void MainWindow::rebuildConfigurationMenu()
 {
     qDeleteAll(configActions);
     configActions.clear();
-    for (const QString &directory : m_app->workspaces()->directories()) {
+    for (const QString &directory : m_host->workspaces()->directories()) {
         const QDir dir(directory);
         const QStringList files = dir.entryList({QStringLiteral("*.bench")}, QDir::Files);
         for (const QString &file : files) {
@@ -662,34 +673,34 @@ void MainWindow::rebuildConfigurationMenu()
 
 void MainWindow::slot_SaveConfig()
 {
-    m_app->workspaces()->save();
+    m_host->workspaces()->save();
     rebuildConfigurationMenu();
 }
 
 void MainWindow::slot_LoadConfig()
 {
-    m_app->workspaces()->load(QString());
+    m_host->workspaces()->load(QString());
 }
 
 void MainWindow::slot_LoadConfigName()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
-        m_app->workspaces()->load(action->data().toString());
+        m_host->workspaces()->load(action->data().toString());
 }
 
 void MainWindow::slot_RestorePreviousWorkspace()
 {
-    m_app->workspaces()->restoreWindowState();
+    m_host->workspaces()->restoreWindowState();
 }
 
 void MainWindow::slot_AboutApp()
 {
-    m_app->showAbout();
+    m_host->showAbout();
 }
 
 void MainWindow::slot_UpdateBenchSoftware()
 {
-    m_app->launchUpdater();
+    m_host->launchUpdater();
 }
 
 KeepAwake *MainWindow::keepAwake()
@@ -738,12 +749,12 @@ void MainWindow::slot_timeout()
 
 void MainWindow::slot_UpdateFirmware()
 {
-    m_app->openFirmwareWindow();
+    m_host->openFirmwareWindow();
 }
 
 void MainWindow::slot_CloseAll()
 {
-    for (Applet *applet : m_app->applets()) {
+    for (Applet *applet : m_host->applets()) {
         if (applet)
             applet->hideWindow();
     }
@@ -754,7 +765,7 @@ void MainWindow::slot_CloseAll()
 void MainWindow::slot_CloseAllButActive()
 {
     QWidget *active = activeApplet();
-    for (Applet *applet : m_app->applets()) {
+    for (Applet *applet : m_host->applets()) {
         if (applet && applet != active)
             applet->hideWindow();
     }
@@ -773,8 +784,8 @@ void MainWindow::handleWindowShortcut(int key)
             return;
         }
     }
-    if (m_app->isBoardConnected()) {
-        Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
+    if (m_host->isBoardConnected()) {
+        Applet *applet = m_host->appletWithKey(key);
         if (!applet)
             return;
         applet->showWindow();
@@ -823,7 +834,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     slot_pbDontSleep(false);
-    m_app->disconnectFromBoard();
+    m_host->disconnectFromBoard();
     event->accept();
     QCoreApplication::quit();
 }
