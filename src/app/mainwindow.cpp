@@ -2,15 +2,14 @@
 
 #include "app/buildinfo.h"
 #include "app/mdiarea.h"
+#include "app/portbox.h"
 #include "app/portwatcher.h"
 #include "app/scriptrecorder.h"
 #include "app/workspacecontroller.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
-#include "link/boarddiscovery.h"
 #include "tools/keepawake.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -21,7 +20,6 @@
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,7 +28,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
-#include <QStyleOptionFrame>
 #include <QTextDocument>
 #include <QVariant>
 
@@ -59,33 +56,7 @@ protected:
         }
         QPainter painter(this);
         style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(),
-                              MainWindow::elided(full, fontMetrics(), area.width()), foregroundRole());
-    }
-};
-
-// The port box's own field: the whole name while it is edited, the
-// middle cut out otherwise.
-class PortLineEdit : public QLineEdit
-{
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QStyleOptionFrame panel;
-        initStyleOption(&panel);
-        const QRect area =
-            style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(2, 0, -2, 0);
-        const QString full = text();
-        if (hasFocus() || fontMetrics().horizontalAdvance(full) <= area.width()) {
-            QLineEdit::paintEvent(event);
-            return;
-        }
-        QPainter painter(this);
-        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
-                              MainWindow::elided(full, fontMetrics(), area.width()), QPalette::Text);
+                              PortBox::elided(full, fontMetrics(), area.width()), foregroundRole());
     }
 };
 
@@ -125,10 +96,11 @@ MainWindow::MainWindow(MainWindowHost *host)
     : mdiArea(new MdiArea(this)), configMenu(new QMenu(QStringLiteral("&Config"), this)),
       windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
       serviceMenu(new QMenu(QStringLiteral("&Service"), this)), connectButton(new QPushButton(this)),
-      portCombo(new QComboBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
+      portCombo(new PortBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
       statusLabel(new ElidedLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
       logCheck(new QCheckBox(QStringLiteral("Log"), this)),
-      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_host(host)
+      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_host(host),
+      m_portBox(static_cast<PortBox *>(portCombo))
 {
     setWindowTitle(titleText());
     setWindowIcon(QIcon(QStringLiteral(":/app/hql3318")));
@@ -200,19 +172,6 @@ MainWindow::MainWindow(MainWindowHost *host)
     connectButton->setFixedSize(100, 20);
     connectButton->setText(QStringLiteral("Connect"));
     connect(connectButton, &QPushButton::clicked, this, &MainWindow::slot_pbConnectBoard_click);
-
-    portCombo->setFixedSize(150, 20);
-    portCombo->setLineEdit(new PortLineEdit(portCombo));
-    portCombo->setInsertPolicy(QComboBox::NoInsert);
-    portCombo->view()->setTextElideMode(Qt::ElideMiddle);
-    // The whole name of the port shown, since the field shows only its ends.
-    const auto showWholeName = [this](const QString &text) {
-        portCombo->setToolTip(text.isEmpty()
-                                  ? QStringLiteral("Board port: a serial device path or \"mockup\"")
-                                  : QStringLiteral("Board port: %1").arg(text));
-    };
-    connect(portCombo, &QComboBox::currentTextChanged, this, showWholeName);
-    showWholeName(QString());
 
     rescanButton->setIcon(QIcon(QStringLiteral(":/buttons/refresh")));
     rescanButton->setFixedSize(20, 20);
@@ -376,135 +335,27 @@ void MainWindow::setConnectedState(Connection state)
 
 void MainWindow::setPortList(const QStringList &ports)
 {
-    portCombo->clear();
-    portCombo->addItems(ports);
-    // The port of the last connect comes first choice again, if offered.
-    const int last = findPort(m_host->settingValue(QStringLiteral("last_port")).toString());
-    if (last >= 0)
-        portCombo->setCurrentIndex(last);
-    m_autoPort = portCombo->currentText();
+    m_portBox->setPortList(ports, lastPort());
 }
 
 void MainWindow::setPorts(const QList<PortEntry> &ports)
 {
-    const QString current = portCombo->currentText();
-    const bool chosen = !current.isEmpty() && current != m_autoPort;
-    portCombo->clear();
-    int widest = 0;
-    for (const PortEntry &port : ports) {
-        portCombo->addItem(port.displayName(), port.path);
-        const int index = portCombo->count() - 1;
-        QString tip = port.description();
-        if (!port.holder.isEmpty()) {
-            // Offered, so that Connect can say who has it, but never opened.
-            tip = QStringLiteral("In use by %1; not opened.").arg(port.holder) +
-                  (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip);
-            portCombo->setItemData(index, palette().brush(QPalette::Disabled, QPalette::Text),
-                                   Qt::ForegroundRole);
-        }
-        portCombo->setItemData(index,
-                               port.displayName() + (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip),
-                               Qt::ToolTipRole);
-        widest = qMax(widest, portCombo->fontMetrics().horizontalAdvance(port.displayName()));
-    }
-    // The list opens wide enough for most names, cut in the middle beyond that.
-    portCombo->view()->setMinimumWidth(qBound(portCombo->width(), widest + 40, 480));
-    portCombo->addItem(QStringLiteral("mockup"), QStringLiteral("mockup"));
-    if (chosen) {
-        const int index = portCombo->findText(current, Qt::MatchExactly);
-        if (index >= 0)
-            portCombo->setCurrentIndex(index);
-        else
-            portCombo->setEditText(current);
-        return;
-    }
-    const int last = findPort(m_host->settingValue(QStringLiteral("last_port")).toString());
-    portCombo->setCurrentIndex(last >= 0 ? last : 0);
-    m_autoPort = portCombo->currentText();
+    m_portBox->setPorts(ports, lastPort());
 }
 
 int MainWindow::findPort(const QString &name) const
 {
-    if (name.isEmpty())
-        return -1;
-    const int exact = portCombo->findText(name, Qt::MatchExactly);
-    if (exact >= 0)
-        return exact;
-    const int byPath = portCombo->findData(name);
-    if (byPath >= 0)
-        return byPath;
-    // The same device under another name (a stable name or the tty).
-    const QString device = BoardDiscovery::deviceOf(name);
-    if (device.isEmpty())
-        return -1;
-    for (int i = 0; i < portCombo->count(); ++i) {
-        if (BoardDiscovery::deviceOf(portCombo->itemData(i).toString()) == device)
-            return i;
-    }
-    return -1;
-}
-
-namespace {
-
-// A path cut after its first directory ("/dev/…"): all the room left goes
-// to its end, where a by-id name has its serial number and interface.
-QString elidedPath(const QString &path, const QFontMetrics &metrics, int width)
-{
-    const QString ellipsis(QChar(0x2026));
-    const int slash = path.indexOf(QLatin1Char('/'), 1);
-    const QString head = slash > 0 ? path.left(slash + 1) + ellipsis : ellipsis;
-    if (metrics.horizontalAdvance(head) >= width)
-        return metrics.elidedText(path, Qt::ElideLeft, width);
-    int kept = 0;
-    while (kept < path.size() - head.size() &&
-           metrics.horizontalAdvance(head + path.right(kept + 1)) <= width)
-        ++kept;
-    // Where room is short the end alone says more than "/dev/" does.
-    if (kept < 16)
-        return metrics.elidedText(path, Qt::ElideLeft, width);
-    return head + path.right(kept);
-}
-
-} // namespace
-
-QString MainWindow::elided(const QString &text, const QFontMetrics &metrics, int width)
-{
-    if (metrics.horizontalAdvance(text) <= width)
-        return text;
-    // The longest path gives up its middle first; the sentence around it stays.
-    QStringList words = text.split(QLatin1Char(' '));
-    int longest = -1;
-    for (int i = 0; i < words.size(); ++i) {
-        if (words.at(i).contains(QLatin1Char('/')) &&
-            (longest < 0 || words.at(i).size() > words.at(longest).size()))
-            longest = i;
-    }
-    if (longest >= 0) {
-        const QString path = words.at(longest);
-        const int rest = metrics.horizontalAdvance(text) - metrics.horizontalAdvance(path);
-        const int room = width - rest;
-        if (room >= metrics.horizontalAdvance(QStringLiteral("\u2026port0"))) {
-            words[longest] = elidedPath(path, metrics, room);
-            return words.join(QLatin1Char(' '));
-        }
-    }
-    return metrics.elidedText(text, Qt::ElideMiddle, width);
+    return m_portBox->findPort(name);
 }
 
 void MainWindow::showConnectedPort(const QString &port)
 {
-    // A port connected to counts as chosen: should it go away, the box
-    // keeps naming it rather than jumping to another.
-    m_autoPort.clear();
-    // Under its stable name, if the box shows it so.
-    int index = findPort(port);
-    if (index < 0) {
-        // Before "mockup", which stays last.
-        const int mockup = portCombo->findText(QStringLiteral("mockup"), Qt::MatchExactly);
-        index = mockup >= 0 ? mockup : portCombo->count();
-        portCombo->insertItem(index, port);
-    }
-    portCombo->setCurrentIndex(index);
+    m_portBox->showConnectedPort(port);
+}
+
+QString MainWindow::lastPort() const
+{
+    return m_host->settingValue(QStringLiteral("last_port")).toString();
 }
 
 void MainWindow::showRecording()
@@ -630,9 +481,7 @@ void MainWindow::slot_Rescan()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The port named stays named: a look for boards does not choose another.
-    const QString current = portCombo->currentText();
-    portCombo->clear();
-    portCombo->setEditText(current);
+    m_portBox->keepNamed();
     m_host->ports()->refresh();
     QApplication::restoreOverrideCursor();
 }

@@ -12,12 +12,12 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QKeyEvent;
-class QFontMetrics;
 class QLabel;
 class QPushButton;
 class Applet;
 class KeepAwake;
 class MdiArea;
+class PortBox;
 class PortWatcher;
 class QMdiSubWindow;
 class QVariant;
@@ -112,8 +112,6 @@ public:
     QString statusText() const override;
     void setStatusText(const QString &text) override;
     void setReconnectChecked(bool on) override;
-    // text as it fits width: the longest path in it cut in the middle first.
-    static QString elided(const QString &text, const QFontMetrics &metrics, int width);
     void rebuildConfigurationMenu();
     void setKeepAwake(bool on);
     // The keep-awake service, made on first use; tests hand in their own.
@@ -195,8 +193,11 @@ private:
     // Window entries go above the arranging entries of "&Windows".
     void addWindowEntry(QMenu *menu, QAction *action);
     void handleWindowShortcut(int key);
+    // The port of the last connect, picked again when offered.
+    QString lastPort() const;
 
     MainWindowHost *m_host;
+    PortBox *m_portBox;
     QList<ToolWindow> m_toolWindows;
     KeepAwake *m_keepAwake = nullptr;
     QAction *m_arrangeSeparator = nullptr;
@@ -207,6 +208,4 @@ private:
     const QKeyEvent *m_lastShortcutEvent = nullptr;
     quint64 m_lastShortcutTime = 0;
     bool m_connectBoxOpen = false;
-    // The port box's text as the window last chose it by itself.
-    QString m_autoPort;
 };
