@@ -58,7 +58,8 @@ QString elidedPath(const QString &path, const QFontMetrics &metrics, int width)
 } // namespace
 
 QString PortBox::elided(const QString &text, const QFontMetrics &metrics, int width)
-{    if (metrics.horizontalAdvance(text) <= width)
+{
+    if (metrics.horizontalAdvance(text) <= width)
         return text;
     // The longest path gives up its middle first; the sentence around it stays.
     QStringList words = text.split(QLatin1Char(' '));
@@ -120,12 +121,10 @@ void PortBox::setPorts(const QList<PortEntry> &ports, const QString &lastPort)
             // Offered, so that Connect can say who has it, but never opened.
             tip = QStringLiteral("In use by %1; not opened.").arg(port.holder) +
                   (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip);
-            setItemData(index, palette().brush(QPalette::Disabled, QPalette::Text),
-                                   Qt::ForegroundRole);
+            setItemData(index, palette().brush(QPalette::Disabled, QPalette::Text), Qt::ForegroundRole);
         }
-        setItemData(index,
-                               port.displayName() + (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip),
-                               Qt::ToolTipRole);
+        setItemData(index, port.displayName() + (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip),
+                    Qt::ToolTipRole);
         widest = qMax(widest, fontMetrics().horizontalAdvance(port.displayName()));
     }
     // The list opens wide enough for most names, cut in the middle beyond that.
