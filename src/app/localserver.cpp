@@ -1,6 +1,6 @@
 #include "app/localserver.h"
 
-#include "app/mainapp.h"
+#include "app/serverconnections.h"
 #include "protocol/scriptprotocol.h"
 
 #include <QAbstractEventDispatcher>
@@ -10,8 +10,6 @@
 #include <QLocalServer>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QPointer>
-#include <QSocketNotifier>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QThread>
@@ -20,7 +18,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -31,29 +28,9 @@ Q_LOGGING_CATEGORY(lcServer, "hql.server", QtInfoMsg)
 
 namespace {
 
-// A request this small that ends a line came from one write: it is whole.
-bool endsAtOnce(const QByteArray &in)
-{
-    return in.endsWith('\n') && in.size() <= LocalServer::AtOnceBytes;
-}
-
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Only the user who started the application may drive it. Another user's
-// connection is closed without a word; the client can tell from the
-// socket's owner why.
-bool fromOwnUser(int fd)
-{
-    static const uid_t self = ::geteuid();
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == self)
-        return true;
-    qCWarning(lcServer) << "refused a connection of user" << peer.uid;
-    return false;
 }
 
 } // namespace
@@ -73,39 +50,12 @@ private:
     LocalServer *m_owner;
 };
 
-struct LocalServer::Connection : QObject
+LocalServer::LocalServer(LocalServerHost *host, QObject *parent)
+    : QObject(parent), m_host(host),
+      m_connections(new ServerConnections(
+          [this](Connection *c, QByteArray request) { markReady(c, std::move(request)); }, this))
 {
-    enum State
-    {
-        Collecting,
-        Queued,
-        Serving,
-        Replying
-    };
-
-    ~Connection() override
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-
-    int fd = -1;
-    State state = Collecting;
-    QSocketNotifier *readNotifier = nullptr;
-    QSocketNotifier *writeNotifier = nullptr;
-    QTimer quiet;
-    QByteArray in;
-    QByteArray out;
-    qsizetype written = 0;
-    bool eof = false;
-    bool broken = false;
-    // Over the size limit: answered "err" at once, the rest is read and dropped.
-    bool draining = false;
-    // A notifier or the timer was set up: it may deliver the call that ends it.
-    bool signalled = false;
-};
-
-LocalServer::LocalServer(MainApp *app, QObject *parent) : QObject(parent), m_app(app) {}
+}
 
 LocalServer::~LocalServer()
 {
@@ -115,24 +65,10 @@ LocalServer::~LocalServer()
     // answered, not reset.
     if (!m_path.isEmpty() && pipeServer && pipeServer->isListening())
         ::unlink(QFile::encodeName(m_path).constData());
-    refuseWaiting(deadline);
-    // What was answered reaches its client.
-    for (Connection *c : std::as_const(m_connections)) {
-        while (c->fd >= 0 && c->written < c->out.size() && !deadline.hasExpired()) {
-            const ssize_t n = ::send(c->fd, c->out.constData() + c->written,
-                                     size_t(c->out.size() - c->written), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                c->written += n;
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p{c->fd, POLLOUT, 0};
-                ::poll(&p, 1, int(qMax<qint64>(1, deadline.remainingTime())));
-            } else {
-                break;
-            }
-        }
-    }
-    qDeleteAll(m_connections);
-    m_connections.clear();
+    m_connections->refuseWaiting(
+        pipeServer && pipeServer->isListening() ? int(pipeServer->socketDescriptor()) : -1, deadline);
+    m_connections->flushReplies(deadline);
+    delete std::exchange(m_connections, nullptr);
     if (pipeServer)
         pipeServer->close();
     release();
@@ -143,101 +79,23 @@ void LocalServer::stopServing()
     if (m_stopped)
         return;
     m_stopped = true;
-    for (Connection *c : std::exchange(m_ready, {}))
-        reply(c, refusal(std::exchange(c->in, QByteArray())));
+    for (const Queued &q : std::exchange(m_ready, {}))
+        m_connections->reply(q.connection, ServerConnections::refusal(q.request));
 }
 
-QByteArray LocalServer::refusal(const QByteArray &request)
+void LocalServer::accept(int fd)
 {
-    if (request.size() > MaxRequestBytes)
-        return "err\n";
-    return QByteArray("err\n").repeated(ScriptProtocol::requestLines(request).size());
+    m_connections->accept(fd);
 }
 
-// Requests still collecting, and connections still in the listen queue,
-// all read side by side and answered "err" once whole: a client never
-// sees its connection reset because the program ended.
-void LocalServer::refuseWaiting(const QDeadlineTimer &deadline)
+void LocalServer::markReady(Connection *c, QByteArray request)
 {
-    struct Waiting
-    {
-        int fd;
-        QByteArray in;
-        QDeadlineTimer quiet;
-        bool eof;
-    };
-    std::vector<Waiting> waiting;
-    for (Connection *c : std::as_const(m_connections)) {
-        if (c->state != Connection::Collecting || c->draining || c->fd < 0)
-            continue;
-        delete std::exchange(c->readNotifier, nullptr);
-        c->quiet.stop();
-        waiting.push_back({std::exchange(c->fd, -1), std::exchange(c->in, QByteArray()),
-                           QDeadlineTimer(CollectMs), c->eof});
+    if (m_stopped) {
+        m_connections->reply(c, ServerConnections::refusal(request));
+        return;
     }
-    int listener = pipeServer && pipeServer->isListening() ? int(pipeServer->socketDescriptor()) : -1;
-    if (listener >= 0)
-        ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
-
-    for (;;) {
-        while (listener >= 0) {
-            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0 && errno == EINTR)
-                continue;
-            if (fd < 0)
-                break;
-            if (!fromOwnUser(fd)) {
-                ::close(fd);
-                continue;
-            }
-            waiting.push_back({fd, QByteArray(), QDeadlineTimer(CollectMs), false});
-        }
-        // Past the bound, whoever is still in the queue is left to the close.
-        if (deadline.hasExpired())
-            listener = -1;
-
-        for (auto w = waiting.begin(); w != waiting.end();) {
-            char buffer[64 * 1024];
-            for (;;) {
-                const ssize_t n = ::recv(w->fd, buffer, sizeof buffer, MSG_DONTWAIT);
-                if (n > 0) {
-                    if (w->in.size() <= MaxRequestBytes)
-                        w->in.append(buffer, n);
-                    w->quiet.setRemainingTime(CollectMs);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                w->eof = w->eof || n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-                break;
-            }
-            if (w->eof || endsAtOnce(w->in) || w->quiet.hasExpired() || deadline.hasExpired()) {
-                const QByteArray answer = refusal(w->in);
-                if (!answer.isEmpty())
-                    ::send(w->fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-                ::close(w->fd);
-                w = waiting.erase(w);
-            } else {
-                ++w;
-            }
-        }
-        // Nobody left to answer and nobody new in the queue: done.
-        if (waiting.empty()) {
-            pollfd p{listener, POLLIN, 0};
-            if (listener < 0 || ::poll(&p, 1, 0) <= 0)
-                return;
-            continue;
-        }
-        std::vector<pollfd> fds;
-        qint64 wait = deadline.remainingTime();
-        for (const Waiting &w : waiting) {
-            fds.push_back({w.fd, POLLIN, 0});
-            wait = qMin(wait, w.quiet.remainingTime());
-        }
-        if (listener >= 0)
-            fds.push_back({listener, POLLIN, 0});
-        ::poll(fds.data(), nfds_t(fds.size()), int(qMax<qint64>(0, wait)));
-    }
+    m_ready.append({c, std::move(request)});
+    serveQueued();
 }
 
 QString LocalServer::socketPath(const QString &name)
@@ -388,131 +246,6 @@ bool LocalServer::start(const QString &name, bool askOnConflict)
     }
 }
 
-void LocalServer::accept(int fd)
-{
-    if (!fromOwnUser(fd)) {
-        ::close(fd);
-        return;
-    }
-    // The descriptor came with close-on-exec from the accept. It stays
-    // blocking: every call on it says MSG_DONTWAIT, which spares two system
-    // calls per request.
-    auto *c = new Connection;
-    c->fd = fd;
-    c->quiet.setSingleShot(true);
-    c->quiet.setInterval(CollectMs);
-    connect(&c->quiet, &QTimer::timeout, c, [this, c] { onQuiet(c); });
-    m_connections.append(c);
-    // Most requests are whole by the time they are accepted: those are
-    // served without a notifier or a timer to set up (each one wakes the
-    // event loop).
-    onReadable(c);
-}
-
-void LocalServer::watchReads(Connection *c)
-{
-    if (c->readNotifier || c->eof)
-        return;
-    c->signalled = true;
-    c->readNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Read, c);
-    connect(c->readNotifier, &QSocketNotifier::activated, c, [this, c] { onReadable(c); });
-}
-
-void LocalServer::waitUntilWritable(Connection *c)
-{
-    if (!c->writeNotifier) {
-        c->signalled = true;
-        c->writeNotifier = new QSocketNotifier(c->fd, QSocketNotifier::Write, c);
-        connect(c->writeNotifier, &QSocketNotifier::activated, c, [this, c] { onWritable(c); });
-    }
-    c->writeNotifier->setEnabled(true);
-}
-
-void LocalServer::onReadable(Connection *c)
-{
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0) {
-            if (c->state != Connection::Collecting || c->draining)
-                continue;
-            if (c->in.size() + n > MaxRequestBytes) {
-                // Nothing of it runs; the client still reads its answer.
-                c->draining = true;
-                c->in.clear();
-                c->in.squeeze();
-                qCInfo(lcServer) << "refused a request over" << MaxRequestBytes << "bytes";
-                reply(c, "err\n");
-                if (!m_connections.contains(c))
-                    return;
-                continue;
-            }
-            c->in.append(buffer, n);
-            // A read that took all there was and ended a line: the request
-            // is whole, no need to ask again only to hear "nothing more".
-            if (n < qsizetype(sizeof buffer) && endsAtOnce(c->in))
-                break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        // End of the client's data (a close or a half-close), or a reset.
-        c->eof = true;
-        c->broken = n < 0;
-        if (c->readNotifier)
-            c->readNotifier->setEnabled(false);
-        break;
-    }
-
-    if (c->draining) {
-        if (c->eof && c->written >= c->out.size()) {
-            finish(c);
-        } else if (!c->eof) {
-            watchReads(c);
-            c->quiet.start();
-        }
-        return;
-    }
-    if (c->state != Connection::Collecting)
-        return;
-    if (c->broken) {
-        // An aborted client: half a line must not run.
-        finish(c);
-        return;
-    }
-    if (c->eof || endsAtOnce(c->in)) {
-        markReady(c);
-        return;
-    }
-    watchReads(c);
-    c->quiet.start();
-}
-
-void LocalServer::onQuiet(Connection *c)
-{
-    if (c->draining) {
-        if (c->written >= c->out.size())
-            finish(c);
-        return;
-    }
-    if (c->state == Connection::Collecting)
-        markReady(c);
-}
-
-void LocalServer::markReady(Connection *c)
-{
-    c->quiet.stop();
-    if (m_stopped) {
-        reply(c, refusal(std::exchange(c->in, QByteArray())));
-        return;
-    }
-    c->state = Connection::Queued;
-    m_ready.append(c);
-    serveQueued();
-}
-
 bool LocalServer::needsBoard(const QByteArray &request)
 {
     for (const QByteArray &line : ScriptProtocol::requestLines(request)) {
@@ -549,20 +282,19 @@ void LocalServer::serveQueued()
         // wait in their order (resume() brings them back); ones that only
         // ask the application go ahead.
         qsizetype next = 0;
-        if (m_app->isBoardReserved()) {
-            while (next < m_ready.size() && needsBoard(m_ready.at(next)->in))
+        if (m_host->isBoardReserved()) {
+            while (next < m_ready.size() && needsBoard(m_ready.at(next).request))
                 ++next;
             if (next == m_ready.size())
                 return;
         }
-        Connection *c = m_ready.takeAt(next);
-        c->state = Connection::Serving;
-        const QByteArray request = std::exchange(c->in, QByteArray());
+        const Queued q = m_ready.takeAt(next);
+        const QByteArray &request = q.request;
         m_serving = true;
         const QByteArray response = request.isEmpty() ? QByteArray() : processRequest(request);
         m_serving = false;
         log(response);
-        reply(c, response);
+        m_connections->reply(q.connection, response);
     }
 }
 
@@ -582,64 +314,6 @@ void LocalServer::serveWhenBack()
         m_waitingForLoop = false;
         QTimer::singleShot(0, this, &LocalServer::serveQueued);
     });
-}
-
-void LocalServer::reply(Connection *c, const QByteArray &bytes)
-{
-    c->state = Connection::Replying;
-    c->out = bytes;
-    c->written = 0;
-    onWritable(c);
-}
-
-void LocalServer::onWritable(Connection *c)
-{
-    while (c->written < c->out.size()) {
-        const ssize_t n = ::send(c->fd, c->out.constData() + c->written, size_t(c->out.size() - c->written),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            c->written += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            waitUntilWritable(c);
-            return;
-        }
-        // The client went away before its reply.
-        c->written = c->out.size();
-        c->eof = true;
-    }
-    if (c->writeNotifier)
-        c->writeNotifier->setEnabled(false);
-    // A refused request ends when its client stops sending.
-    if (c->draining && !c->eof) {
-        c->signalled = true;
-        c->quiet.start(2000);
-        return;
-    }
-    finish(c);
-}
-
-void LocalServer::finish(Connection *c)
-{
-    m_connections.removeOne(c);
-    m_ready.removeOne(c);
-    if (c->readNotifier)
-        c->readNotifier->setEnabled(false);
-    if (c->writeNotifier)
-        c->writeNotifier->setEnabled(false);
-    c->quiet.stop();
-    ::close(c->fd);
-    c->fd = -1;
-    // One of its notifiers or its timer may be the one delivering right
-    // now. Without them nothing can: freed at once, it costs the event loop
-    // no extra wake-up.
-    if (c->signalled)
-        c->deleteLater();
-    else
-        delete c;
 }
 
 QByteArray LocalServer::processRequest(const QByteArray &request)
@@ -673,10 +347,10 @@ QByteArray LocalServer::processLine(const QByteArray &line)
     ScriptProtocol::Call call = ScriptProtocol::parseLine(line);
     QVariant result;
     switch (call.kind) {
-    case ScriptProtocol::Call::Set: return m_app->set(call.name, call.value) ? "ok\n" : "err\n";
-    case ScriptProtocol::Call::Get: return m_app->get(call.name, &result) ? encode(result) : "err\n";
+    case ScriptProtocol::Call::Set: return m_host->set(call.name, call.value) ? "ok\n" : "err\n";
+    case ScriptProtocol::Call::Get: return m_host->get(call.name, &result) ? encode(result) : "err\n";
     case ScriptProtocol::Call::Run:
-        return m_app->run(call.name, call.value, &result) ? encode(result) : "err\n";
+        return m_host->run(call.name, call.value, &result) ? encode(result) : "err\n";
     case ScriptProtocol::Call::Invalid: break;
     }
     return "err\n";

@@ -6,9 +6,21 @@
 #include <QString>
 #include <QVariant>
 
-class MainApp;
-class QDeadlineTimer;
+#include "app/serverconnections.h"
+
 class QLocalServer;
+
+// What the server asks of the application: the scripting calls, and whether
+// a firmware download has the board.
+class LocalServerHost
+{
+public:
+    virtual ~LocalServerHost() = default;
+    virtual bool set(const QString &name, QVariant &value) = 0;
+    virtual bool get(const QString &name, QVariant *result) = 0;
+    virtual bool run(const QString &name, QVariant &value, QVariant *result) = 0;
+    virtual bool isBoardReserved() const = 0;
+};
 
 // Lets other programs of the same user drive the application through a
 // local socket: each connection carries one request of TAB-separated
@@ -17,24 +29,18 @@ class QLocalServer;
 //
 // Requests run one at a time and only from the application's own event
 // loop: a request that arrives while another one runs, or while a wait, a
-// message box or a dialog holds the GUI thread, waits its turn. The server
-// owns its connections' descriptors, so a client that half-closes after
-// sending still gets its reply, and one that goes away early is noticed
-// without anything being freed under a running request.
+// message box or a dialog holds the GUI thread, waits its turn. This class
+// claims the socket and queues and runs whole requests; reading and
+// answering the connections is ServerConnections' part.
 class LocalServer : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int MaxRequestBytes = 1 << 20;
-    // A request that has not ended within this quiet time is served as it is.
-    static constexpr int CollectMs = 100;
-    // Up to this size a request ending with a line end arrives in one piece
-    // from a client's single write, so it is served at once; a larger one is
-    // complete when its client half-closes or stays quiet for CollectMs.
-    static constexpr int AtOnceBytes = 32 * 1024;
+    // Larger requests are answered "err" and dropped.
+    static constexpr int MaxRequestBytes = ServerConnections::MaxRequestBytes;
 
-    explicit LocalServer(MainApp *app, QObject *parent = nullptr);
+    explicit LocalServer(LocalServerHost *host, QObject *parent = nullptr);
     // Replies still pending are written (bounded); every request still
     // waiting, in the listen queue too, is answered "err"; then every
     // connection closes.
@@ -82,8 +88,13 @@ signals:
     void signal_log(int level, const QString &text);
 
 private:
-    struct Connection;
+    using Connection = ServerConnections::Connection;
     class Listener;
+    struct Queued
+    {
+        Connection *connection;
+        QByteArray request;
+    };
 
     enum Liveness
     {
@@ -97,22 +108,13 @@ private:
     void release();
 
     void accept(int fd);
-    void onReadable(Connection *c);
-    void onWritable(Connection *c);
-    void watchReads(Connection *c);
-    void waitUntilWritable(Connection *c);
-    void onQuiet(Connection *c);
-    void markReady(Connection *c);
+    void markReady(Connection *c, QByteArray request);
     void serveQueued();
     void serveWhenBack();
-    void reply(Connection *c, const QByteArray &bytes);
-    void finish(Connection *c);
     QByteArray processLine(const QByteArray &line);
     void log(const QByteArray &text);
-    static QByteArray refusal(const QByteArray &request);
-    void refuseWaiting(const QDeadlineTimer &deadline);
 
-    MainApp *m_app;
+    LocalServerHost *m_host;
     bool loggingOn = false;
     Listener *pipeServer = nullptr;
     QString m_path;
@@ -120,8 +122,9 @@ private:
     int m_lockFd = -1;
     QString m_error;
     bool m_inUse = false;
-    QList<Connection *> m_connections;
-    QList<Connection *> m_ready;
+    ServerConnections *m_connections;
+    // Whole requests in their order, waiting for their turn.
+    QList<Queued> m_ready;
     bool m_serving = false;
     bool m_waitingForLoop = false;
     int m_serveDepth = 1;

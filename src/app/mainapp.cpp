@@ -1,6 +1,7 @@
 #include "app/mainapp.h"
 
 #include "app/appcontext.h"
+#include "app/apphost.h"
 #include "app/buildinfo.h"
 #include "app/dialogprogressbar.h"
 #include "app/localserver.h"
@@ -84,10 +85,11 @@ void MainApp::destroyInstance()
 MainApp::MainApp()
     : m_progressDialog(new DialogProgressBar), m_registers(std::make_unique<RegisterMap>()),
       m_settingsPath(Settings::defaultFilePath()), m_appletFactory(&MainApp::createDeviceApplets),
-      m_context(std::make_unique<AppContext>(this)), m_facade(new ScriptingFacade(this)),
-      m_workspaces(std::make_unique<WorkspaceController>(this)),
-      m_grabber(std::make_unique<WindowGrabber>(this)), m_recorder(std::make_unique<ScriptRecorder>()),
-      m_ports(new PortWatcher(this))
+      m_host(std::make_unique<AppHost>(this)), m_context(std::make_unique<AppContext>(this)),
+      m_facade(new ScriptingFacade(m_host.get(), this)),
+      m_workspaces(std::make_unique<WorkspaceController>(m_host.get())),
+      m_grabber(std::make_unique<WindowGrabber>(m_host.get())),
+      m_recorder(std::make_unique<ScriptRecorder>()), m_ports(new PortWatcher(m_host.get(), this))
 {
     connect(m_facade, &ScriptingFacade::signal_log, this, &MainApp::signal_log);
     connect(m_recorder.get(), &ScriptRecorder::signal_failed, this,
@@ -130,7 +132,7 @@ bool MainApp::initialise()
 
     // Without the scripting socket the program does not start.
     if (!m_server) {
-        m_server = new LocalServer(this, this);
+        m_server = new LocalServer(m_host.get(), this);
         if (!m_server->start(m_serverName, m_askOnConflict)) {
             qCWarning(lcApp) << "the scripting socket could not start:" << m_server->errorText();
             delete m_server;
@@ -140,7 +142,7 @@ bool MainApp::initialise()
         connect(this, &MainApp::signal_shutDown, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     }
 
-    m_mainWindow = new MainWindow(this);
+    m_mainWindow = new MainWindow(m_host.get());
     // Script snippets dragged from a control name the active device window.
     const QPointer<MainWindow> mainWindow(m_mainWindow);
     CustomControls::UniversalControl::setActiveAppletProvider(

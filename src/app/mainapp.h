@@ -11,6 +11,7 @@
 #include <memory>
 
 class AppContext;
+class AppHost;
 class ScriptingFacade;
 class WindowGrabber;
 class WorkspaceController;
@@ -158,6 +159,7 @@ private:
     std::unique_ptr<RegisterMap> m_registers;
     QString m_settingsPath;
     AppletFactory m_appletFactory;
+    std::unique_ptr<AppHost> m_host;
     std::unique_ptr<AppContext> m_context;
     ScriptingFacade *m_facade = nullptr;
     std::unique_ptr<WorkspaceController> m_workspaces;

@@ -1,17 +1,15 @@
 #include "app/mainwindow.h"
 
 #include "app/buildinfo.h"
-#include "app/mainapp.h"
 #include "app/mdiarea.h"
+#include "app/portbox.h"
 #include "app/portwatcher.h"
 #include "app/scriptrecorder.h"
 #include "app/workspacecontroller.h"
 #include "applet/applet.h"
 #include "controls/myswitch.h"
-#include "link/boarddiscovery.h"
 #include "tools/keepawake.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -22,7 +20,6 @@
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -31,8 +28,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
-#include <QStyleOptionFrame>
 #include <QTextDocument>
+#include <QVariant>
 
 #include <algorithm>
 
@@ -59,33 +56,7 @@ protected:
         }
         QPainter painter(this);
         style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(),
-                              MainWindow::elided(full, fontMetrics(), area.width()), foregroundRole());
-    }
-};
-
-// The port box's own field: the whole name while it is edited, the
-// middle cut out otherwise.
-class PortLineEdit : public QLineEdit
-{
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QStyleOptionFrame panel;
-        initStyleOption(&panel);
-        const QRect area =
-            style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(2, 0, -2, 0);
-        const QString full = text();
-        if (hasFocus() || fontMetrics().horizontalAdvance(full) <= area.width()) {
-            QLineEdit::paintEvent(event);
-            return;
-        }
-        QPainter painter(this);
-        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
-                              MainWindow::elided(full, fontMetrics(), area.width()), QPalette::Text);
+                              PortBox::elided(full, fontMetrics(), area.width()), foregroundRole());
     }
 };
 
@@ -121,14 +92,15 @@ QString windowEntryText(const QString &title, int key)
 
 } // namespace
 
-MainWindow::MainWindow(MainApp *app)
+MainWindow::MainWindow(MainWindowHost *host)
     : mdiArea(new MdiArea(this)), configMenu(new QMenu(QStringLiteral("&Config"), this)),
       windowsMenu(new QMenu(QStringLiteral("&Windows"), this)),
       serviceMenu(new QMenu(QStringLiteral("&Service"), this)), connectButton(new QPushButton(this)),
-      portCombo(new QComboBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
+      portCombo(new PortBox(this)), rescanButton(new QPushButton(this)), speedCombo(new QComboBox(this)),
       statusLabel(new ElidedLabel(this)), connectionCaption(new QLabel(QStringLiteral("Connection"), this)),
       logCheck(new QCheckBox(QStringLiteral("Log"), this)),
-      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_app(app)
+      restoreButton(new QPushButton(QStringLiteral("Restore last"), this)), m_host(host),
+      m_portBox(static_cast<PortBox *>(portCombo))
 {
     setWindowTitle(titleText());
     setWindowIcon(QIcon(QStringLiteral(":/app/hql3318")));
@@ -165,19 +137,19 @@ MainWindow::MainWindow(MainApp *app)
     recordAction->setCheckable(true);
     recordAction->setStatusTip(QStringLiteral("Record what you do in the device windows as a Python script"));
     connect(recordAction, &QAction::triggered, this, [this] {
-        m_app->toggleRecording();
+        m_host->toggleRecording(QString());
         showRecording();
     });
     recordLabel = new QLabel(this);
     recordLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     recordLabel->hide();
     statusBar()->addPermanentWidget(recordLabel);
-    connect(m_app->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
+    connect(m_host->recorder(), &ScriptRecorder::signal_changed, this, &MainWindow::showRecording);
     reconnectAction = serviceMenu->addAction(QStringLiteral("Reconnect automatically"));
     reconnectAction->setCheckable(true);
-    reconnectAction->setChecked(m_app->ports()->reconnectsAutomatically());
+    reconnectAction->setChecked(m_host->ports()->reconnectsAutomatically());
     reconnectAction->setStatusTip(QStringLiteral("Connect again when the board returns after it was lost"));
-    connect(reconnectAction, &QAction::toggled, m_app->ports(), &PortWatcher::setReconnectAutomatically);
+    connect(reconnectAction, &QAction::toggled, m_host->ports(), &PortWatcher::setReconnectAutomatically);
     serviceMenu->addSeparator();
     logWindowAction =
         serviceMenu->addAction(QIcon(QStringLiteral(":/buttons/log")), QStringLiteral("Log window"));
@@ -200,19 +172,6 @@ MainWindow::MainWindow(MainApp *app)
     connectButton->setFixedSize(100, 20);
     connectButton->setText(QStringLiteral("Connect"));
     connect(connectButton, &QPushButton::clicked, this, &MainWindow::slot_pbConnectBoard_click);
-
-    portCombo->setFixedSize(150, 20);
-    portCombo->setLineEdit(new PortLineEdit(portCombo));
-    portCombo->setInsertPolicy(QComboBox::NoInsert);
-    portCombo->view()->setTextElideMode(Qt::ElideMiddle);
-    // The whole name of the port shown, since the field shows only its ends.
-    const auto showWholeName = [this](const QString &text) {
-        portCombo->setToolTip(text.isEmpty()
-                                  ? QStringLiteral("Board port: a serial device path or \"mockup\"")
-                                  : QStringLiteral("Board port: %1").arg(text));
-    };
-    connect(portCombo, &QComboBox::currentTextChanged, this, showWholeName);
-    showWholeName(QString());
 
     rescanButton->setIcon(QIcon(QStringLiteral(":/buttons/refresh")));
     rescanButton->setFixedSize(20, 20);
@@ -376,140 +335,32 @@ void MainWindow::setConnectedState(Connection state)
 
 void MainWindow::setPortList(const QStringList &ports)
 {
-    portCombo->clear();
-    portCombo->addItems(ports);
-    // The port of the last connect comes first choice again, if offered.
-    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
-    if (last >= 0)
-        portCombo->setCurrentIndex(last);
-    m_autoPort = portCombo->currentText();
+    m_portBox->setPortList(ports, lastPort());
 }
 
 void MainWindow::setPorts(const QList<PortEntry> &ports)
 {
-    const QString current = portCombo->currentText();
-    const bool chosen = !current.isEmpty() && current != m_autoPort;
-    portCombo->clear();
-    int widest = 0;
-    for (const PortEntry &port : ports) {
-        portCombo->addItem(port.displayName(), port.path);
-        const int index = portCombo->count() - 1;
-        QString tip = port.description();
-        if (!port.holder.isEmpty()) {
-            // Offered, so that Connect can say who has it, but never opened.
-            tip = QStringLiteral("In use by %1; not opened.").arg(port.holder) +
-                  (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip);
-            portCombo->setItemData(index, palette().brush(QPalette::Disabled, QPalette::Text),
-                                   Qt::ForegroundRole);
-        }
-        portCombo->setItemData(index,
-                               port.displayName() + (tip.isEmpty() ? QString() : QLatin1Char('\n') + tip),
-                               Qt::ToolTipRole);
-        widest = qMax(widest, portCombo->fontMetrics().horizontalAdvance(port.displayName()));
-    }
-    // The list opens wide enough for most names, cut in the middle beyond that.
-    portCombo->view()->setMinimumWidth(qBound(portCombo->width(), widest + 40, 480));
-    portCombo->addItem(QStringLiteral("mockup"), QStringLiteral("mockup"));
-    if (chosen) {
-        const int index = portCombo->findText(current, Qt::MatchExactly);
-        if (index >= 0)
-            portCombo->setCurrentIndex(index);
-        else
-            portCombo->setEditText(current);
-        return;
-    }
-    const int last = findPort(m_app->settingValue(QStringLiteral("last_port")).toString());
-    portCombo->setCurrentIndex(last >= 0 ? last : 0);
-    m_autoPort = portCombo->currentText();
+    m_portBox->setPorts(ports, lastPort());
 }
 
 int MainWindow::findPort(const QString &name) const
 {
-    if (name.isEmpty())
-        return -1;
-    const int exact = portCombo->findText(name, Qt::MatchExactly);
-    if (exact >= 0)
-        return exact;
-    const int byPath = portCombo->findData(name);
-    if (byPath >= 0)
-        return byPath;
-    // The same device under another name (a stable name or the tty).
-    const QString device = BoardDiscovery::deviceOf(name);
-    if (device.isEmpty())
-        return -1;
-    for (int i = 0; i < portCombo->count(); ++i) {
-        if (BoardDiscovery::deviceOf(portCombo->itemData(i).toString()) == device)
-            return i;
-    }
-    return -1;
-}
-
-namespace {
-
-// A path cut after its first directory ("/dev/…"): all the room left goes
-// to its end, where a by-id name has its serial number and interface.
-QString elidedPath(const QString &path, const QFontMetrics &metrics, int width)
-{
-    const QString ellipsis(QChar(0x2026));
-    const int slash = path.indexOf(QLatin1Char('/'), 1);
-    const QString head = slash > 0 ? path.left(slash + 1) + ellipsis : ellipsis;
-    if (metrics.horizontalAdvance(head) >= width)
-        return metrics.elidedText(path, Qt::ElideLeft, width);
-    int kept = 0;
-    while (kept < path.size() - head.size() &&
-           metrics.horizontalAdvance(head + path.right(kept + 1)) <= width)
-        ++kept;
-    // Where room is short the end alone says more than "/dev/" does.
-    if (kept < 16)
-        return metrics.elidedText(path, Qt::ElideLeft, width);
-    return head + path.right(kept);
-}
-
-} // namespace
-
-QString MainWindow::elided(const QString &text, const QFontMetrics &metrics, int width)
-{
-    if (metrics.horizontalAdvance(text) <= width)
-        return text;
-    // The longest path gives up its middle first; the sentence around it stays.
-    QStringList words = text.split(QLatin1Char(' '));
-    int longest = -1;
-    for (int i = 0; i < words.size(); ++i) {
-        if (words.at(i).contains(QLatin1Char('/')) &&
-            (longest < 0 || words.at(i).size() > words.at(longest).size()))
-            longest = i;
-    }
-    if (longest >= 0) {
-        const QString path = words.at(longest);
-        const int rest = metrics.horizontalAdvance(text) - metrics.horizontalAdvance(path);
-        const int room = width - rest;
-        if (room >= metrics.horizontalAdvance(QStringLiteral("\u2026port0"))) {
-            words[longest] = elidedPath(path, metrics, room);
-            return words.join(QLatin1Char(' '));
-        }
-    }
-    return metrics.elidedText(text, Qt::ElideMiddle, width);
+    return m_portBox->findPort(name);
 }
 
 void MainWindow::showConnectedPort(const QString &port)
 {
-    // A port connected to counts as chosen: should it go away, the box
-    // keeps naming it rather than jumping to another.
-    m_autoPort.clear();
-    // Under its stable name, if the box shows it so.
-    int index = findPort(port);
-    if (index < 0) {
-        // Before "mockup", which stays last.
-        const int mockup = portCombo->findText(QStringLiteral("mockup"), Qt::MatchExactly);
-        index = mockup >= 0 ? mockup : portCombo->count();
-        portCombo->insertItem(index, port);
-    }
-    portCombo->setCurrentIndex(index);
+    m_portBox->showConnectedPort(port);
+}
+
+QString MainWindow::lastPort() const
+{
+    return m_host->settingValue(QStringLiteral("last_port")).toString();
 }
 
 void MainWindow::showRecording()
 {
-    const ScriptRecorder *recorder = m_app->recorder();
+    const ScriptRecorder *recorder = m_host->recorder();
     recordAction->setChecked(recorder->isRecording());
     recordLabel->setVisible(recorder->isRecording());
     recordLabel->setText(QStringLiteral("REC %1").arg(recorder->actions()));
@@ -571,11 +422,22 @@ unsigned MainWindow::selectedBaudRate() const
     return speedCombo->currentData().toUInt();
 }
 
+QString MainWindow::statusText() const
+{
+    return statusLabel->text();
+}
+
 void MainWindow::setStatusText(const QString &text)
 {
     statusLabel->setText(text);
     // A long board name is cut at the label's fixed width.
     statusLabel->setToolTip(text);
+}
+
+void MainWindow::setReconnectChecked(bool on)
+{
+    if (reconnectAction->isChecked() != on)
+        reconnectAction->setChecked(on);
 }
 
 void MainWindow::slot_ActivityRx_LED()
@@ -606,11 +468,11 @@ void MainWindow::slot_pbConnectBoard_click()
     bool ok = false;
     if (connectButton->isChecked()) {
         const QString port = portCombo->currentText();
-        ok = m_app->connectToBoard(port);
+        ok = m_host->connectToBoard(port);
         if (ok)
-            m_app->setSettingValue(QStringLiteral("last_port"), port);
+            m_host->setSettingValue(QStringLiteral("last_port"), port);
     } else {
-        m_app->disconnectFromBoard();
+        m_host->disconnectFromBoard();
     }
     setConnectedState(ok ? Connection::Connected : Connection::Disconnected);
 }
@@ -619,28 +481,26 @@ void MainWindow::slot_Rescan()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The port named stays named: a look for boards does not choose another.
-    const QString current = portCombo->currentText();
-    portCombo->clear();
-    portCombo->setEditText(current);
-    m_app->ports()->refresh();
+    m_portBox->keepNamed();
+    m_host->ports()->refresh();
     QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::slot_ChangeConenctionSpeed()
 {
-    m_app->setBaudRate(selectedBaudRate());
+    m_host->setBaudRate(selectedBaudRate());
 }
 
 void MainWindow::slot_cbLogComm_toggled(bool on)
 {
-    m_app->setCommunicationLogging(on);
+    m_host->setCommunicationLogging(on);
 }
 
 void MainWindow::rebuildConfigurationMenu()
 {
     qDeleteAll(configActions);
     configActions.clear();
-    for (const QString &directory : m_app->workspaces()->directories()) {
+    for (const QString &directory : m_host->workspaces()->directories()) {
         const QDir dir(directory);
         const QStringList files = dir.entryList({QStringLiteral("*.bench")}, QDir::Files);
         for (const QString &file : files) {
@@ -662,34 +522,34 @@ void MainWindow::rebuildConfigurationMenu()
 
 void MainWindow::slot_SaveConfig()
 {
-    m_app->workspaces()->save();
+    m_host->workspaces()->save();
     rebuildConfigurationMenu();
 }
 
 void MainWindow::slot_LoadConfig()
 {
-    m_app->workspaces()->load(QString());
+    m_host->workspaces()->load(QString());
 }
 
 void MainWindow::slot_LoadConfigName()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
-        m_app->workspaces()->load(action->data().toString());
+        m_host->workspaces()->load(action->data().toString());
 }
 
 void MainWindow::slot_RestorePreviousWorkspace()
 {
-    m_app->workspaces()->restoreWindowState();
+    m_host->workspaces()->restoreWindowState();
 }
 
 void MainWindow::slot_AboutApp()
 {
-    m_app->showAbout();
+    m_host->showAbout();
 }
 
 void MainWindow::slot_UpdateBenchSoftware()
 {
-    m_app->launchUpdater();
+    m_host->launchUpdater();
 }
 
 KeepAwake *MainWindow::keepAwake()
@@ -738,12 +598,12 @@ void MainWindow::slot_timeout()
 
 void MainWindow::slot_UpdateFirmware()
 {
-    m_app->openFirmwareWindow();
+    m_host->openFirmwareWindow();
 }
 
 void MainWindow::slot_CloseAll()
 {
-    for (Applet *applet : m_app->applets()) {
+    for (Applet *applet : m_host->applets()) {
         if (applet)
             applet->hideWindow();
     }
@@ -754,7 +614,7 @@ void MainWindow::slot_CloseAll()
 void MainWindow::slot_CloseAllButActive()
 {
     QWidget *active = activeApplet();
-    for (Applet *applet : m_app->applets()) {
+    for (Applet *applet : m_host->applets()) {
         if (applet && applet != active)
             applet->hideWindow();
     }
@@ -773,8 +633,8 @@ void MainWindow::handleWindowShortcut(int key)
             return;
         }
     }
-    if (m_app->isBoardConnected()) {
-        Applet *applet = m_app->findApplet(key, MainApp::ByShortcutKey);
+    if (m_host->isBoardConnected()) {
+        Applet *applet = m_host->appletWithKey(key);
         if (!applet)
             return;
         applet->showWindow();
@@ -823,7 +683,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     slot_pbDontSleep(false);
-    m_app->disconnectFromBoard();
+    m_host->disconnectFromBoard();
     event->accept();
     QCoreApplication::quit();
 }

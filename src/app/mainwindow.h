@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/portview.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QMenu>
@@ -10,29 +12,56 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QKeyEvent;
-class QFontMetrics;
 class QLabel;
 class QPushButton;
 class Applet;
-class MainApp;
 class KeepAwake;
 class MdiArea;
-struct PortEntry;
+class PortBox;
+class PortWatcher;
 class QMdiSubWindow;
+class QVariant;
+class ScriptRecorder;
+class WorkspaceController;
 
 namespace CustomControls {
 class MySwitch;
 }
 
+// What the main window hands the user's requests to.
+class MainWindowHost
+{
+public:
+    virtual ~MainWindowHost() = default;
+    virtual const QList<Applet *> &applets() const = 0;
+    // The device applet with that Ctrl+digit key, or null.
+    virtual Applet *appletWithKey(int key) const = 0;
+    virtual bool isBoardConnected() const = 0;
+    virtual bool connectToBoard(const QString &port) = 0;
+    virtual void disconnectFromBoard() = 0;
+    virtual void setBaudRate(unsigned baudRate) = 0;
+    virtual void setCommunicationLogging(bool on) = 0;
+    virtual QVariant settingValue(const QString &key) const = 0;
+    virtual void setSettingValue(const QString &key, const QVariant &value) = 0;
+    virtual PortWatcher *ports() const = 0;
+    virtual WorkspaceController *workspaces() const = 0;
+    virtual ScriptRecorder *recorder() const = 0;
+    // See MainApp::toggleRecording.
+    virtual bool toggleRecording(const QString &path) = 0;
+    virtual void openFirmwareWindow() = 0;
+    virtual void showAbout() = 0;
+    virtual bool launchUpdater() = 0;
+};
+
 // The MDI main window: menus, the status bar with the connection controls
 // and activity lamps, the Ctrl+digit window shortcuts and close handling.
-// It forwards what the user asks for to MainApp and does little else.
-class MainWindow : public QMainWindow
+// It forwards what the user asks for to its host and does little else.
+class MainWindow : public QMainWindow, public PortView
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(MainApp *app);
+    explicit MainWindow(MainWindowHost *host);
     ~MainWindow() override;
 
     enum MenuChoice
@@ -58,11 +87,11 @@ public:
     void setPortList(const QStringList &ports);
     // The ports found so far, then "mockup"; a port the user chose stays
     // chosen, otherwise the remembered one is picked.
-    void setPorts(const QList<PortEntry> &ports);
+    void setPorts(const QList<PortEntry> &ports) override;
     // The item for a port name: its text, its path or the same device.
     int findPort(const QString &name) const;
     // Selects the port the link opened, adding it when the list lacks it.
-    void showConnectedPort(const QString &port);
+    void showConnectedPort(const QString &port) override;
     void addStatusWidget(QWidget *widget);
     void showRecording();
     // The width the status bar needs to show every widget side by side; its
@@ -80,9 +109,9 @@ public:
     QWidget *activeApplet() const;
     QString selectedPort() const;
     unsigned selectedBaudRate() const;
-    void setStatusText(const QString &text);
-    // text as it fits width: the longest path in it cut in the middle first.
-    static QString elided(const QString &text, const QFontMetrics &metrics, int width);
+    QString statusText() const override;
+    void setStatusText(const QString &text) override;
+    void setReconnectChecked(bool on) override;
     void rebuildConfigurationMenu();
     void setKeepAwake(bool on);
     // The keep-awake service, made on first use; tests hand in their own.
@@ -164,8 +193,11 @@ private:
     // Window entries go above the arranging entries of "&Windows".
     void addWindowEntry(QMenu *menu, QAction *action);
     void handleWindowShortcut(int key);
+    // The port of the last connect, picked again when offered.
+    QString lastPort() const;
 
-    MainApp *m_app;
+    MainWindowHost *m_host;
+    PortBox *m_portBox;
     QList<ToolWindow> m_toolWindows;
     KeepAwake *m_keepAwake = nullptr;
     QAction *m_arrangeSeparator = nullptr;
@@ -176,6 +208,4 @@ private:
     const QKeyEvent *m_lastShortcutEvent = nullptr;
     quint64 m_lastShortcutTime = 0;
     bool m_connectBoxOpen = false;
-    // The port box's text as the window last chose it by itself.
-    QString m_autoPort;
 };

@@ -1,13 +1,10 @@
 #include "app/portwatcher.h"
 
-#include "app/mainapp.h"
-#include "app/mainwindow.h"
+#include "app/portview.h"
 #include "link/boarddiscovery.h"
 #include "link/controlboard.h"
 #include "link/hotplugmonitor.h"
 
-#include <QAction>
-#include <QLabel>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -29,8 +26,8 @@ const QString ReconnectKey = QStringLiteral("reconnect_automatically");
 
 } // namespace
 
-PortWatcher::PortWatcher(MainApp *app)
-    : QObject(app), m_app(app), m_rescanTimer(new QTimer(this)), m_retryTimer(new QTimer(this))
+PortWatcher::PortWatcher(PortWatcherHost *host, QObject *parent)
+    : QObject(parent), m_host(host), m_rescanTimer(new QTimer(this)), m_retryTimer(new QTimer(this))
 {
     m_rescanTimer->setSingleShot(true);
     m_rescanTimer->setInterval(150);
@@ -53,7 +50,7 @@ void PortWatcher::setDeviceEvents(DeviceEvents *events)
 void PortWatcher::start()
 {
     m_discovery = new BoardDiscovery;
-    const QVariant directories = m_app->settingValue(QStringLiteral("port_directories"));
+    const QVariant directories = m_host->settingValue(QStringLiteral("port_directories"));
     if (directories.isValid())
         m_discovery->setDirectories(directories.toStringList());
     connect(m_discovery, &BoardDiscovery::signal_portsChanged, this, &PortWatcher::showPorts);
@@ -74,44 +71,43 @@ void PortWatcher::stop()
 
 void PortWatcher::refresh()
 {
-    if (!m_discovery || !m_app->mainWindow())
+    if (!m_discovery || !m_host->portView())
         return;
     m_discovery->start(m_extraPorts);
     showPorts();
-    if (!m_app->isBoardConnected() && m_awaitedPort.isEmpty())
+    if (!m_host->isBoardConnected() && m_awaitedPort.isEmpty())
         setStatusText(lookingText());
 }
 
 void PortWatcher::showPorts()
 {
-    MainWindow *window = m_app->mainWindow();
+    PortView *window = m_host->portView();
     if (!m_discovery || !window)
         return;
     window->setPorts(m_discovery->ports());
-    if (m_app->isBoardConnected())
-        window->showConnectedPort(m_app->link()->portName());
+    if (m_host->isBoardConnected())
+        window->showConnectedPort(m_host->link()->portName());
     else if (!m_awaitedPort.isEmpty() && m_discovery->state(m_awaitedPort) == BoardDiscovery::Board)
         QTimer::singleShot(0, this, &PortWatcher::tryReconnect);
 }
 
 bool PortWatcher::reconnectsAutomatically() const
 {
-    return m_app->settingValue(ReconnectKey).toBool();
+    return m_host->settingValue(ReconnectKey).toBool();
 }
 
 void PortWatcher::setReconnectAutomatically(bool on)
 {
-    m_app->setSettingValue(ReconnectKey, on);
+    m_host->setSettingValue(ReconnectKey, on);
     if (!on)
         stopWaiting();
-    MainWindow *window = m_app->mainWindow();
-    if (window && window->reconnectAction->isChecked() != on)
-        window->reconnectAction->setChecked(on);
+    if (PortView *window = m_host->portView())
+        window->setReconnectChecked(on);
 }
 
 void PortWatcher::boardConnected()
 {
-    ControlBoard *board = m_app->link();
+    ControlBoard *board = m_host->link();
     if (!board)
         return;
     // The same board is looked for under its stable name, if it has one.
@@ -125,14 +121,14 @@ void PortWatcher::boardConnected()
 
 void PortWatcher::boardLost(ControlBoard::Loss loss)
 {
-    ControlBoard *board = m_app->link();
+    ControlBoard *board = m_host->link();
     if (!board || board->mode() != ControlBoard::Serial || m_connectedName.isEmpty())
         return;
     const QString port = m_connectedName;
     const QString message = loss == ControlBoard::Loss::Unplugged
                                 ? QStringLiteral("The board on %1 was unplugged.").arg(port)
                                 : QStringLiteral("The board on %1 stopped answering.").arg(port);
-    emit m_app->signal_log(1, message);
+    m_host->log(1, message);
     // Lost, not left: wait for the board to come back.
     if (reconnectsAutomatically())
         waitForBoard(port);
@@ -153,23 +149,23 @@ void PortWatcher::boardRestarted()
 void PortWatcher::deviceAdded(const QString &name)
 {
     qCDebug(lcPorts) << "device added:" << name;
-    if (!m_app->isShutDown())
+    if (!m_host->isShutDown())
         m_rescanTimer->start();
 }
 
 void PortWatcher::deviceRemoved(const QString &name)
 {
     qCDebug(lcPorts) << "device removed:" << name;
-    if (!m_app->isShutDown())
+    if (!m_host->isShutDown())
         m_rescanTimer->start();
-    if (!m_app->isBoardConnected() || m_app->link()->mode() != ControlBoard::Serial)
+    if (!m_host->isBoardConnected() || m_host->link()->mode() != ControlBoard::Serial)
         return;
     // The port's name may be a link that went with the device.
     const QString device = BoardDiscovery::deviceOf(m_connectedName);
     if (name != m_connectedName && name != m_connectedDevice && device == m_connectedDevice)
         return;
     // Gone, not left: a disconnect due to errors, told and waited for as one.
-    m_app->link()->boardUnplugged();
+    m_host->link()->boardUnplugged();
 }
 
 void PortWatcher::waitForBoard(const QString &port)
@@ -185,34 +181,34 @@ void PortWatcher::stopWaiting()
     if (m_awaitedPort.isEmpty())
         return;
     m_awaitedPort.clear();
-    MainWindow *window = m_app->mainWindow();
-    if (window && window->statusLabel->text() == waitingText())
+    PortView *window = m_host->portView();
+    if (window && window->statusText() == waitingText())
         window->setStatusText(QString());
 }
 
 void PortWatcher::tryReconnect()
 {
-    if (m_awaitedPort.isEmpty() || m_app->isBoardConnected() || m_reconnecting || m_app->isShutDown())
+    if (m_awaitedPort.isEmpty() || m_host->isBoardConnected() || m_reconnecting || m_host->isShutDown())
         return;
     m_reconnecting = true;
     const QString port = m_awaitedPort;
-    if (m_app->connectToBoard(port)) {
+    if (m_host->connectToBoard(port)) {
         m_awaitedPort.clear();
         m_retryTimer->stop();
-        emit m_app->signal_log(0, QStringLiteral("Connected again to %1.").arg(port));
+        m_host->log(0, QStringLiteral("Connected again to %1.").arg(port));
     }
     m_reconnecting = false;
 }
 
 void PortWatcher::discoveryFinished()
 {
-    MainWindow *window = m_app->mainWindow();
-    if (window && window->statusLabel->text() == lookingText())
+    PortView *window = m_host->portView();
+    if (window && window->statusText() == lookingText())
         window->setStatusText(QString());
 }
 
 void PortWatcher::setStatusText(const QString &text)
 {
-    if (MainWindow *window = m_app->mainWindow())
+    if (PortView *window = m_host->portView())
         window->setStatusText(text);
 }

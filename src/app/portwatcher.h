@@ -5,11 +5,28 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 class BoardDiscovery;
 class DeviceEvents;
-class MainApp;
+class PortView;
 class QTimer;
+
+// What the port watcher needs of the application.
+class PortWatcherHost
+{
+public:
+    virtual ~PortWatcherHost() = default;
+    virtual QVariant settingValue(const QString &key) const = 0;
+    virtual void setSettingValue(const QString &key, const QVariant &value) = 0;
+    // Null until the main window is made.
+    virtual PortView *portView() const = 0;
+    virtual ControlBoard *link() const = 0;
+    virtual bool isBoardConnected() const = 0;
+    virtual bool isShutDown() const = 0;
+    virtual bool connectToBoard(const QString &port) = 0;
+    virtual void log(int level, const QString &text) = 0;
+};
 
 // Keeps the port box current (boards looked for in the background, serial
 // devices coming and going) and, when the user wants it, connects again to
@@ -19,7 +36,7 @@ class PortWatcher : public QObject
     Q_OBJECT
 
 public:
-    explicit PortWatcher(MainApp *app);
+    PortWatcher(PortWatcherHost *host, QObject *parent);
 
     // Where serial devices coming and going are heard of; the watcher takes
     // it over. Without one, start() watches the system's.
@@ -59,7 +76,7 @@ private:
     void tryReconnect();
     void setStatusText(const QString &text);
 
-    MainApp *m_app;
+    PortWatcherHost *m_host;
     BoardDiscovery *m_discovery = nullptr;
     DeviceEvents *m_deviceEvents = nullptr;
     QStringList m_extraPorts;

@@ -1,16 +1,11 @@
 #include "app/scriptingfacade.h"
 
-#include "app/localserver.h"
-#include "app/mainapp.h"
-#include "app/mainwindow.h"
 #include "app/scriptrecorder.h"
 #include "app/windowgrabber.h"
 #include "applet/applet.h"
 #include "link/controlboard.h"
 #include "model/registerexport.h"
 #include "tools/measurements.h"
-
-#include <QCheckBox>
 
 namespace {
 
@@ -37,14 +32,14 @@ bool holdsNul(const QVariant &value)
 
 } // namespace
 
-ScriptingFacade::ScriptingFacade(MainApp *app) : QObject(app), m_app(app)
+ScriptingFacade::ScriptingFacade(ScriptingHost *host, QObject *parent) : QObject(parent), m_host(host)
 {
     addCommands();
 }
 
 void ScriptingFacade::addCommands()
 {
-    MainApp *app = m_app;
+    ScriptingHost *app = m_host;
     const auto done = [](QVariant *result) {
         if (result)
             *result = true;
@@ -80,10 +75,7 @@ void ScriptingFacade::addCommands()
                       });
     m_commands.insert(QStringLiteral("log"), [app, done](QVariant &value, QVariant *result, QString *) {
         // The "Log" switch of the main window shows the truth.
-        if (MainWindow *window = app->mainWindow())
-            window->logCheck->setChecked(value.toInt() != 0);
-        else
-            app->setCommunicationLogging(value.toInt() != 0);
+        app->setLogSwitch(value.toInt() != 0);
         return done(result);
     });
     m_commands.insert(QStringLiteral("export_measurements"),
@@ -99,20 +91,20 @@ void ScriptingFacade::addCommands()
                               plot->slot_clear();
                           return done(result);
                       });
-    m_commands.insert(
-        QStringLiteral("export_registers"), [app, done](QVariant &value, QVariant *result, QString *error) {
-            // The SPI controller's registers for firmware: ".h" or ".json".
-            Applet *spi = app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
-            if (!spi) {
-                *error = QStringLiteral("there is no SPI controller");
-                return false;
-            }
-            RegisterExport out(QStringLiteral("SpiController"));
-            spi->describeExport(out);
-            if (!out.write(value.toString(), error))
-                return false;
-            return done(result);
-        });
+    m_commands.insert(QStringLiteral("export_registers"),
+                      [app, done](QVariant &value, QVariant *result, QString *error) {
+                          // The SPI controller's registers for firmware: ".h" or ".json".
+                          Applet *spi = app->applet(QStringLiteral("SpiController"));
+                          if (!spi) {
+                              *error = QStringLiteral("there is no SPI controller");
+                              return false;
+                          }
+                          RegisterExport out(QStringLiteral("SpiController"));
+                          spi->describeExport(out);
+                          if (!out.write(value.toString(), error))
+                              return false;
+                          return done(result);
+                      });
     m_commands.insert(QStringLiteral("record"),
                       [app, done](QVariant &value, QVariant *result, QString *error) {
                           // "record s<path>" starts recording what a person does in the
@@ -120,7 +112,7 @@ void ScriptingFacade::addCommands()
                           const QString path = value.toString();
                           if (path.isEmpty()) {
                               if (app->recorder()->isRecording())
-                                  app->toggleRecording();
+                                  app->toggleRecording(QString());
                               return done(result);
                           }
                           if (app->recorder()->isRecording()) {
@@ -147,7 +139,7 @@ void ScriptingFacade::addCommands()
     // they call; they do not depend on the board.
     const auto applet = [app](const QVariant &value, QString *error) -> Applet * {
         const QString name = value.toString();
-        Applet *found = name.isEmpty() ? nullptr : app->findApplet(name, MainApp::ByObjectName);
+        Applet *found = name.isEmpty() ? nullptr : app->applet(name);
         if (!found)
             *error = name.isEmpty() ? QStringLiteral("a window name is needed")
                                     : QStringLiteral("there is no window named %1").arg(name);
@@ -185,10 +177,10 @@ void ScriptingFacade::addCommands()
 
 Applet *ScriptingFacade::target(const QString &applet, QString *error) const
 {
-    Applet *found = m_app->findApplet(applet, MainApp::ByObjectName);
+    Applet *found = m_host->applet(applet);
     if (!found)
         *error = QStringLiteral("there is no window named %1").arg(applet);
-    else if (!m_app->isBoardConnected())
+    else if (!m_host->isBoardConnected())
         *error = QStringLiteral("no board is connected");
     else
         return found;
@@ -205,7 +197,7 @@ void ScriptingFacade::reportMissingParameter(Applet *applet, const QString &memb
 bool ScriptingFacade::set(const QString &name, QVariant &value)
 {
     // Once a shutdown is asked for, nothing more runs.
-    if (m_app->isShutDown())
+    if (m_host->isShutDown())
         return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2)
@@ -225,7 +217,7 @@ bool ScriptingFacade::set(const QString &name, QVariant &value)
 
 bool ScriptingFacade::get(const QString &name, QVariant *result)
 {
-    if (m_app->isShutDown())
+    if (m_host->isShutDown())
         return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {
@@ -233,7 +225,7 @@ bool ScriptingFacade::get(const QString &name, QVariant *result)
         if (global == QLatin1String("version") && result)
             *result = true;
         else if (global == QLatin1String("last_error") && result)
-            *result = m_app->server() ? m_app->server()->lastError() : QString();
+            *result = m_host->lastError();
         return true;
     }
     QString error;
@@ -252,7 +244,7 @@ bool ScriptingFacade::get(const QString &name, QVariant *result)
 
 bool ScriptingFacade::run(const QString &name, QVariant &value, QVariant *result)
 {
-    if (m_app->isShutDown())
+    if (m_host->isShutDown())
         return false;
     const QStringList parts = name.split(QLatin1Char('.'));
     if (parts.size() != 2) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -8,7 +9,36 @@
 #include <functional>
 
 class Applet;
-class MainApp;
+class ControlBoard;
+class Measurements;
+class ScriptRecorder;
+class WindowGrabber;
+
+// What the global commands reach of the application.
+class ScriptingHost
+{
+public:
+    virtual ~ScriptingHost() = default;
+    virtual const QList<Applet *> &applets() const = 0;
+    // The device applet of that object name, or null.
+    virtual Applet *applet(const QString &name) const = 0;
+    virtual ControlBoard *link() const = 0;
+    virtual bool isBoardConnected() const = 0;
+    virtual bool isShutDown() const = 0;
+    virtual bool connectToBoard(const QString &port) = 0;
+    virtual void disconnectFromBoard() = 0;
+    // Ends the event loop; the rest of the shutdown runs after it.
+    virtual void requestShutdown() = 0;
+    // The communication log on or off, shown by the main window's "Log" switch.
+    virtual void setLogSwitch(bool on) = 0;
+    virtual Measurements *measurements() const = 0;
+    virtual ScriptRecorder *recorder() const = 0;
+    // See MainApp::toggleRecording.
+    virtual bool toggleRecording(const QString &path) = 0;
+    virtual WindowGrabber *grabber() const = 0;
+    // The server's last error of a request.
+    virtual QString lastError() const = 0;
+};
 
 // The names scripts use: "Applet.member" reaches a device window's set, get
 // or run, as a control would; any other name is a global command, looked up
@@ -19,7 +49,7 @@ class ScriptingFacade : public QObject
     Q_OBJECT
 
 public:
-    explicit ScriptingFacade(MainApp *app);
+    ScriptingFacade(ScriptingHost *host, QObject *parent);
 
     bool set(const QString &name, QVariant &value);
     bool get(const QString &name, QVariant *result);
@@ -41,6 +71,6 @@ private:
     Applet *target(const QString &applet, QString *error) const;
     void reportMissingParameter(Applet *applet, const QString &member);
 
-    MainApp *m_app;
+    ScriptingHost *m_host;
     QHash<QString, Command> m_commands;
 };

@@ -1,18 +1,11 @@
 #include "app/windowgrabber.h"
 
-#include "app/dialogprogressbar.h"
-#include "app/mainapp.h"
-#include "app/mainwindow.h"
-#include "app/mdiarea.h"
 #include "applet/applet.h"
 #include "applet/applethelper.h"
-#include "tools/logs.h"
-#include "tools/measurements.h"
 #include "util/safefile.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QMdiSubWindow>
 #include <QPixmap>
 #include <QPointer>
 #include <QTimer>
@@ -23,20 +16,17 @@ bool WindowGrabber::grab(const QString &name, const QString &file, QString *erro
         *error = QStringLiteral("no file name");
         return false;
     }
-    MainWindow *mainWindow = m_app->mainWindow();
     QPointer<QWidget> target;
     if (name == QLatin1String("MainWindow")) {
-        target = mainWindow;
+        target = m_host->mainWidget();
     } else if (name == QLatin1String("Logs")) {
-        m_app->showLogWindow();
-        target = m_app->logsApplet() ? m_app->logsApplet()->container() : nullptr;
+        target = m_host->showLogWindow();
     } else if (name == QLatin1String("Measurements")) {
-        m_app->showMeasurements();
-        target = mainWindow ? mainWindow->toolSubWindow(m_app->measurements()) : nullptr;
+        target = m_host->showMeasurements();
     } else {
         const bool help = name.endsWith(QLatin1String(".help"));
-        Applet *applet = m_app->findApplet(help ? name.chopped(5) : name, MainApp::ByObjectName);
-        if (applet && !m_app->isBoardConnected()) {
+        Applet *applet = m_host->applet(help ? name.chopped(5) : name);
+        if (applet && !m_host->isBoardConnected()) {
             *error = QStringLiteral("Connect board before window open.");
             return false;
         }
@@ -44,20 +34,17 @@ bool WindowGrabber::grab(const QString &name, const QString &file, QString *erro
             applet->slot_showHelp();
             target = applet->help();
         } else if (applet) {
-            applet->showWindow();
-            if (auto *sub = qobject_cast<QMdiSubWindow *>(applet->container()))
-                mainWindow->mdiArea->setActiveSubWindow(sub);
-            target = applet->container();
+            target = m_host->showApplet(applet);
         }
     }
     if (!target && name == QLatin1String("Bootloader"))
-        m_app->openFirmwareWindow();
+        m_host->openFirmwareWindow();
     if (!target) {
         // Other top-level windows of the application by object or class name.
         const QWidgetList windows = QApplication::topLevelWidgets();
         for (QWidget *w : windows) {
             const bool named = w->objectName() == name || QLatin1String(w->metaObject()->className()) == name;
-            if (!name.isEmpty() && named && w != m_app->progressDialog()) {
+            if (!name.isEmpty() && named && w != m_host->progressDialog()) {
                 w->show();
                 target = w;
                 break;

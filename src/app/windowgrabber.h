@@ -2,7 +2,26 @@
 
 #include <QString>
 
-class MainApp;
+class Applet;
+class QWidget;
+
+// The windows a picture may be taken of, as the application has them.
+class WindowGrabberHost
+{
+public:
+    virtual ~WindowGrabberHost() = default;
+    virtual QWidget *mainWidget() const = 0;
+    // Each shows its window and returns what is to be taken, or null.
+    virtual QWidget *showLogWindow() = 0;
+    virtual QWidget *showMeasurements() = 0;
+    // Also makes it the active window of the MDI area.
+    virtual QWidget *showApplet(Applet *applet) = 0;
+    virtual Applet *applet(const QString &name) const = 0;
+    virtual bool isBoardConnected() const = 0;
+    virtual void openFirmwareWindow() = 0;
+    // Never taken: it would be a picture of the start-up.
+    virtual QWidget *progressDialog() const = 0;
+};
 
 // Pictures of the application's own windows for scripts and the user
 // guide: the window is shown first, given time to lay itself out, then
@@ -10,7 +29,7 @@ class MainApp;
 class WindowGrabber
 {
 public:
-    explicit WindowGrabber(MainApp *app) : m_app(app) {}
+    explicit WindowGrabber(WindowGrabberHost *host) : m_host(host) {}
 
     // "MainWindow", an applet's name, "Logs", "Measurements", an applet's
     // name and ".help", or another top-level window by object or class name
@@ -18,5 +37,5 @@ public:
     bool grab(const QString &name, const QString &file, QString *error);
 
 private:
-    MainApp *m_app;
+    WindowGrabberHost *m_host;
 };

@@ -1,6 +1,5 @@
 #include "app/workspacecontroller.h"
 
-#include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "app/settings.h"
@@ -22,7 +21,7 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
-WorkspaceController::WorkspaceController(MainApp *app) : m_app(app) {}
+WorkspaceController::WorkspaceController(WorkspaceHost *host) : m_host(host) {}
 
 QString WorkspaceController::choose(const QString &caption, const QString &filter, bool save) const
 {
@@ -101,7 +100,7 @@ void WorkspaceController::save()
         path += QLatin1String(".bench");
     rememberDirectory(QFileInfo(path).absolutePath());
 
-    Applet *spi = m_app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    Applet *spi = m_host->applet(QStringLiteral("SpiController"));
     QList<WorkspaceFile::Block> blocks;
     for (const QString &name : std::as_const(chosen)) {
         if (isRegisterOf(spi, name))
@@ -115,7 +114,7 @@ void WorkspaceController::save()
 
 void WorkspaceController::load(const QString &path)
 {
-    if (!m_app->isBoardConnected()) {
+    if (!m_host->isBoardConnected()) {
         QMessageBox::information(
             nullptr, QString(), QStringLiteral("Please connect board before loading configuration registers"),
             QMessageBox::Ok);
@@ -152,7 +151,7 @@ void WorkspaceController::load(const QString &path)
         refuse(QStringLiteral("is cut short in the block of %1").arg(parsed.cutName.left(40)));
         return;
     }
-    Applet *spi = m_app->findApplet(QStringLiteral("SpiController"), MainApp::ByObjectName);
+    Applet *spi = m_host->applet(QStringLiteral("SpiController"));
     QList<QPair<QString, uint>> values;
     for (const WorkspaceFile::Block &block : parsed.blocks) {
         if (block.name.isEmpty() || !isRegisterOf(spi, block.name))
@@ -170,7 +169,7 @@ void WorkspaceController::load(const QString &path)
         return;
     }
 
-    auto *board = qobject_cast<Board *>(m_app->findApplet(QStringLiteral("Board"), MainApp::ByObjectName));
+    auto *board = qobject_cast<Board *>(m_host->applet(QStringLiteral("Board")));
     QStringList loaded;
     for (const auto &[name, value] : std::as_const(values)) {
         if (board)
@@ -191,7 +190,7 @@ void WorkspaceController::load(const QString &path)
 
 QStringList WorkspaceController::directories() const
 {
-    return QStringList(QDir::currentPath()) + m_app->settings().workspaceDirectories();
+    return QStringList(QDir::currentPath()) + m_host->settings().workspaceDirectories();
 }
 
 void WorkspaceController::rememberDirectory(const QString &directory)
@@ -209,7 +208,7 @@ void WorkspaceController::rememberDirectory(const QString &directory)
         if (sameAs(known, cleaned))
             return;
     }
-    m_app->setSettingValue(m_app->settings().firstUnusedDirectoryKey(), cleaned);
+    m_host->setSettingValue(m_host->settings().firstUnusedDirectoryKey(), cleaned);
 }
 
 namespace {
@@ -220,12 +219,12 @@ const QString WindowStateFileName = QStringLiteral("HQL3318.state");
 
 void WorkspaceController::saveWindowState()
 {
-    MainWindow *mainWindow = m_app->mainWindow();
+    MainWindow *mainWindow = m_host->mainWindow();
     if (!mainWindow)
         return;
     WindowStateFile state;
     state.mainGeometry = mainWindow->saveGeometry();
-    for (Applet *applet : m_app->applets()) {
+    for (Applet *applet : m_host->applets()) {
         if (!applet || !applet->container())
             continue;
         state.windows.append({applet->objectName(), applet->container()->geometry(), applet->isVisible()});
@@ -234,12 +233,12 @@ void WorkspaceController::saveWindowState()
     // log file when headless.
     QString error;
     if (!SafeFile::save(WindowStateFileName, state.compose(), &error))
-        emit m_app->signal_log(-1, error);
+        m_host->log(-1, error);
 }
 
 void WorkspaceController::restoreWindowState()
 {
-    if (!m_app->isBoardConnected()) {
+    if (!m_host->isBoardConnected()) {
         QMessageBox::warning(nullptr, QStringLiteral("Warning"), QStringLiteral("Board is not connected"),
                              QMessageBox::Ok);
         return;
@@ -251,11 +250,11 @@ void WorkspaceController::restoreWindowState()
         return;
     }
     const WindowStateFile state = WindowStateFile::parse(text);
-    MainWindow *mainWindow = m_app->mainWindow();
+    MainWindow *mainWindow = m_host->mainWindow();
     if (mainWindow)
         mainWindow->restoreGeometry(state.mainGeometry);
     for (const WindowStateFile::Window &w : state.windows) {
-        Applet *applet = m_app->findApplet(w.name, MainApp::ByObjectName);
+        Applet *applet = m_host->applet(w.name);
         if (!applet || !applet->container())
             continue;
         applet->container()->setGeometry(w.geometry);

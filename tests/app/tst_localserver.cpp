@@ -92,6 +92,54 @@ protected:
     }
 };
 
+// The application as the server sees it: it tells which lines ran, in order.
+struct FakeHost : LocalServerHost
+{
+    bool set(const QString &name, QVariant &) override
+    {
+        calls << "set " + name;
+        return true;
+    }
+    bool get(const QString &name, QVariant *result) override
+    {
+        calls << "get " + name;
+        *result = true;
+        return true;
+    }
+    bool run(const QString &name, QVariant &, QVariant *result) override
+    {
+        calls << "run " + name;
+        *result = true;
+        return true;
+    }
+    bool isBoardReserved() const override { return reserved; }
+
+    QStringList calls;
+    bool reserved = false;
+};
+
+// A client served by this thread's event loop while the test waits.
+struct AsyncClient
+{
+    AsyncClient(const QString &path, const QByteArray &request)
+    {
+        QObject::connect(&socket, &QLocalSocket::connected, [this, request] {
+            socket.write(request);
+            sent = socket.flush() || socket.bytesToWrite() == 0;
+        });
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] { reply += socket.readAll(); });
+        QObject::connect(&socket, &QLocalSocket::disconnected, [this] {
+            reply += socket.readAll();
+            done = true;
+        });
+        socket.connectToServer(path);
+    }
+    QLocalSocket socket;
+    bool sent = false;
+    bool done = false;
+    QByteArray reply;
+};
+
 } // namespace
 
 class tst_LocalServer : public QObject
@@ -109,6 +157,7 @@ private slots:
     void scriptErrors();
     void lastError();
     void refusedOnceStopped();
+    void heldWhileBoardReserved();
     void badClientsDisturbNobody();
     void privateSocket();
     void secondServerLeavesLiveSocket();
@@ -333,13 +382,13 @@ void tst_LocalServer::refusedOnceStopped()
 {
     QTemporaryDir dir;
     const QString where = dir.filePath("stopping");
-    auto *server = new LocalServer(app);
+    FakeHost host;
+    auto *server = new LocalServer(&host);
     QVERIFY(server->start(where, false));
     QCOMPARE(ask(where, "get\tversion\n"), QByteArray("i1"));
     server->stopServing();
-    const int timeout = app->link()->defaultTimeout();
     QCOMPARE(ask(where, "get\tversion\nrun\tset_timeout\ti999\n"), QByteArray("err\nerr\n"));
-    QCOMPARE(app->link()->defaultTimeout(), timeout);
+    QCOMPARE(host.calls, QStringList{"get version"});
 
     // Nobody accepts these before the server goes.
     const auto connectRaw = [&where](const QByteArray &request) {
@@ -375,6 +424,35 @@ void tst_LocalServer::refusedOnceStopped()
         QCOMPARE(error, 0);
         QCOMPARE(got, expected);
     }
+    QCOMPARE(host.calls, QStringList{"get version"});
+}
+
+// While a firmware download has the board, requests that may reach it wait
+// in their order; one that only asks the application goes ahead.
+void tst_LocalServer::heldWhileBoardReserved()
+{
+    QTemporaryDir dir;
+    const QString where = dir.filePath("reserved");
+    FakeHost host;
+    LocalServer server(&host);
+    QVERIFY(server.start(where, false));
+    host.reserved = true;
+    AsyncClient write(where, "run\twrite\tsget VER\n");
+    QTRY_VERIFY(write.sent);
+    AsyncClient field(where, "set\tBasic.Speed\ti1\n");
+    QTRY_VERIFY(field.sent);
+    AsyncClient version(where, "get\tversion\n");
+    QTRY_VERIFY(version.done);
+    QCOMPARE(version.reply, QByteArray("i1"));
+    QVERIFY(!write.done && !field.done);
+    QCOMPARE(host.calls, QStringList{"get version"});
+
+    host.reserved = false;
+    server.resume();
+    QTRY_VERIFY(write.done && field.done);
+    QCOMPARE(write.reply, QByteArray("i1"));
+    QCOMPARE(field.reply, QByteArray("ok\n"));
+    QCOMPARE(host.calls, (QStringList{"get version", "run write", "set Basic.Speed"}));
 }
 
 void tst_LocalServer::badClientsDisturbNobody()
@@ -406,7 +484,8 @@ void tst_LocalServer::privateSocket()
 
 void tst_LocalServer::secondServerLeavesLiveSocket()
 {
-    LocalServer second(app);
+    FakeHost host;
+    LocalServer second(&host);
     QVERIFY(!second.start(path, false));
     QCOMPARE(ask(path, "get\tversion\n"), QByteArray("i1"));
 
@@ -421,7 +500,7 @@ void tst_LocalServer::secondServerLeavesLiveSocket()
         QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
         ::close(fd);
     }
-    LocalServer third(app);
+    LocalServer third(&host);
     QVERIFY(third.start(stale, false));
     QCOMPARE(ask(stale, "get\tversion\n"), QByteArray("i1"));
 
@@ -431,7 +510,7 @@ void tst_LocalServer::secondServerLeavesLiveSocket()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("keep");
     file.close();
-    LocalServer fourth(app);
+    LocalServer fourth(&host);
     QVERIFY(!fourth.start(plain, false));
     QVERIFY2(fourth.errorText().contains("not a socket"), qPrintable(fourth.errorText()));
     QVERIFY(file.open(QIODevice::ReadOnly));

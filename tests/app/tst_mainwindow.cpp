@@ -1,6 +1,7 @@
 #include "app/mainapp.h"
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
+#include "app/portbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
 #include "messageboxanswerer.h"
@@ -497,7 +498,7 @@ void tst_MainWindow::longNamesKeepTheirEnd()
     QFETCH(QString, start);
     QFETCH(QString, end);
     const QFontMetrics metrics = window->statusLabel->fontMetrics();
-    const QString shown = MainWindow::elided(text, metrics, width);
+    const QString shown = PortBox::elided(text, metrics, width);
     QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
     QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
     QCOMPARE(shown.contains(QChar(0x2026)), shown != text);
