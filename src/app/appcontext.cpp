@@ -1,7 +1,7 @@
 #include "app/appcontext.h"
 
 #include "app/mainapp.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "tools/logs.h"
 
 #include <QDebug>
@@ -21,9 +21,15 @@ ControlBoard *AppContext::link() const
     return m_app->link();
 }
 
-Applet *AppContext::findApplet(const QString &objectName) const
+QList<Applet *> AppContext::applets() const
 {
-    return m_app->findApplet(objectName, MainApp::ByObjectName);
+    return m_app->applets();
+}
+
+void AppContext::beginOperation()
+{
+    m_refreshes.flush();
+    m_refreshes.open();
 }
 
 void AppContext::log(int level, const QString &text)

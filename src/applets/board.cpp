@@ -1,8 +1,7 @@
 #include "applets/board.h"
 
 #include "applet/appletcontext.h"
-#include "applets/registermap.h"
-#include "applets/spicontroller.h"
+#include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/register.h"
 #include "model/variable.h"
@@ -10,18 +9,8 @@
 
 #include <QEventLoop>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 Q_LOGGING_CATEGORY(lcBoard, "hql.board", QtInfoMsg)
-
-namespace {
-
-QString bit(const char *reg, int n)
-{
-    return QStringLiteral("%1[%2]").arg(QLatin1String(reg)).arg(n);
-}
-
-} // namespace
 
 Board::Board(QWidget *parent) : Applet(parent), ui(new Ui::Board)
 {
@@ -66,11 +55,6 @@ bool Board::init()
     return true;
 }
 
-SpiController *Board::spi() const
-{
-    return qobject_cast<SpiController *>(peer(QStringLiteral("SpiController")));
-}
-
 bool Board::command(const QByteArray &text)
 {
     ControlBoard *board = link();
@@ -99,23 +83,11 @@ uint Board::regValue(const QString &ref) const
     return reg ? reg->get(ref) : 0;
 }
 
-void Board::spiSet(const QString &ref, uint value)
-{
-    if (SpiController *controller = spi())
-        controller->set(ref, value, ORIGIN_FORCED);
-}
-
-void Board::spiRun(const QString &function)
-{
-    if (SpiController *controller = spi())
-        controller->run(function, QVariant());
-}
-
-void Board::hbRun(const QString &function)
+void Board::withGenerators(const std::function<void(PwmGenerators &)> &action)
 {
     // The half-bridge controller may be missing from this build.
-    if (Applet *hb = peer(QStringLiteral("HBController")))
-        hb->run(function, QVariant());
+    if (PwmGenerators *generators = window<PwmGenerators>())
+        action(*generators);
 }
 
 void Board::wait(int ms)
@@ -140,53 +112,58 @@ void Board::Delay_end()
 
 void Board::runMotor(int first, int second, bool forward, bool waitBeforeModes)
 {
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
-    spiSet(bit("CR2", first), forward ? 1 : 0);
-    spiSet(bit("CR2", second), forward ? 0 : 1);
-    spiRun(QStringLiteral("WriteCR2"));
-    spiSet(bit("CR0", first), 1);
-    spiSet(bit("CR0", second), 1);
-    spiSet(bit("CR1", first), forward ? 1 : 0);
-    spiSet(bit("CR1", second), forward ? 0 : 1);
+    ChipService *chip = this->chip();
+    if (!chip)
+        return;
+    chip->setBit(SpiFrame::CR0, first, 0);
+    chip->setBit(SpiFrame::CR0, second, 0);
+    chip->writeControl(SpiFrame::CR0);
+    chip->setBit(SpiFrame::CR2, first, forward ? 1 : 0);
+    chip->setBit(SpiFrame::CR2, second, forward ? 0 : 1);
+    chip->writeControl(SpiFrame::CR2);
+    chip->setBit(SpiFrame::CR0, first, 1);
+    chip->setBit(SpiFrame::CR0, second, 1);
+    chip->setBit(SpiFrame::CR1, first, forward ? 1 : 0);
+    chip->setBit(SpiFrame::CR1, second, forward ? 0 : 1);
     if (waitBeforeModes)
         wait(100);
-    spiRun(QStringLiteral("WriteCR1"));
+    chip->writeControl(SpiFrame::CR1);
     if (!waitBeforeModes)
         wait(100);
-    spiRun(QStringLiteral("WriteCR0"));
+    chip->writeControl(SpiFrame::CR0);
     qCDebug(lcBoard) << (forward ? "Run forward" : "Run backward");
 }
 
 void Board::stopMotor(int first, int second)
 {
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
-    spiSet(bit("CR2", first), 0);
-    spiSet(bit("CR2", second), 0);
-    spiRun(QStringLiteral("WriteCR2"));
+    ChipService *chip = this->chip();
+    if (!chip)
+        return;
+    chip->setBit(SpiFrame::CR0, first, 0);
+    chip->setBit(SpiFrame::CR0, second, 0);
+    chip->writeControl(SpiFrame::CR0);
+    chip->setBit(SpiFrame::CR2, first, 0);
+    chip->setBit(SpiFrame::CR2, second, 0);
+    chip->writeControl(SpiFrame::CR2);
     qCDebug(lcBoard) << "Stop";
 }
 
 void Board::brakeMotor(int first, int second, int ms)
 {
-    SpiController *controller = spi();
-    spiSet(bit("CR2", first), 0);
-    spiSet(bit("CR2", second), 0);
-    if (controller)
-        controller->chainAdd(2, regValue(QStringLiteral("CR2[]")));
-    spiSet(bit("CR1", first), 0);
-    spiSet(bit("CR1", second), 0);
-    if (controller) {
-        controller->chainAdd(1, regValue(QStringLiteral("CR1[]")));
-        controller->chainTransfer();
-    }
+    ChipService *chip = this->chip();
+    if (!chip)
+        return;
+    chip->setBit(SpiFrame::CR2, first, 0);
+    chip->setBit(SpiFrame::CR2, second, 0);
+    chip->chainAdd(SpiFrame::CR2);
+    chip->setBit(SpiFrame::CR1, first, 0);
+    chip->setBit(SpiFrame::CR1, second, 0);
+    chip->chainAdd(SpiFrame::CR1);
+    chip->chainTransfer();
     wait(ms);
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
+    chip->setBit(SpiFrame::CR0, first, 0);
+    chip->setBit(SpiFrame::CR0, second, 0);
+    chip->writeControl(SpiFrame::CR0);
     qCDebug(lcBoard) << "Stop with brake";
 }
 
@@ -219,41 +196,51 @@ QList<Applet::Function> Board::buildFunctions()
     QList<Function> table = {
         {"setPWM1_DIO", "Sets PWM1 pin state", always([this] { setPwmPinState(1); })},
         {"setPWM2_DIO", "Sets PWM2 pin state", always([this] { setPwmPinState(2); })},
-        {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Freq")); })},
-        {"setPWM1_Duty", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Duty")); })},
-        {"setPWM2_Freq", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Freq")); })},
-        {"setPWM2_Duty", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Duty")); })},
+        {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(1); }); })},
+        {"setPWM1_Duty", "Sets PWM1 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(1); }); })},
+        {"setPWM2_Freq", "Sets PWM2 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(2); }); })},
+        {"setPWM2_Duty", "Sets PWM2 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(2); }); })},
         {"setActive", "Sets device to Active mode", always([this] {
-             run(QStringLiteral("setUserConf"), QVariant());
-             spiSet(QStringLiteral("CR1[10]"), 1);
-             spiSet(QStringLiteral("CR1[9]"), 1);
-             spiRun(QStringLiteral("WriteCR1"));
-             spiSet(QStringLiteral("CR3[6:0]"), 0x44);
-             spiRun(QStringLiteral("WriteCR2"));
-             spiRun(QStringLiteral("WriteCR3"));
-             spiRun(QStringLiteral("ReadSR0"));
+             ChipService *chip = this->chip();
+             if (!chip)
+                 return;
+             chip->writeBridgeConfiguration(ChipService::ModelValues);
+             chip->setBit(SpiFrame::CR1, 10, 1);
+             chip->setBit(SpiFrame::CR1, 9, 1);
+             chip->writeControl(SpiFrame::CR1);
+             chip->setBits(SpiFrame::CR3, 0, 6, 0x44);
+             chip->writeControl(SpiFrame::CR2);
+             chip->writeControl(SpiFrame::CR3);
+             chip->readStatus(0);
              qCDebug(lcBoard) << "Active mode set ";
          })},
         {"setStandby", "Sets device to Standby mode", always([this] {
-             spiSet(QStringLiteral("CR1[10]"), 0);
-             spiRun(QStringLiteral("WriteCR1"));
-             spiRun(QStringLiteral("ReadSR0"));
+             ChipService *chip = this->chip();
+             if (!chip)
+                 return;
+             chip->setBit(SpiFrame::CR1, 10, 0);
+             chip->writeControl(SpiFrame::CR1);
+             chip->readStatus(0);
              qCDebug(lcBoard) << "Reduced power mode set ";
          })},
         {"setFSM", "Sets device to Fail-safe mode", always([this] {
+             ChipService *chip = this->chip();
              if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
                  command("set DIO22=1");
-                 spiRun(QStringLiteral("ReadSR0"));
+                 if (chip)
+                     chip->readStatus(0);
                  qCDebug(lcBoard) << "Fail-safe mode set ";
                  return;
              }
              command("set DIO22=0");
              if (regValue(QStringLiteral("DIO[EN]")) == 1) {
-                 if (Applet *watchDog = peer(QStringLiteral("WatchDog")))
-                     watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
+                 if (WatchdogRoutine *watchdog = window<WatchdogRoutine>())
+                     watchdog->setRoutineEnabled(true);
              }
-             spiRun(QStringLiteral("ReadAll"));
-             run(QStringLiteral("setUserConf"), QVariant());
+             if (chip) {
+                 chip->readAll();
+                 chip->writeBridgeConfiguration(ChipService::ModelValues);
+             }
          })},
         {"setForward1", "Sets device to run forward", always([this] { runMotor(0, 2, true, true); })},
         {"setBackward1", "Sets device to run backward", always([this] { runMotor(0, 2, false, true); })},
@@ -264,7 +251,8 @@ QList<Applet::Function> Board::buildFunctions()
         {"setStop2", "Sets device to stop", always([this] { stopMotor(1, 3); })},
         {"setBrake2", "Sets device to stop", always([this] { brakeMotor(1, 3, 20); })},
         {"getSTATUS", "Gets device status", always([this] {
-             spiRun(QStringLiteral("ReadAll"));
+             if (ChipService *chip = this->chip())
+                 chip->readAll();
              qCDebug(lcBoard) << "Get device status";
          })},
         {"getADC", "Get all ADC data", always([this] {
@@ -319,8 +307,7 @@ QList<Applet::Function> Board::buildFunctions()
                                         "Load one with Config > Load config first."));
                  return false;
              }
-             SpiController *controller = spi();
-             static const QRegularExpression number(QStringLiteral("\\d+"));
+             ChipService *chip = this->chip();
              for (const QString &name : std::as_const(m_loadedNames)) {
                  uint v = get(QStringLiteral("U") + name + QStringLiteral("[]"), ORIGIN_FORCED).toUInt();
                  // Bit 10 selects the A or B half of the register pair.
@@ -328,13 +315,14 @@ QList<Applet::Function> Board::buildFunctions()
                      v &= ~(1u << 10);
                  else
                      v |= 1u << 10;
-                 spiSet(name + QStringLiteral("[10:0]"), v);
-                 const int k = number.match(name).captured().toInt();
-                 if (controller)
-                     controller->chainAdd(k, regValue(name + QStringLiteral("[]")));
+                 SpiFrame::Control control;
+                 if (chip && SpiFrame::controlNamed(name, &control)) {
+                     chip->setBits(control, 0, 10, v);
+                     chip->chainAdd(control);
+                 }
              }
-             if (controller)
-                 controller->chainTransfer();
+             if (chip)
+                 chip->chainTransfer();
              return false;
          }},
     };
@@ -358,24 +346,8 @@ bool Board::transfer(TransferOp op, const QString &name)
     const bool defaults = name == QLatin1String("HBConf_Def");
     if (!defaults && name != QLatin1String("HBConf_User"))
         return true;
-    SpiController *controller = spi();
-    for (int i = 5; i <= 8; ++i) {
-        const QString a = QStringLiteral("CR%1A").arg(i);
-        const QString b = QStringLiteral("CR%1B").arg(i);
-        if (defaults) {
-            spiSet(a + QStringLiteral("[10:0]"), 0x290);
-            if (controller)
-                controller->chainAdd(i, 0x290);
-            spiSet(b + QStringLiteral("[10:0]"), 0x5B9);
-            if (controller)
-                controller->chainAdd(i, 0x5B9);
-        } else if (controller) {
-            controller->chainAdd(i, regValue(a + QStringLiteral("[]")));
-            controller->chainAdd(i, regValue(b + QStringLiteral("[]")));
-        }
-    }
-    if (controller)
-        controller->chainTransfer();
+    if (ChipService *chip = this->chip())
+        chip->writeBridgeConfiguration(defaults ? ChipService::ChipDefaults : ChipService::ModelValues);
     return true;
 }
 
@@ -409,9 +381,10 @@ void Board::update_status()
     transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));
     slot_updateAllControls();
     transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
-    hbRun(QStringLiteral("updatePWM"));
+    withGenerators([](PwmGenerators &g) { g.sendAll(); });
     run(QStringLiteral("getADC_ref"), QVariant());
-    spiRun(QStringLiteral("ReadAll"));
+    if (ChipService *chip = this->chip())
+        chip->readAll();
     qCDebug(lcBoard) << "Status registers updated";
 }
 
@@ -426,20 +399,47 @@ void Board::enableControls(bool on)
 
 void Board::on_cbEN_clicked(bool checked)
 {
-    Applet *watchDog = peer(QStringLiteral("WatchDog"));
+    WatchdogRoutine *watchdog = window<WatchdogRoutine>();
     if (!checked) {
         command("set DIO25=0");
         enableControls(false);
-        if (watchDog)
-            watchDog->set(QStringLiteral("RoutineEN"), 0, ORIGIN_FORCED);
+        if (watchdog)
+            watchdog->setRoutineEnabled(false);
         return;
     }
     command("set DIO25=1");
     enableControls(true);
-    if (watchDog && regValue(QStringLiteral("FSM[FSM]")) == 0)
-        watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
-    spiRun(QStringLiteral("ReadAll"));
-    run(QStringLiteral("setUserConf"), QVariant());
+    if (watchdog && regValue(QStringLiteral("FSM[FSM]")) == 0)
+        watchdog->setRoutineEnabled(true);
+    if (ChipService *chip = this->chip()) {
+        chip->readAll();
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+    }
+}
+
+void Board::enableDriver()
+{
+    set(QStringLiteral("DIO[EN]"), 1, ORIGIN_FORCED);
+    on_cbEN_clicked(true);
+}
+
+void Board::startGenerator(int n)
+{
+    set(QStringLiteral("PWM%1OnOff").arg(n), 1, ORIGIN_FORCED);
+}
+
+void Board::sendUserConfiguration()
+{
+    if (ChipService *chip = this->chip())
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+}
+
+void Board::showPinState(int n)
+{
+    asFunction([this, n] {
+        setPwmPinState(n);
+        return true;
+    });
 }
 
 void Board::on_cbAutoRefresh_toggled(bool checked)
@@ -472,23 +472,23 @@ void Board::slot_Timer_timeout()
 void Board::on_hsPWM1_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM1_DUTY"), position, ORIGIN_FORCED);
-    hbRun(QStringLiteral("setPWM1_Duty"));
+    withGenerators([](PwmGenerators &g) { g.sendDuty(1); });
 }
 
 void Board::on_hsPWM2_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM2_DUTY"), position, ORIGIN_FORCED);
-    hbRun(QStringLiteral("setPWM2_Duty"));
+    withGenerators([](PwmGenerators &g) { g.sendDuty(2); });
 }
 
 void Board::on_cbPWM1_DIO_clicked()
 {
-    hbRun(QStringLiteral("setPWM1_DIO"));
+    withGenerators([](PwmGenerators &g) { g.sendPin(1); });
 }
 
 void Board::on_cbPWM2_DIO_clicked()
 {
-    hbRun(QStringLiteral("setPWM2_DIO"));
+    withGenerators([](PwmGenerators &g) { g.sendPin(2); });
 }
 
 void Board::on_cbFSM_clicked()

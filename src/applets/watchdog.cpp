@@ -1,7 +1,6 @@
 #include "applets/watchdog.h"
 
-#include "applet/appletcontext.h"
-#include "applets/registermap.h"
+#include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
 #include "ui_watchdog.h"
@@ -42,11 +41,6 @@ void WatchDog::command(const QByteArray &text)
         board->transact(text);
 }
 
-Applet *WatchDog::spiController() const
-{
-    return peer(QStringLiteral("SpiController"));
-}
-
 QList<Applet::Function> WatchDog::buildFunctions()
 {
     QList<Function> table = {
@@ -62,8 +56,8 @@ QList<Applet::Function> WatchDog::buildFunctions()
          [this](const QVariant &) {
              if (ui->cbRoutineEN_0->isChecked()) {
                  command("set WDen=1");
-                 if (Applet *spi = spiController())
-                     spi->run(QStringLiteral("ReadAll"), QVariant());
+                 if (ChipService *chip = this->chip())
+                     chip->readAll();
              } else {
                  command("set WDen=0");
              }
@@ -94,18 +88,23 @@ void WatchDog::on_cbRoutineEN_0_toggled()
     run(QStringLiteral("WDenable"), QVariant());
 }
 
+void WatchDog::setRoutineEnabled(bool on)
+{
+    set(QStringLiteral("RoutineEN"), uint(on), ORIGIN_FORCED);
+}
+
 void WatchDog::on_cbWDTimeout_clicked(bool checked)
 {
-    Applet *spi = spiController();
-    if (!spi)
+    ChipService *chip = this->chip();
+    if (!chip)
         return;
-    spi->set(QStringLiteral("CR1[8]"), uint(checked), ORIGIN_FORCED);
+    chip->setBit(SpiFrame::CR1, 8, uint(checked));
     if (checked) {
-        spi->run(QStringLiteral("ReadSR0"), QVariant());
-        spi->set(QStringLiteral("CR1[8]"), 1u, ORIGIN_FORCED);
-        spi->run(QStringLiteral("WriteCR1"), QVariant());
-        spi->set(QStringLiteral("CR1[8]"), 1u, ORIGIN_FORCED);
+        chip->readStatus(0);
+        chip->setBit(SpiFrame::CR1, 8, 1);
+        chip->writeControl(SpiFrame::CR1);
+        chip->setBit(SpiFrame::CR1, 8, 1);
     } else {
-        spi->run(QStringLiteral("WriteCR1"), QVariant());
+        chip->writeControl(SpiFrame::CR1);
     }
 }

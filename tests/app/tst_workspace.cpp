@@ -5,7 +5,7 @@
 #include "app/workspacecontroller.h"
 #include "app/workspacefile.h"
 #include "applets/board.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "benchfixture.h"
 #include "dialogdriver.h"
 #include "fulldisk.h"

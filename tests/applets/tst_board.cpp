@@ -1,7 +1,7 @@
 #include "applets/basic.h"
 #include "applets/board.h"
 #include "applets/chipid.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"

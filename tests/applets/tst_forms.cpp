@@ -1,6 +1,6 @@
 #include "applets/basic.h"
 #include "applets/board.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "benchfixture.h"
 #include "controls/myswitch.h"
 #include "model/variable.h"

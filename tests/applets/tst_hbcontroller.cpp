@@ -2,7 +2,7 @@
 #include "app/portwatcher.h"
 #include "applets/chipid.h"
 #include "applets/hbcontroller.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"

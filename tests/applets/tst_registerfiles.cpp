@@ -1,5 +1,5 @@
 #include "applet/applethelper.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "applets/spicontroller.h"
 #include "benchfixture.h"
 #include "controls/dialogcheckboxes.h"
