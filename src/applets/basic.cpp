@@ -1,6 +1,7 @@
 #include "applets/basic.h"
 
 #include "applet/windowroles.h"
+#include "applets/motordrive.h"
 #include "chip/chipservice.h"
 #include "model/variable.h"
 #include "ui_basic.h"
@@ -31,42 +32,10 @@ bool Basic::init()
     return true;
 }
 
-// Brings the chain up from any state: drivers, default configuration, enable
-// pin, generator, PWM routing and enables, then modes and output enables.
 void Basic::runMotor(int first, int second, bool forward)
 {
-    ChipService *chip = this->chip();
-    if (!chip)
-        return;
-    MotorBoard *board = window<MotorBoard>();
-    chip->setBit(SpiFrame::CR1, 10, 1);
-    chip->setBit(SpiFrame::CR1, 9, 1);
-    chip->writeControl(SpiFrame::CR1);
-    if (board)
-        chip->writeBridgeConfiguration(ChipService::ChipDefaults);
-    chip->setBit(SpiFrame::CR0, first, 0);
-    chip->setBit(SpiFrame::CR0, second, 0);
-    chip->writeControl(SpiFrame::CR0);
-    if (board) {
-        board->enableDriver();
-        board->startGenerator(first + 1);
-    }
-    // Half-bridges 1 and 3 take PWM1 (0), 2 and 4 take PWM2 (1).
-    const uint input = first == 0 ? 0 : 1;
-    chip->setBit(SpiFrame::CR3, 2 * first, input);
-    chip->setBit(SpiFrame::CR3, 2 * second, input);
-    chip->setBit(SpiFrame::CR2, first, forward ? 1 : 0);
-    chip->setBit(SpiFrame::CR2, second, forward ? 0 : 1);
-    chip->writeControl(SpiFrame::CR2);
-    chip->writeControl(SpiFrame::CR3);
-    chip->setBit(SpiFrame::CR0, first, 1);
-    chip->setBit(SpiFrame::CR0, second, 1);
-    chip->setBit(SpiFrame::CR1, first, forward ? 1 : 0);
-    chip->setBit(SpiFrame::CR1, second, forward ? 0 : 1);
-    chip->writeControl(SpiFrame::CR1);
-    if (board)
-        board->wait(50);
-    chip->writeControl(SpiFrame::CR0);
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, window<MotorBoard>()).start(first, second, forward);
     qCDebug(lcBasic).noquote() << QStringLiteral("Configure Motor %1 and Run %2")
                                       .arg(first + 1)
                                       .arg(forward ? QLatin1String("forward") : QLatin1String("backward"));
@@ -74,12 +43,8 @@ void Basic::runMotor(int first, int second, bool forward)
 
 void Basic::stopMotor(int first, int second)
 {
-    ChipService *chip = this->chip();
-    if (!chip)
-        return;
-    chip->setBit(SpiFrame::CR0, first, 0);
-    chip->setBit(SpiFrame::CR0, second, 0);
-    chip->writeControl(SpiFrame::CR0);
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, window<MotorBoard>()).outputsOff(first, second);
     qCDebug(lcBasic) << "Stop";
 }
 

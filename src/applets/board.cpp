@@ -1,6 +1,7 @@
 #include "applets/board.h"
 
 #include "applet/appletcontext.h"
+#include "applets/motordrive.h"
 #include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/register.h"
@@ -112,58 +113,22 @@ void Board::Delay_end()
 
 void Board::runMotor(int first, int second, bool forward, bool waitBeforeModes)
 {
-    ChipService *chip = this->chip();
-    if (!chip)
-        return;
-    chip->setBit(SpiFrame::CR0, first, 0);
-    chip->setBit(SpiFrame::CR0, second, 0);
-    chip->writeControl(SpiFrame::CR0);
-    chip->setBit(SpiFrame::CR2, first, forward ? 1 : 0);
-    chip->setBit(SpiFrame::CR2, second, forward ? 0 : 1);
-    chip->writeControl(SpiFrame::CR2);
-    chip->setBit(SpiFrame::CR0, first, 1);
-    chip->setBit(SpiFrame::CR0, second, 1);
-    chip->setBit(SpiFrame::CR1, first, forward ? 1 : 0);
-    chip->setBit(SpiFrame::CR1, second, forward ? 0 : 1);
-    if (waitBeforeModes)
-        wait(100);
-    chip->writeControl(SpiFrame::CR1);
-    if (!waitBeforeModes)
-        wait(100);
-    chip->writeControl(SpiFrame::CR0);
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).run(first, second, forward, waitBeforeModes);
     qCDebug(lcBoard) << (forward ? "Run forward" : "Run backward");
 }
 
 void Board::stopMotor(int first, int second)
 {
-    ChipService *chip = this->chip();
-    if (!chip)
-        return;
-    chip->setBit(SpiFrame::CR0, first, 0);
-    chip->setBit(SpiFrame::CR0, second, 0);
-    chip->writeControl(SpiFrame::CR0);
-    chip->setBit(SpiFrame::CR2, first, 0);
-    chip->setBit(SpiFrame::CR2, second, 0);
-    chip->writeControl(SpiFrame::CR2);
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).stop(first, second);
     qCDebug(lcBoard) << "Stop";
 }
 
 void Board::brakeMotor(int first, int second, int ms)
 {
-    ChipService *chip = this->chip();
-    if (!chip)
-        return;
-    chip->setBit(SpiFrame::CR2, first, 0);
-    chip->setBit(SpiFrame::CR2, second, 0);
-    chip->chainAdd(SpiFrame::CR2);
-    chip->setBit(SpiFrame::CR1, first, 0);
-    chip->setBit(SpiFrame::CR1, second, 0);
-    chip->chainAdd(SpiFrame::CR1);
-    chip->chainTransfer();
-    wait(ms);
-    chip->setBit(SpiFrame::CR0, first, 0);
-    chip->setBit(SpiFrame::CR0, second, 0);
-    chip->writeControl(SpiFrame::CR0);
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).brake(first, second, ms);
     qCDebug(lcBoard) << "Stop with brake";
 }
 
