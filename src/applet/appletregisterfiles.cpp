@@ -19,7 +19,9 @@ QStringList AppletRegisterFiles::load(const QString &fileName, QString *error)
     // Read with a bound: a device or a huge file picked by mistake must not fill the memory.
     const QByteArray bytes = file.read(MaxFileSize + 1);
     if (bytes.size() > MaxFileSize) {
-        *error = QStringLiteral("%1 is no register file: it is larger than %2 bytes").arg(fileName).arg(MaxFileSize);
+        *error = QStringLiteral("%1 is no register file: it is larger than %2 bytes")
+                     .arg(fileName)
+                     .arg(MaxFileSize);
         return {};
     }
     // Parsed in full before anything changes: a file without one line for

@@ -161,10 +161,14 @@ QList<Applet::Function> Board::buildFunctions()
     QList<Function> table = {
         {"setPWM1_DIO", "Sets PWM1 pin state", always([this] { setPwmPinState(1); })},
         {"setPWM2_DIO", "Sets PWM2 pin state", always([this] { setPwmPinState(2); })},
-        {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(1); }); })},
-        {"setPWM1_Duty", "Sets PWM1 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(1); }); })},
-        {"setPWM2_Freq", "Sets PWM2 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(2); }); })},
-        {"setPWM2_Duty", "Sets PWM2 Frequency", always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(2); }); })},
+        {"setPWM1_Freq", "Sets PWM1 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(1); }); })},
+        {"setPWM1_Duty", "Sets PWM1 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(1); }); })},
+        {"setPWM2_Freq", "Sets PWM2 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(2); }); })},
+        {"setPWM2_Duty", "Sets PWM2 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(2); }); })},
         {"setActive", "Sets device to Active mode", always([this] {
              ChipService *chip = this->chip();
              if (!chip)

@@ -197,20 +197,25 @@ void HBController::sendAll()
 QList<Applet::Function> HBController::buildFunctions()
 {
     QList<Function> table = {
-        {"WriteCR1", {}, [this](const QVariant &) {
+        {"WriteCR1",
+         {},
+         [this](const QVariant &) {
              if (ChipService *chip = this->chip())
                  chip->writeControl(SpiFrame::CR1);
              return true;
          }},
         {"ReadHB", {}, [this](const QVariant &) { return readHalfBridges(); }},
-        {"ReadSR0", {}, [this](const QVariant &) {
+        {"ReadSR0",
+         {},
+         [this](const QVariant &) {
              if (ChipService *chip = this->chip())
                  chip->readStatus(0);
              return true;
          }},
     };
     for (int n = 1; n <= 4; ++n) {
-        table.append({QStringLiteral("WriteHB%1").arg(n), {}, [=](const QVariant &) { return writeHalfBridge(n); }});
+        table.append(
+            {QStringLiteral("WriteHB%1").arg(n), {}, [=](const QVariant &) { return writeHalfBridge(n); }});
         table.append({QStringLiteral("WriteRead%1").arg(n), {}, [=](const QVariant &) {
                           asFunction([=] { return writeHalfBridge(n); });
                           asFunction([this] { return readHalfBridges(); });

@@ -106,12 +106,14 @@ QList<Applet::Function> SpiController::buildFunctions()
     const QList<SpiFrame::WriteRule> &rules = SpiFrame::writeRules();
     for (int i = 0; i < rules.size(); ++i) {
         const auto control = ChipService::Control(i);
-        table.append({QStringLiteral("Write") + QLatin1String(rules.at(i).name), {},
+        table.append({QStringLiteral("Write") + QLatin1String(rules.at(i).name),
+                      {},
                       [chip, control](const QVariant &) { return chip->writeControl(control); }});
     }
     for (int n = 5; n <= 8; ++n)
-        table.append({QStringLiteral("WriteCR%1").arg(n), {},
-                      [chip, n](const QVariant &) { return chip->writeBridge(n - 4); }});
+        table.append({QStringLiteral("WriteCR%1").arg(n), {}, [chip, n](const QVariant &) {
+                          return chip->writeBridge(n - 4);
+                      }});
     table += QList<Function>{
         {"RequestRead", {}, [chip](const QVariant &arg) { return chip->requestRead(arg.toInt()); }},
         {"ReadAll", {}, [chip](const QVariant &) { return chip->readAll(); }},
@@ -129,8 +131,9 @@ QList<Applet::Function> SpiController::buildFunctions()
          }},
     };
     for (int n : {0, 1, 3, 4, 5, 7})
-        table.append(
-            {QStringLiteral("ReadSR%1").arg(n), {}, [chip, n](const QVariant &) { return chip->readStatus(n); }});
+        table.append({QStringLiteral("ReadSR%1").arg(n), {}, [chip, n](const QVariant &) {
+                          return chip->readStatus(n);
+                      }});
     return table;
 }
 

@@ -69,7 +69,8 @@ void Chip::setRange(const QString &name, uint lo, uint hi, uint value)
 void Chip::setBits(Control control, int lo, int hi, uint value)
 {
     const QString name = QLatin1String(SpiFrame::writeRule(control).name);
-    set(name + (lo == hi ? QStringLiteral("[%1]").arg(lo) : QStringLiteral("[%1:%2]").arg(hi).arg(lo)), value);
+    set(name + (lo == hi ? QStringLiteral("[%1]").arg(lo) : QStringLiteral("[%1:%2]").arg(hi).arg(lo)),
+        value);
 }
 
 uint Chip::value(Control control) const

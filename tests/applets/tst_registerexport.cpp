@@ -1,8 +1,8 @@
 #include "applet/applethelper.h"
-#include "chip/registermap.h"
 #include "applets/spicontroller.h"
-#include "chip/spiframe.h"
 #include "benchfixture.h"
+#include "chip/registermap.h"
+#include "chip/spiframe.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
@@ -277,8 +277,7 @@ void tst_RegisterExport::jsonMatchesModel()
         const Register *reg = spi->parameter(name)->reg;
         const uint value = reg->bits(0, reg->size() - 1);
         quint16 frame = 0;
-        const QString frameText =
-            SpiFrame::writeFrame(name, value, &frame) ? QString::number(frame) : "-";
+        const QString frameText = SpiFrame::writeFrame(name, value, &frame) ? QString::number(frame) : "-";
         expected << QString("REG %1 %2 %3 %4 %5")
                         .arg(name)
                         .arg(reg->size())

@@ -27,7 +27,10 @@ public:
     void beginOperation() override { ++depth; }
     void endOperation() override { --depth; }
 
-    uint value(const QString &name) const { return registers.reg(name)->bits(0, registers.reg(name)->size() - 1); }
+    uint value(const QString &name) const
+    {
+        return registers.reg(name)->bits(0, registers.reg(name)->size() - 1);
+    }
     void mark() { marked = sim.transcript().size(); }
     QStringList sent() const { return sim.transcript().mid(marked); }
 
@@ -105,29 +108,32 @@ void tst_Chip::wireLines_data()
         << "writeControl CR2" << QStringList{"set SPI0CS0DATA=02207f", "get SPI0CS0DATA"};
     QTest::newRow("CR5A names its half")
         << "writeControl CR5A" << QStringList{"set SPI0CS0DATA=0253ff", "get SPI0CS0DATA"};
-    QTest::newRow("a half-bridge is two frames")
-        << "writeBridge 3"
-        << QStringList{"set SPI0CS0DATA=0273ff", "get SPI0CS0DATA", "set SPI0CS0DATA=027fff", "get SPI0CS0DATA"};
+    QTest::newRow("a half-bridge is two frames") << "writeBridge 3"
+                                                 << QStringList{"set SPI0CS0DATA=0273ff", "get SPI0CS0DATA",
+                                                                "set SPI0CS0DATA=027fff", "get SPI0CS0DATA"};
     QTest::newRow("a status read selects, then reads")
         << "readStatus 4"
-        << QStringList{"set SPI0CS0DATA=02067f", "get SPI0CS0DATA", "set SPI0CS0DATA=02d800", "get SPI0CS0DATA"};
+        << QStringList{"set SPI0CS0DATA=02067f", "get SPI0CS0DATA", "set SPI0CS0DATA=02d800",
+                       "get SPI0CS0DATA"};
     QTest::newRow("a read request only selects")
         << "requestRead 7" << QStringList{"set SPI0CS0DATA=0207ff", "get SPI0CS0DATA"};
     QTest::newRow("every status register in one chain")
         << "readAll"
-        << QStringList{chain({"02007f", "0200ff", "0201ff", "02027f", "0202ff", "0203ff", "02007f"}), chainRead(7)};
+        << QStringList{chain({"02007f", "0200ff", "0201ff", "02027f", "0202ff", "0203ff", "02007f"}),
+                       chainRead(7)};
     QTest::newRow("the chip's bridge defaults")
         << "bridge defaults"
-        << QStringList{chain({"025290", "0255b9", "026290", "0265b9", "027290", "0275b9", "028290", "0285b9"}),
-                       chainRead(8)};
+        << QStringList{
+               chain({"025290", "0255b9", "026290", "0265b9", "027290", "0275b9", "028290", "0285b9"}),
+               chainRead(8)};
     QTest::newRow("the model's bridge configuration")
         << "bridge model"
-        << QStringList{chain({"0257ff", "0257ff", "0267ff", "0267ff", "0277ff", "0277ff", "0287ff", "0287ff"}),
-                       chainRead(8)};
-    QTest::newRow("the SPI port")
-        << "configurePort"
-        << QStringList{"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000", "set SPI0CS0CPOL=0", "set SPI0CS0NCPHA=0",
-                       "set q913rem=1"};
+        << QStringList{
+               chain({"0257ff", "0257ff", "0267ff", "0267ff", "0277ff", "0277ff", "0287ff", "0287ff"}),
+               chainRead(8)};
+    QTest::newRow("the SPI port") << "configurePort"
+                                  << QStringList{"set SPI0CS0CONF", "set SPI0CS0SPEED=1000000",
+                                                 "set SPI0CS0CPOL=0", "set SPI0CS0NCPHA=0", "set q913rem=1"};
     QTest::newRow("the port's speed") << "setPortSpeed" << QStringList{"set SPI0CS0SPEED=250000"};
 }
 
@@ -138,8 +144,8 @@ void tst_Chip::wireLines()
 
     Host host;
     QVERIFY2(host.ok, qPrintable(host.sim.errorString()));
-    for (const char *name : {"CR0", "CR1", "CR2", "CR3", "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B",
-                             "CR8A", "CR8B"})
+    for (const char *name :
+         {"CR0", "CR1", "CR2", "CR3", "CR4", "CR5A", "CR5B", "CR6A", "CR6B", "CR7A", "CR7B", "CR8A", "CR8B"})
         host.registers.reg(QLatin1String(name))->set(0, 10, 0x7FF);
     host.registers.reg("CR0")->set(0, 10, 0x7F);
     host.mark();
@@ -190,8 +196,9 @@ void tst_Chip::withoutBoard()
     host.registers.reg("CR0")->set(0, 10, 0x3);
     QVERIFY(!host.chip.writeControl(SpiFrame::CR0));
     QVERIFY(!host.chip.readAll());
-    QCOMPARE(host.logged, (QStringList{"-1 SPI data transfer failed", "-1 SpiController:Spi register write error",
-                                       "-1 SpiController:Chain spi register write error"}));
+    QCOMPARE(host.logged,
+             (QStringList{"-1 SPI data transfer failed", "-1 SpiController:Spi register write error",
+                          "-1 SpiController:Chain spi register write error"}));
     // The model holds what would have gone out; nothing is left half sent.
     QCOMPARE(host.value("CR0"), 0x3u);
     QCOMPARE(host.depth, 0);
