@@ -142,20 +142,91 @@ void Board::setPwmPinState(int n)
     pin->setEnabled(!running);
 }
 
+void Board::switchFailSafe()
+{
+    ChipService *chip = this->chip();
+    if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
+        command("set DIO22=1");
+        if (chip)
+            chip->readStatus(0);
+        qCDebug(lcBoard) << "Fail-safe mode set ";
+        return;
+    }
+    command("set DIO22=0");
+    if (regValue(QStringLiteral("DIO[EN]")) == 1) {
+        if (WatchdogRoutine *watchdog = window<WatchdogRoutine>())
+            watchdog->setRoutineEnabled(true);
+    }
+    if (chip) {
+        chip->readAll();
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+    }
+}
+
+bool Board::readReference()
+{
+    double v = 0;
+    const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
+    m_adcReference = quint16(qint64(v));
+    return ok;
+}
+
+bool Board::readCurrent(int n)
+{
+    double v = 0;
+    const bool ok = readBoardValue(n == 1 ? QStringLiteral("Isen1") : QStringLiteral("Isen2"), &v);
+    set(n == 1 ? QStringLiteral("ADC_Result1") : QStringLiteral("ADC_Result2"), v / 1000, ORIGIN_FORCED);
+    return ok;
+}
+
+bool Board::readSupply()
+{
+    double v = 0;
+    const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
+    set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
+    return ok;
+}
+
+void Board::measure()
+{
+    // Each read is a function of its own, as when run by name.
+    bool all = asFunction([this] { return readReference(); });
+    all = asFunction([this] { return readCurrent(1); }) && all;
+    all = asFunction([this] { return readCurrent(2); }) && all;
+    all = asFunction([this] { return readSupply(); }) && all;
+    // A failed read leaves a 0 that was never measured: only complete
+    // readings are recorded.
+    if (all)
+        emit signal_measured(variableValue("ADC_Result1"), variableValue("ADC_Result2"),
+                             variableValue("ADC_Result4"));
+}
+
+void Board::readStatus()
+{
+    if (ChipService *chip = this->chip())
+        chip->readAll();
+    qCDebug(lcBoard) << "Get device status";
+}
+
+void Board::refreshReadings()
+{
+    asFunction([this] {
+        measure();
+        return true;
+    });
+    asFunction([this] {
+        readStatus();
+        return true;
+    });
+    qCDebug(lcBoard) << "Current and Status refreshed";
+}
+
 QList<Applet::Function> Board::buildFunctions()
 {
     const auto always = [](std::function<void()> body) {
         return [body](const QVariant &) {
             body();
             return true;
-        };
-    };
-    const auto reading = [this](const char *boardName, const char *variable, double scale) {
-        return [=](const QVariant &) {
-            double v = 0;
-            const bool ok = readBoardValue(QLatin1String(boardName), &v);
-            set(QLatin1String(variable), v / scale, ORIGIN_FORCED);
-            return ok;
         };
     };
     QList<Function> table = {
@@ -192,25 +263,7 @@ QList<Applet::Function> Board::buildFunctions()
              chip->readStatus(0);
              qCDebug(lcBoard) << "Reduced power mode set ";
          })},
-        {"setFSM", "Sets device to Fail-safe mode", always([this] {
-             ChipService *chip = this->chip();
-             if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
-                 command("set DIO22=1");
-                 if (chip)
-                     chip->readStatus(0);
-                 qCDebug(lcBoard) << "Fail-safe mode set ";
-                 return;
-             }
-             command("set DIO22=0");
-             if (regValue(QStringLiteral("DIO[EN]")) == 1) {
-                 if (WatchdogRoutine *watchdog = window<WatchdogRoutine>())
-                     watchdog->setRoutineEnabled(true);
-             }
-             if (chip) {
-                 chip->readAll();
-                 chip->writeBridgeConfiguration(ChipService::ModelValues);
-             }
-         })},
+        {"setFSM", "Sets device to Fail-safe mode", always([this] { switchFailSafe(); })},
         {"setForward1", "Sets device to run forward", always([this] { runMotor(0, 2, true, true); })},
         {"setBackward1", "Sets device to run backward", always([this] { runMotor(0, 2, false, true); })},
         {"setStop1", "Sets device to stop", always([this] { stopMotor(0, 2); })},
@@ -219,42 +272,13 @@ QList<Applet::Function> Board::buildFunctions()
         {"setBackward2", "Sets device to run backward", always([this] { runMotor(1, 3, false, false); })},
         {"setStop2", "Sets device to stop", always([this] { stopMotor(1, 3); })},
         {"setBrake2", "Sets device to stop", always([this] { brakeMotor(1, 3, 20); })},
-        {"getSTATUS", "Gets device status", always([this] {
-             if (ChipService *chip = this->chip())
-                 chip->readAll();
-             qCDebug(lcBoard) << "Get device status";
-         })},
-        {"getADC", "Get all ADC data", always([this] {
-             bool all = true;
-             for (const char *name : {"getADC_ref", "getADC1", "getADC2", "getVS"})
-                 all = run(QLatin1String(name), QVariant()).toBool() && all;
-             // A failed read leaves a 0 that was never measured: only
-             // complete readings are recorded.
-             if (all)
-                 emit signal_measured(variableValue("ADC_Result1"), variableValue("ADC_Result2"),
-                                      variableValue("ADC_Result4"));
-         })},
-        {"getADC1", "Get ADC 1 data", reading("Isen1", "ADC_Result1", 1000)},
-        {"getADC2", "Get ADC 2 data", reading("Isen2", "ADC_Result2", 1000)},
-        {"getVS", "Get VS Value",
-         [this](const QVariant &) {
-             double v = 0;
-             const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
-             set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
-             return ok;
-         }},
-        {"getADC_ref", "Get ADC reference Value",
-         [this](const QVariant &) {
-             double v = 0;
-             const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
-             m_adcReference = quint16(qint64(v));
-             return ok;
-         }},
-        {"refresh", "Current and Status refreshed", always([this] {
-             run(QStringLiteral("getADC"), QVariant());
-             run(QStringLiteral("getSTATUS"), QVariant());
-             qCDebug(lcBoard) << "Current and Status refreshed";
-         })},
+        {"getSTATUS", "Gets device status", always([this] { readStatus(); })},
+        {"getADC", "Get all ADC data", always([this] { measure(); })},
+        {"getADC1", "Get ADC 1 data", [this](const QVariant &) { return readCurrent(1); }},
+        {"getADC2", "Get ADC 2 data", [this](const QVariant &) { return readCurrent(2); }},
+        {"getVS", "Get VS Value", [this](const QVariant &) { return readSupply(); }},
+        {"getADC_ref", "Get ADC reference Value", [this](const QVariant &) { return readReference(); }},
+        {"refresh", "Current and Status refreshed", always([this] { refreshReadings(); })},
         {"setDefault", "Sets Default Configuration Values",
          [this](const QVariant &) {
              transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
@@ -309,7 +333,8 @@ bool Board::transfer(TransferOp op, const QString &name)
         return true;
     if (name == QLatin1String("Q913_REMOTE")) {
         const bool ok = command("set q913rem=1");
-        run(QStringLiteral("setDefault"), QVariant());
+        if (ChipService *chip = this->chip())
+            chip->writeBridgeConfiguration(ChipService::ChipDefaults);
         return ok;
     }
     const bool defaults = name == QLatin1String("HBConf_Def");
@@ -351,7 +376,7 @@ void Board::update_status()
     slot_updateAllControls();
     transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
     withGenerators([](PwmGenerators &g) { g.sendAll(); });
-    run(QStringLiteral("getADC_ref"), QVariant());
+    asFunction([this] { return readReference(); });
     if (ChipService *chip = this->chip())
         chip->readAll();
     qCDebug(lcBoard) << "Status registers updated";
@@ -435,7 +460,10 @@ void Board::slot_Timer_timeout()
     // Nor between the lines of a firmware download: the next tick reads.
     if (ControlBoard *link = this->link(); link && link->isReserved())
         return;
-    run(QStringLiteral("refresh"), QVariant());
+    asFunction([this] {
+        refreshReadings();
+        return true;
+    });
 }
 
 void Board::on_hsPWM1_Duty_sliderMoved(int position)
@@ -462,7 +490,10 @@ void Board::on_cbPWM2_DIO_clicked()
 
 void Board::on_cbFSM_clicked()
 {
-    run(QStringLiteral("setFSM"), QVariant());
+    asFunction([this] {
+        switchFailSafe();
+        return true;
+    });
     qCDebug(lcBoard).noquote()
         << QStringLiteral("FSM pin set to: \"%1\"").arg(regValue(QStringLiteral("FSM[]")));
 }

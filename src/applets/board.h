@@ -69,6 +69,15 @@ private:
     uint regValue(const QString &ref) const;
     double variableValue(const char *name) const;
     void withGenerators(const std::function<void(PwmGenerators &)> &action);
+    void switchFailSafe();
+    bool readReference();
+    // n 1 or 2.
+    bool readCurrent(int n);
+    bool readSupply();
+    // All four readings; a complete one is emitted.
+    void measure();
+    void readStatus();
+    void refreshReadings();
     void runMotor(int first, int second, bool forward, bool waitBeforeModes);
     void stopMotor(int first, int second);
     void brakeMotor(int first, int second, int ms);

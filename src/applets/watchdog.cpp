@@ -41,6 +41,18 @@ void WatchDog::command(const QByteArray &text)
         board->transact(text);
 }
 
+bool WatchDog::switchRoutine()
+{
+    if (ui->cbRoutineEN_0->isChecked()) {
+        command("set WDen=1");
+        if (ChipService *chip = this->chip())
+            chip->readAll();
+    } else {
+        command("set WDen=0");
+    }
+    return true;
+}
+
 QList<Applet::Function> WatchDog::buildFunctions()
 {
     QList<Function> table = {
@@ -53,16 +65,7 @@ QList<Applet::Function> WatchDog::buildFunctions()
              return true;
          }},
         {QStringLiteral("WDenable"), QStringLiteral("Sets WD repeat period"),
-         [this](const QVariant &) {
-             if (ui->cbRoutineEN_0->isChecked()) {
-                 command("set WDen=1");
-                 if (ChipService *chip = this->chip())
-                     chip->readAll();
-             } else {
-                 command("set WDen=0");
-             }
-             return true;
-         }},
+         [this](const QVariant &) { return switchRoutine(); }},
     };
     return table;
 }
@@ -85,7 +88,7 @@ void WatchDog::on_cbWDdio_toggled(bool checked)
 
 void WatchDog::on_cbRoutineEN_0_toggled()
 {
-    run(QStringLiteral("WDenable"), QVariant());
+    asFunction([this] { return switchRoutine(); });
 }
 
 void WatchDog::setRoutineEnabled(bool on)

@@ -29,6 +29,8 @@ private slots:
 
 private:
     void command(const QByteArray &text);
+    // The board's routine on or off as its check box says ("WDenable").
+    bool switchRoutine();
 
     Ui::WatchDog *ui;
 
