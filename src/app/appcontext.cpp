@@ -1,6 +1,7 @@
 #include "app/appcontext.h"
 
 #include "app/mainapp.h"
+#include "applet/applet.h"
 #include "chip/registermap.h"
 #include "tools/logs.h"
 
@@ -24,6 +25,15 @@ ControlBoard *AppContext::link() const
 QList<Applet *> AppContext::applets() const
 {
     return m_app->applets();
+}
+
+void AppContext::refresh(const QString &name)
+{
+    // Online windows heard of a change from the register itself.
+    for (Applet *applet : m_app->applets()) {
+        if (!applet->isOnline())
+            applet->slot_updateControls(name);
+    }
 }
 
 void AppContext::beginOperation()

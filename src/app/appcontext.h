@@ -21,7 +21,7 @@ public:
     void log(int level, const QString &text) override;
     void notice(const QString &text) override;
 
-    void refresh(const QString &name) override { m_refreshes.refreshEverywhere(name); }
+    void refresh(const QString &name) override;
     void flush() override { m_refreshes.flush(); }
     void beginOperation() override;
     void endOperation() override { m_refreshes.close(); }
