@@ -31,7 +31,7 @@ void AppContext::refresh(const QString &name)
 {
     // Online windows heard of a change from the register itself.
     for (Applet *applet : m_app->applets()) {
-        if (!applet->isOnline())
+        if (applet && !applet->isOnline())
             applet->slot_updateControls(name);
     }
 }
