@@ -246,6 +246,8 @@ bool Chip::writeControl(Control control)
 
 bool Chip::writeBridge(int bridge)
 {
+    if (bridge < 1 || bridge > 4)
+        return false;
     Operation operation(m_host);
     const int a = SpiFrame::CR5A + 2 * (bridge - 1);
     writeRule(SpiFrame::writeRule(Control(a)));
