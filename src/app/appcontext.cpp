@@ -1,7 +1,8 @@
 #include "app/appcontext.h"
 
 #include "app/mainapp.h"
-#include "applets/registermap.h"
+#include "applet/applet.h"
+#include "chip/registermap.h"
 #include "tools/logs.h"
 
 #include <QDebug>
@@ -21,9 +22,24 @@ ControlBoard *AppContext::link() const
     return m_app->link();
 }
 
-Applet *AppContext::findApplet(const QString &objectName) const
+QList<Applet *> AppContext::applets() const
 {
-    return m_app->findApplet(objectName, MainApp::ByObjectName);
+    return m_app->applets();
+}
+
+void AppContext::refresh(const QString &name)
+{
+    // Online windows heard of a change from the register itself.
+    for (Applet *applet : m_app->applets()) {
+        if (applet && !applet->isOnline())
+            applet->slot_updateControls(name);
+    }
+}
+
+void AppContext::beginOperation()
+{
+    m_refreshes.flush();
+    m_refreshes.open();
 }
 
 void AppContext::log(int level, const QString &text)

@@ -2,24 +2,32 @@
 
 #include "applet/appletcontext.h"
 #include "applet/refreshbatcher.h"
+#include "chip/chip.h"
 
 class MainApp;
 
-// The application as its windows see it.
-class AppContext : public AppletContext
+// The application as its windows and the chip see it.
+class AppContext : public AppletContext, public ChipHost
 {
 public:
-    explicit AppContext(MainApp *app) : m_app(app) {}
+    explicit AppContext(MainApp *app) : m_app(app), m_chip(*this) {}
 
     Register *reg(const QString &name) const override;
     Variable *var(const QString &name) const override;
     ControlBoard *link() const override;
-    Applet *findApplet(const QString &objectName) const override;
+    QList<Applet *> applets() const override;
+    ChipService &chip() override { return m_chip; }
     RefreshBatcher &refreshes() override { return m_refreshes; }
     void log(int level, const QString &text) override;
     void notice(const QString &text) override;
 
+    void refresh(const QString &name) override;
+    void flush() override { m_refreshes.flush(); }
+    void beginOperation() override;
+    void endOperation() override { m_refreshes.close(); }
+
 private:
     MainApp *m_app;
     RefreshBatcher m_refreshes;
+    Chip m_chip;
 };

@@ -55,9 +55,14 @@ void Applet::setContext(AppletContext *context)
     m_binding.setBatcher(context ? &context->refreshes() : &m_ownBatcher);
 }
 
-Applet *Applet::peer(const QString &name) const
+QList<Applet *> Applet::contextApplets() const
 {
-    return m_context ? m_context->findApplet(name) : nullptr;
+    return m_context ? m_context->applets() : QList<Applet *>();
+}
+
+ChipService *Applet::chip() const
+{
+    return m_context ? &m_context->chip() : nullptr;
 }
 
 ControlBoard *Applet::link() const
@@ -217,12 +222,17 @@ QVariant Applet::runFunction(const QList<Function> &table, const QString &reques
     const Function *f = findFunction(table, requested, match);
     if (!f)
         return false;
+    return asFunction([f, &argument] { return f->body(argument); });
+}
+
+bool Applet::asFunction(const std::function<bool()> &body)
+{
     // A function sees the windows as its callers left them, and redraws
     // what it changed once, when it is done.
     flushRefreshes();
     RefreshBatcher *batcher = m_binding.batcher();
     batcher->open();
-    const bool result = f->body(argument);
+    const bool result = body();
     batcher->close();
     return result;
 }

@@ -14,6 +14,7 @@
 #include <functional>
 
 class AppletContext;
+class ChipService;
 class ControlBoard;
 class AppletHelper;
 class QAction;
@@ -108,6 +109,9 @@ public:
     void showWindow();
     void hideWindow();
 
+    // The chip; null without a context.
+    ChipService *chip() const;
+
     // The help window (F1), null until first opened.
     AppletHelper *help() const { return helpWindow; }
 
@@ -171,8 +175,21 @@ protected:
     // for an explicit write sends here what a bulk write means to it.
     virtual bool writeParameter(const QString &name) { return requestTransfer(WriteToBoard, name); }
 
-    // Another window of the application by object name; null when none.
-    Applet *peer(const QString &name) const;
+    // The window that plays a role (windowroles.h); null when none does.
+    template<typename Role>
+    Role *window() const
+    {
+        if (m_context) {
+            for (Applet *applet : contextApplets()) {
+                if (auto *role = dynamic_cast<Role *>(applet))
+                    return role;
+            }
+        }
+        return nullptr;
+    }
+    // What run() does around a function's body, for a typed entry that
+    // stands for a named function.
+    bool asFunction(const std::function<bool()> &body);
     // The board link, null without one.
     ControlBoard *link() const;
     // A board command failed: told to the user, unless the link has lost
@@ -206,6 +223,7 @@ protected:
     AppletHelper *helpWindow = nullptr;
 
 private:
+    QList<Applet *> contextApplets() const;
     static const Function *findFunction(const QList<Function> &table, const QString &requested,
                                         FunctionMatch match);
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 class Applet;
+class ChipService;
 class ControlBoard;
 class Register;
 class RefreshBatcher;
@@ -10,7 +12,7 @@ class Variable;
 
 // What an applet may ask of the application it lives in, handed to it
 // before its initialisation: the shared registers and variables, the board
-// link, the other windows, the refreshes of all windows, the log and a
+// link, the chip, the other windows, the refreshes of all windows, the log and a
 // notice for the user. Nothing under the application reaches for the
 // application object itself.
 class AppletContext
@@ -22,8 +24,10 @@ public:
     virtual Variable *var(const QString &name) const = 0;
     // Null while the application has none (before start-up, after shutdown).
     virtual ControlBoard *link() const = 0;
-    // A window by object name, compared case-sensitively; null when none.
-    virtual Applet *findApplet(const QString &objectName) const = 0;
+    // The application's windows, for Applet::window<Role>().
+    virtual QList<Applet *> applets() const = 0;
+    // The chip, driven by every window the same way.
+    virtual ChipService &chip() = 0;
     virtual RefreshBatcher &refreshes() = 0;
     // Goes to the log window (levels as signal_log's).
     virtual void log(int level, const QString &text) = 0;

@@ -9,12 +9,9 @@
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
-#include "util/safefile.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -91,7 +88,8 @@ QTextEdit *readOnlyView()
 
 } // namespace
 
-AppletHelper::AppletHelper(Applet *applet, const QString &title) : QWidget(nullptr), applet(applet)
+AppletHelper::AppletHelper(Applet *applet, const QString &title)
+    : QWidget(nullptr), applet(applet), m_files(*applet)
 {
     setWindowTitle(title);
     resize(400, 400);
@@ -486,15 +484,8 @@ QStringList AppletHelper::selectParameters()
 
 bool AppletHelper::exportRegisters(const QStringList &names, const QString &fileName)
 {
-    QList<RegisterFile::Line> lines;
-    for (const QString &name : names) {
-        const ParameterEntry *entry = applet->parameter(name);
-        if (entry && entry->reg)
-            lines.append({name, entry->reg->toBitString()});
-    }
-    // A failed or interrupted write keeps the file that was there.
     QString error;
-    if (!SafeFile::save(fileName, RegisterFile::compose(lines), &error)) {
+    if (!m_files.save(names, fileName, &error)) {
         reportError(error);
         return false;
     }
@@ -512,11 +503,9 @@ void AppletHelper::slot_exportRegistersTo101()
 
 bool AppletHelper::exportOwnedRegisters(const QString &fileName, int format)
 {
-    RegisterExport out(applet->objectName());
-    applet->describeExport(out);
     QString error;
-    if (!out.write(fileName, RegisterExport::Format(format), &error)) {
-        reportError(QStringLiteral("Cannot export the registers: %1").arg(error));
+    if (!m_files.exportOwned(fileName, format, &error)) {
+        reportError(error);
         return false;
     }
     return true;
@@ -557,43 +546,17 @@ bool AppletHelper::loadFile(const QString &fileName)
 {
     if (fileName.isEmpty())
         return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reportError(QStringLiteral("Cannot read the register file %1: %2").arg(fileName, file.errorString()));
+    QString error;
+    const QStringList names = m_files.load(fileName, &error);
+    if (names.isEmpty()) {
+        reportError(error);
         return false;
     }
-    // Read with a bound: a device or a huge file picked by mistake must not fill the memory.
-    const QByteArray bytes = file.read(MaxFileSize + 1);
-    if (bytes.size() > MaxFileSize) {
-        reportError(QStringLiteral("%1 is no register file: it is larger than %2 bytes")
-                        .arg(fileName)
-                        .arg(MaxFileSize));
-        return false;
-    }
-    // Parsed in full before anything changes: a file without one line for
-    // this applet leaves the model and the board alone.
-    QList<QPair<Register *, QByteArray>> lines;
-    for (const RegisterFile::Line &line : RegisterFile::parse(bytes)) {
-        const ParameterEntry *entry = applet->parameter(line.name);
-        if (entry && entry->reg)
-            lines.append({entry->reg, line.bits});
-    }
-    if (lines.isEmpty()) {
-        reportError(QStringLiteral("%1 holds no register of %2").arg(fileName, applet->objectName()));
-        return false;
-    }
-    for (const auto &line : std::as_const(lines)) {
-        line.first->fromBitString(line.second);
-        // A recording gets the values the file gave.
-        emit applet->signal_userWrite(line.first->name() + QStringLiteral("[]"),
-                                      applet->binding().read(line.first->name() + QStringLiteral("[]")));
-    }
-
     render(QStringLiteral("nodes"));
     applet->slot_updateAllControls();
     // Other windows showing these registers learn of the change here.
-    for (const auto &line : std::as_const(lines))
-        applet->binding().batcher()->refreshEverywhere(line.first->name());
+    for (const QString &name : names)
+        applet->binding().batcher()->refreshEverywhere(name);
     applet->writeParameters(QStringLiteral("*"));
     return true;
 }
@@ -601,8 +564,7 @@ bool AppletHelper::loadFile(const QString &fileName)
 void AppletHelper::refreshConfigurations()
 {
     const QString current = configurationsCombo->currentText();
-    const QStringList files = QDir::current().entryList({QStringLiteral("*.101.") + applet->objectName()},
-                                                        QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList files = m_files.configurations();
     // Refreshing applies nothing: only a pick writes a file to the chip.
     const QSignalBlocker quiet(configurationsCombo);
     configurationsCombo->clear();

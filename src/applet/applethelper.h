@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "applet/appletregisterfiles.h"
+
 #include <functional>
 
 class Applet;
@@ -49,9 +51,7 @@ public:
     using FileChooser = std::function<QString(const QString &, const QString &, bool)>;
     static void setFileChooser(FileChooser chooser);
 
-    // A register file holds a handful of short lines; anything this big is
-    // not one.
-    static constexpr qint64 MaxFileSize = 1 << 20;
+    static constexpr qint64 MaxFileSize = AppletRegisterFiles::MaxFileSize;
 
     QTabWidget *tabs;
     QComboBox *parameterCombo;
@@ -107,5 +107,6 @@ private:
     void exportOwned(int format);
 
     Applet *applet;
+    AppletRegisterFiles m_files;
     QString html;
 };

@@ -1,23 +1,14 @@
 #include "applets/basic.h"
 
-#include "applet/appletcontext.h"
-#include "applets/board.h"
-#include "applets/registermap.h"
+#include "applet/windowroles.h"
+#include "applets/motordrive.h"
+#include "chip/chipservice.h"
 #include "model/variable.h"
 #include "ui_basic.h"
 
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcBasic, "hql.basic", QtInfoMsg)
-
-namespace {
-
-QString bit(const char *reg, int n)
-{
-    return QStringLiteral("%1[%2]").arg(QLatin1String(reg)).arg(n);
-}
-
-} // namespace
 
 Basic::Basic(QWidget *parent) : Applet(parent), ui(new Ui::Basic)
 {
@@ -41,57 +32,10 @@ bool Basic::init()
     return true;
 }
 
-Board *Basic::boardWindow() const
-{
-    return qobject_cast<Board *>(peer(QStringLiteral("Board")));
-}
-
-void Basic::spiSet(const QString &ref, uint value)
-{
-    if (Applet *spi = peer(QStringLiteral("SpiController")))
-        spi->set(ref, value, ORIGIN_FORCED);
-}
-
-void Basic::spiRun(const QString &function)
-{
-    if (Applet *spi = peer(QStringLiteral("SpiController")))
-        spi->run(function, QVariant());
-}
-
-// Brings the chain up from any state: drivers, default configuration, enable
-// pin, generator, PWM routing and enables, then modes and output enables.
 void Basic::runMotor(int first, int second, bool forward)
 {
-    Board *b = boardWindow();
-    spiSet(QStringLiteral("CR1[10]"), 1);
-    spiSet(QStringLiteral("CR1[9]"), 1);
-    spiRun(QStringLiteral("WriteCR1"));
-    if (b)
-        b->run(QStringLiteral("setDefault"), QVariant());
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
-    if (b) {
-        b->set(QStringLiteral("DIO[EN]"), 1, ORIGIN_FORCED);
-        b->on_cbEN_clicked(true);
-        b->set(QStringLiteral("PWM%1OnOff").arg(first + 1), 1, ORIGIN_FORCED);
-    }
-    // Half-bridges 1 and 3 take PWM1 (0), 2 and 4 take PWM2 (1).
-    const uint input = first == 0 ? 0 : 1;
-    spiSet(bit("CR3", 2 * first), input);
-    spiSet(bit("CR3", 2 * second), input);
-    spiSet(bit("CR2", first), forward ? 1 : 0);
-    spiSet(bit("CR2", second), forward ? 0 : 1);
-    spiRun(QStringLiteral("WriteCR2"));
-    spiRun(QStringLiteral("WriteCR3"));
-    spiSet(bit("CR0", first), 1);
-    spiSet(bit("CR0", second), 1);
-    spiSet(bit("CR1", first), forward ? 1 : 0);
-    spiSet(bit("CR1", second), forward ? 0 : 1);
-    spiRun(QStringLiteral("WriteCR1"));
-    if (b)
-        b->wait(50);
-    spiRun(QStringLiteral("WriteCR0"));
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, window<MotorBoard>()).start(first, second, forward);
     qCDebug(lcBasic).noquote() << QStringLiteral("Configure Motor %1 and Run %2")
                                       .arg(first + 1)
                                       .arg(forward ? QLatin1String("forward") : QLatin1String("backward"));
@@ -99,9 +43,8 @@ void Basic::runMotor(int first, int second, bool forward)
 
 void Basic::stopMotor(int first, int second)
 {
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, window<MotorBoard>()).outputsOff(first, second);
     qCDebug(lcBasic) << "Stop";
 }
 

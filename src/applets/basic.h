@@ -6,11 +6,8 @@ namespace Ui {
 class Basic;
 }
 
-class Board;
-
 // Two DC motors with run forward, run backward, stop and a speed slider;
-// each run brings the whole chain up through the SPI controller and the
-// board applet.
+// each run brings the whole chain up through the chip and the board's pins.
 class Basic : public Applet
 {
     Q_OBJECT
@@ -24,11 +21,8 @@ public:
     void onConnected() override;
 
 private:
-    void spiSet(const QString &ref, uint value);
-    void spiRun(const QString &function);
     void runMotor(int first, int second, bool forward);
     void stopMotor(int first, int second);
-    Board *boardWindow() const;
 
     Ui::Basic *ui;
 

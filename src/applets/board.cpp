@@ -1,8 +1,8 @@
 #include "applets/board.h"
 
 #include "applet/appletcontext.h"
-#include "applets/registermap.h"
-#include "applets/spicontroller.h"
+#include "applets/motordrive.h"
+#include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/register.h"
 #include "model/variable.h"
@@ -10,18 +10,8 @@
 
 #include <QEventLoop>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 Q_LOGGING_CATEGORY(lcBoard, "hql.board", QtInfoMsg)
-
-namespace {
-
-QString bit(const char *reg, int n)
-{
-    return QStringLiteral("%1[%2]").arg(QLatin1String(reg)).arg(n);
-}
-
-} // namespace
 
 Board::Board(QWidget *parent) : Applet(parent), ui(new Ui::Board)
 {
@@ -66,11 +56,6 @@ bool Board::init()
     return true;
 }
 
-SpiController *Board::spi() const
-{
-    return qobject_cast<SpiController *>(peer(QStringLiteral("SpiController")));
-}
-
 bool Board::command(const QByteArray &text)
 {
     ControlBoard *board = link();
@@ -99,23 +84,11 @@ uint Board::regValue(const QString &ref) const
     return reg ? reg->get(ref) : 0;
 }
 
-void Board::spiSet(const QString &ref, uint value)
-{
-    if (SpiController *controller = spi())
-        controller->set(ref, value, ORIGIN_FORCED);
-}
-
-void Board::spiRun(const QString &function)
-{
-    if (SpiController *controller = spi())
-        controller->run(function, QVariant());
-}
-
-void Board::hbRun(const QString &function)
+void Board::withGenerators(const std::function<void(PwmGenerators &)> &action)
 {
     // The half-bridge controller may be missing from this build.
-    if (Applet *hb = peer(QStringLiteral("HBController")))
-        hb->run(function, QVariant());
+    if (PwmGenerators *generators = window<PwmGenerators>())
+        action(*generators);
 }
 
 void Board::wait(int ms)
@@ -140,53 +113,22 @@ void Board::Delay_end()
 
 void Board::runMotor(int first, int second, bool forward, bool waitBeforeModes)
 {
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
-    spiSet(bit("CR2", first), forward ? 1 : 0);
-    spiSet(bit("CR2", second), forward ? 0 : 1);
-    spiRun(QStringLiteral("WriteCR2"));
-    spiSet(bit("CR0", first), 1);
-    spiSet(bit("CR0", second), 1);
-    spiSet(bit("CR1", first), forward ? 1 : 0);
-    spiSet(bit("CR1", second), forward ? 0 : 1);
-    if (waitBeforeModes)
-        wait(100);
-    spiRun(QStringLiteral("WriteCR1"));
-    if (!waitBeforeModes)
-        wait(100);
-    spiRun(QStringLiteral("WriteCR0"));
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).run(first, second, forward, waitBeforeModes);
     qCDebug(lcBoard) << (forward ? "Run forward" : "Run backward");
 }
 
 void Board::stopMotor(int first, int second)
 {
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
-    spiSet(bit("CR2", first), 0);
-    spiSet(bit("CR2", second), 0);
-    spiRun(QStringLiteral("WriteCR2"));
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).stop(first, second);
     qCDebug(lcBoard) << "Stop";
 }
 
 void Board::brakeMotor(int first, int second, int ms)
 {
-    SpiController *controller = spi();
-    spiSet(bit("CR2", first), 0);
-    spiSet(bit("CR2", second), 0);
-    if (controller)
-        controller->chainAdd(2, regValue(QStringLiteral("CR2[]")));
-    spiSet(bit("CR1", first), 0);
-    spiSet(bit("CR1", second), 0);
-    if (controller) {
-        controller->chainAdd(1, regValue(QStringLiteral("CR1[]")));
-        controller->chainTransfer();
-    }
-    wait(ms);
-    spiSet(bit("CR0", first), 0);
-    spiSet(bit("CR0", second), 0);
-    spiRun(QStringLiteral("WriteCR0"));
+    if (ChipService *chip = this->chip())
+        MotorDrive(*chip, this).brake(first, second, ms);
     qCDebug(lcBoard) << "Stop with brake";
 }
 
@@ -200,6 +142,85 @@ void Board::setPwmPinState(int n)
     pin->setEnabled(!running);
 }
 
+void Board::switchFailSafe()
+{
+    ChipService *chip = this->chip();
+    if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
+        command("set DIO22=1");
+        if (chip)
+            chip->readStatus(0);
+        qCDebug(lcBoard) << "Fail-safe mode set ";
+        return;
+    }
+    command("set DIO22=0");
+    if (regValue(QStringLiteral("DIO[EN]")) == 1) {
+        if (WatchdogRoutine *watchdog = window<WatchdogRoutine>())
+            watchdog->setRoutineEnabled(true);
+    }
+    if (chip) {
+        chip->readAll();
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+    }
+}
+
+bool Board::readReference()
+{
+    double v = 0;
+    const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
+    m_adcReference = quint16(qint64(v));
+    return ok;
+}
+
+bool Board::readCurrent(int n)
+{
+    double v = 0;
+    const bool ok = readBoardValue(n == 1 ? QStringLiteral("Isen1") : QStringLiteral("Isen2"), &v);
+    set(n == 1 ? QStringLiteral("ADC_Result1") : QStringLiteral("ADC_Result2"), v / 1000, ORIGIN_FORCED);
+    return ok;
+}
+
+bool Board::readSupply()
+{
+    double v = 0;
+    const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
+    set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
+    return ok;
+}
+
+void Board::measure()
+{
+    // Each read is a function of its own, as when run by name.
+    bool all = asFunction([this] { return readReference(); });
+    all = asFunction([this] { return readCurrent(1); }) && all;
+    all = asFunction([this] { return readCurrent(2); }) && all;
+    all = asFunction([this] { return readSupply(); }) && all;
+    // A failed read leaves a 0 that was never measured: only complete
+    // readings are recorded.
+    if (all)
+        emit signal_measured(variableValue("ADC_Result1"), variableValue("ADC_Result2"),
+                             variableValue("ADC_Result4"));
+}
+
+void Board::readStatus()
+{
+    if (ChipService *chip = this->chip())
+        chip->readAll();
+    qCDebug(lcBoard) << "Get device status";
+}
+
+void Board::refreshReadings()
+{
+    asFunction([this] {
+        measure();
+        return true;
+    });
+    asFunction([this] {
+        readStatus();
+        return true;
+    });
+    qCDebug(lcBoard) << "Current and Status refreshed";
+}
+
 QList<Applet::Function> Board::buildFunctions()
 {
     const auto always = [](std::function<void()> body) {
@@ -208,53 +229,41 @@ QList<Applet::Function> Board::buildFunctions()
             return true;
         };
     };
-    const auto reading = [this](const char *boardName, const char *variable, double scale) {
-        return [=](const QVariant &) {
-            double v = 0;
-            const bool ok = readBoardValue(QLatin1String(boardName), &v);
-            set(QLatin1String(variable), v / scale, ORIGIN_FORCED);
-            return ok;
-        };
-    };
     QList<Function> table = {
         {"setPWM1_DIO", "Sets PWM1 pin state", always([this] { setPwmPinState(1); })},
         {"setPWM2_DIO", "Sets PWM2 pin state", always([this] { setPwmPinState(2); })},
-        {"setPWM1_Freq", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Freq")); })},
-        {"setPWM1_Duty", "Sets PWM1 Frequency", always([this] { hbRun(QStringLiteral("setPWM1_Duty")); })},
-        {"setPWM2_Freq", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Freq")); })},
-        {"setPWM2_Duty", "Sets PWM2 Frequency", always([this] { hbRun(QStringLiteral("setPWM2_Duty")); })},
+        {"setPWM1_Freq", "Sets PWM1 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(1); }); })},
+        {"setPWM1_Duty", "Sets PWM1 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(1); }); })},
+        {"setPWM2_Freq", "Sets PWM2 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendFrequency(2); }); })},
+        {"setPWM2_Duty", "Sets PWM2 Frequency",
+         always([this] { withGenerators([](PwmGenerators &g) { g.sendDuty(2); }); })},
         {"setActive", "Sets device to Active mode", always([this] {
-             run(QStringLiteral("setUserConf"), QVariant());
-             spiSet(QStringLiteral("CR1[10]"), 1);
-             spiSet(QStringLiteral("CR1[9]"), 1);
-             spiRun(QStringLiteral("WriteCR1"));
-             spiSet(QStringLiteral("CR3[6:0]"), 0x44);
-             spiRun(QStringLiteral("WriteCR2"));
-             spiRun(QStringLiteral("WriteCR3"));
-             spiRun(QStringLiteral("ReadSR0"));
+             ChipService *chip = this->chip();
+             if (!chip)
+                 return;
+             chip->writeBridgeConfiguration(ChipService::ModelValues);
+             chip->setBit(SpiFrame::CR1, 10, 1);
+             chip->setBit(SpiFrame::CR1, 9, 1);
+             chip->writeControl(SpiFrame::CR1);
+             chip->setBits(SpiFrame::CR3, 0, 6, 0x44);
+             chip->writeControl(SpiFrame::CR2);
+             chip->writeControl(SpiFrame::CR3);
+             chip->readStatus(0);
              qCDebug(lcBoard) << "Active mode set ";
          })},
         {"setStandby", "Sets device to Standby mode", always([this] {
-             spiSet(QStringLiteral("CR1[10]"), 0);
-             spiRun(QStringLiteral("WriteCR1"));
-             spiRun(QStringLiteral("ReadSR0"));
+             ChipService *chip = this->chip();
+             if (!chip)
+                 return;
+             chip->setBit(SpiFrame::CR1, 10, 0);
+             chip->writeControl(SpiFrame::CR1);
+             chip->readStatus(0);
              qCDebug(lcBoard) << "Reduced power mode set ";
          })},
-        {"setFSM", "Sets device to Fail-safe mode", always([this] {
-             if (regValue(QStringLiteral("FSM[FSM]")) == 1) {
-                 command("set DIO22=1");
-                 spiRun(QStringLiteral("ReadSR0"));
-                 qCDebug(lcBoard) << "Fail-safe mode set ";
-                 return;
-             }
-             command("set DIO22=0");
-             if (regValue(QStringLiteral("DIO[EN]")) == 1) {
-                 if (Applet *watchDog = peer(QStringLiteral("WatchDog")))
-                     watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
-             }
-             spiRun(QStringLiteral("ReadAll"));
-             run(QStringLiteral("setUserConf"), QVariant());
-         })},
+        {"setFSM", "Sets device to Fail-safe mode", always([this] { switchFailSafe(); })},
         {"setForward1", "Sets device to run forward", always([this] { runMotor(0, 2, true, true); })},
         {"setBackward1", "Sets device to run backward", always([this] { runMotor(0, 2, false, true); })},
         {"setStop1", "Sets device to stop", always([this] { stopMotor(0, 2); })},
@@ -263,41 +272,13 @@ QList<Applet::Function> Board::buildFunctions()
         {"setBackward2", "Sets device to run backward", always([this] { runMotor(1, 3, false, false); })},
         {"setStop2", "Sets device to stop", always([this] { stopMotor(1, 3); })},
         {"setBrake2", "Sets device to stop", always([this] { brakeMotor(1, 3, 20); })},
-        {"getSTATUS", "Gets device status", always([this] {
-             spiRun(QStringLiteral("ReadAll"));
-             qCDebug(lcBoard) << "Get device status";
-         })},
-        {"getADC", "Get all ADC data", always([this] {
-             bool all = true;
-             for (const char *name : {"getADC_ref", "getADC1", "getADC2", "getVS"})
-                 all = run(QLatin1String(name), QVariant()).toBool() && all;
-             // A failed read leaves a 0 that was never measured: only
-             // complete readings are recorded.
-             if (all)
-                 emit signal_measured(variableValue("ADC_Result1"), variableValue("ADC_Result2"),
-                                      variableValue("ADC_Result4"));
-         })},
-        {"getADC1", "Get ADC 1 data", reading("Isen1", "ADC_Result1", 1000)},
-        {"getADC2", "Get ADC 2 data", reading("Isen2", "ADC_Result2", 1000)},
-        {"getVS", "Get VS Value",
-         [this](const QVariant &) {
-             double v = 0;
-             const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
-             set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
-             return ok;
-         }},
-        {"getADC_ref", "Get ADC reference Value",
-         [this](const QVariant &) {
-             double v = 0;
-             const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
-             m_adcReference = quint16(qint64(v));
-             return ok;
-         }},
-        {"refresh", "Current and Status refreshed", always([this] {
-             run(QStringLiteral("getADC"), QVariant());
-             run(QStringLiteral("getSTATUS"), QVariant());
-             qCDebug(lcBoard) << "Current and Status refreshed";
-         })},
+        {"getSTATUS", "Gets device status", always([this] { readStatus(); })},
+        {"getADC", "Get all ADC data", always([this] { measure(); })},
+        {"getADC1", "Get ADC 1 data", [this](const QVariant &) { return readCurrent(1); }},
+        {"getADC2", "Get ADC 2 data", [this](const QVariant &) { return readCurrent(2); }},
+        {"getVS", "Get VS Value", [this](const QVariant &) { return readSupply(); }},
+        {"getADC_ref", "Get ADC reference Value", [this](const QVariant &) { return readReference(); }},
+        {"refresh", "Current and Status refreshed", always([this] { refreshReadings(); })},
         {"setDefault", "Sets Default Configuration Values",
          [this](const QVariant &) {
              transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
@@ -319,8 +300,7 @@ QList<Applet::Function> Board::buildFunctions()
                                         "Load one with Config > Load config first."));
                  return false;
              }
-             SpiController *controller = spi();
-             static const QRegularExpression number(QStringLiteral("\\d+"));
+             ChipService *chip = this->chip();
              for (const QString &name : std::as_const(m_loadedNames)) {
                  uint v = get(QStringLiteral("U") + name + QStringLiteral("[]"), ORIGIN_FORCED).toUInt();
                  // Bit 10 selects the A or B half of the register pair.
@@ -328,13 +308,14 @@ QList<Applet::Function> Board::buildFunctions()
                      v &= ~(1u << 10);
                  else
                      v |= 1u << 10;
-                 spiSet(name + QStringLiteral("[10:0]"), v);
-                 const int k = number.match(name).captured().toInt();
-                 if (controller)
-                     controller->chainAdd(k, regValue(name + QStringLiteral("[]")));
+                 SpiFrame::Control control;
+                 if (chip && SpiFrame::controlNamed(name, &control)) {
+                     chip->setBits(control, 0, 10, v);
+                     chip->chainAdd(control);
+                 }
              }
-             if (controller)
-                 controller->chainTransfer();
+             if (chip)
+                 chip->chainTransfer();
              return false;
          }},
     };
@@ -352,30 +333,15 @@ bool Board::transfer(TransferOp op, const QString &name)
         return true;
     if (name == QLatin1String("Q913_REMOTE")) {
         const bool ok = command("set q913rem=1");
-        run(QStringLiteral("setDefault"), QVariant());
+        if (ChipService *chip = this->chip())
+            chip->writeBridgeConfiguration(ChipService::ChipDefaults);
         return ok;
     }
     const bool defaults = name == QLatin1String("HBConf_Def");
     if (!defaults && name != QLatin1String("HBConf_User"))
         return true;
-    SpiController *controller = spi();
-    for (int i = 5; i <= 8; ++i) {
-        const QString a = QStringLiteral("CR%1A").arg(i);
-        const QString b = QStringLiteral("CR%1B").arg(i);
-        if (defaults) {
-            spiSet(a + QStringLiteral("[10:0]"), 0x290);
-            if (controller)
-                controller->chainAdd(i, 0x290);
-            spiSet(b + QStringLiteral("[10:0]"), 0x5B9);
-            if (controller)
-                controller->chainAdd(i, 0x5B9);
-        } else if (controller) {
-            controller->chainAdd(i, regValue(a + QStringLiteral("[]")));
-            controller->chainAdd(i, regValue(b + QStringLiteral("[]")));
-        }
-    }
-    if (controller)
-        controller->chainTransfer();
+    if (ChipService *chip = this->chip())
+        chip->writeBridgeConfiguration(defaults ? ChipService::ChipDefaults : ChipService::ModelValues);
     return true;
 }
 
@@ -409,9 +375,10 @@ void Board::update_status()
     transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));
     slot_updateAllControls();
     transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
-    hbRun(QStringLiteral("updatePWM"));
-    run(QStringLiteral("getADC_ref"), QVariant());
-    spiRun(QStringLiteral("ReadAll"));
+    withGenerators([](PwmGenerators &g) { g.sendAll(); });
+    asFunction([this] { return readReference(); });
+    if (ChipService *chip = this->chip())
+        chip->readAll();
     qCDebug(lcBoard) << "Status registers updated";
 }
 
@@ -426,20 +393,47 @@ void Board::enableControls(bool on)
 
 void Board::on_cbEN_clicked(bool checked)
 {
-    Applet *watchDog = peer(QStringLiteral("WatchDog"));
+    WatchdogRoutine *watchdog = window<WatchdogRoutine>();
     if (!checked) {
         command("set DIO25=0");
         enableControls(false);
-        if (watchDog)
-            watchDog->set(QStringLiteral("RoutineEN"), 0, ORIGIN_FORCED);
+        if (watchdog)
+            watchdog->setRoutineEnabled(false);
         return;
     }
     command("set DIO25=1");
     enableControls(true);
-    if (watchDog && regValue(QStringLiteral("FSM[FSM]")) == 0)
-        watchDog->set(QStringLiteral("RoutineEN"), 1, ORIGIN_FORCED);
-    spiRun(QStringLiteral("ReadAll"));
-    run(QStringLiteral("setUserConf"), QVariant());
+    if (watchdog && regValue(QStringLiteral("FSM[FSM]")) == 0)
+        watchdog->setRoutineEnabled(true);
+    if (ChipService *chip = this->chip()) {
+        chip->readAll();
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+    }
+}
+
+void Board::enableDriver()
+{
+    set(QStringLiteral("DIO[EN]"), 1, ORIGIN_FORCED);
+    on_cbEN_clicked(true);
+}
+
+void Board::startGenerator(int n)
+{
+    set(QStringLiteral("PWM%1OnOff").arg(n), 1, ORIGIN_FORCED);
+}
+
+void Board::sendUserConfiguration()
+{
+    if (ChipService *chip = this->chip())
+        chip->writeBridgeConfiguration(ChipService::ModelValues);
+}
+
+void Board::showPinState(int n)
+{
+    asFunction([this, n] {
+        setPwmPinState(n);
+        return true;
+    });
 }
 
 void Board::on_cbAutoRefresh_toggled(bool checked)
@@ -466,34 +460,40 @@ void Board::slot_Timer_timeout()
     // Nor between the lines of a firmware download: the next tick reads.
     if (ControlBoard *link = this->link(); link && link->isReserved())
         return;
-    run(QStringLiteral("refresh"), QVariant());
+    asFunction([this] {
+        refreshReadings();
+        return true;
+    });
 }
 
 void Board::on_hsPWM1_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM1_DUTY"), position, ORIGIN_FORCED);
-    hbRun(QStringLiteral("setPWM1_Duty"));
+    withGenerators([](PwmGenerators &g) { g.sendDuty(1); });
 }
 
 void Board::on_hsPWM2_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM2_DUTY"), position, ORIGIN_FORCED);
-    hbRun(QStringLiteral("setPWM2_Duty"));
+    withGenerators([](PwmGenerators &g) { g.sendDuty(2); });
 }
 
 void Board::on_cbPWM1_DIO_clicked()
 {
-    hbRun(QStringLiteral("setPWM1_DIO"));
+    withGenerators([](PwmGenerators &g) { g.sendPin(1); });
 }
 
 void Board::on_cbPWM2_DIO_clicked()
 {
-    hbRun(QStringLiteral("setPWM2_DIO"));
+    withGenerators([](PwmGenerators &g) { g.sendPin(2); });
 }
 
 void Board::on_cbFSM_clicked()
 {
-    run(QStringLiteral("setFSM"), QVariant());
+    asFunction([this] {
+        switchFailSafe();
+        return true;
+    });
     qCDebug(lcBoard).noquote()
         << QStringLiteral("FSM pin set to: \"%1\"").arg(regValue(QStringLiteral("FSM[]")));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "applet/applet.h"
+#include "applet/windowroles.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -9,12 +10,12 @@ namespace Ui {
 class Board;
 }
 
-class SpiController;
+class ChipService;
 
 // The demo board as a whole: PWM generators, the chip's enable and
 // fail-safe pins, operating modes, the half-bridge configuration (default,
 // user and loaded), two simple motor controls, measurements and status.
-class Board : public Applet
+class Board : public Applet, public PwmPinView, public MotorBoard, public UserConfiguration
 {
     Q_OBJECT
 
@@ -30,7 +31,11 @@ public:
     void onDisconnected() override;
 
     // Waits ms milliseconds while the application keeps processing events.
-    void wait(int ms);
+    void wait(int ms) override;
+    void enableDriver() override;
+    void startGenerator(int n) override;
+    void showPinState(int n) override;
+    void sendUserConfiguration() override;
 
     uint dioSnapshot() const { return m_dioSnapshot; }
     quint16 adcReference() const { return m_adcReference; }
@@ -63,15 +68,21 @@ private:
     bool readBoardValue(const QString &name, double *value);
     uint regValue(const QString &ref) const;
     double variableValue(const char *name) const;
-    void spiSet(const QString &ref, uint value);
-    void spiRun(const QString &function);
-    void hbRun(const QString &function);
+    void withGenerators(const std::function<void(PwmGenerators &)> &action);
+    void switchFailSafe();
+    bool readReference();
+    // n 1 or 2.
+    bool readCurrent(int n);
+    bool readSupply();
+    // All four readings; a complete one is emitted.
+    void measure();
+    void readStatus();
+    void refreshReadings();
     void runMotor(int first, int second, bool forward, bool waitBeforeModes);
     void stopMotor(int first, int second);
     void brakeMotor(int first, int second, int ms);
     void setPwmPinState(int n);
     void enableControls(bool on);
-    SpiController *spi() const;
 
     Ui::Board *ui;
     uint m_dioSnapshot = 0;

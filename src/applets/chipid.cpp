@@ -1,7 +1,6 @@
 #include "applets/chipid.h"
 
-#include "applet/appletcontext.h"
-#include "applets/registermap.h"
+#include "chip/chipservice.h"
 #include "ui_chipid.h"
 
 ChipID::ChipID(QWidget *parent) : Applet(parent), ui(new Ui::ChipID)
@@ -30,8 +29,8 @@ QList<Applet::Function> ChipID::buildFunctions()
     QList<Function> table = {
         {QStringLiteral("ReadID"), QString(),
          [this](const QVariant &) {
-             if (Applet *spi = peer(QStringLiteral("SpiController")))
-                 spi->run(QStringLiteral("ReadSR7"), QString());
+             if (ChipService *chip = this->chip())
+                 chip->readStatus(7);
              return true;
          }},
     };

@@ -1,7 +1,6 @@
 #include "applets/hbcontroller.h"
 
-#include "applet/appletcontext.h"
-#include "applets/registermap.h"
+#include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/register.h"
 #include "model/variable.h"
@@ -76,13 +75,23 @@ void HBController::command(const QByteArray &text)
         ++m_failedCommands;
 }
 
-bool HBController::spi(const QStringList &functions, const QVariant &argument)
+bool HBController::writeHalfBridge(int bridge)
 {
-    Applet *controller = peer(QStringLiteral("SpiController"));
-    if (!controller)
-        return true;
-    for (const QString &function : functions)
-        controller->run(function, argument.isValid() ? argument : QVariant(QString()));
+    if (ChipService *chip = this->chip()) {
+        for (ChipService::Control control : {SpiFrame::CR0, SpiFrame::CR1, SpiFrame::CR2, SpiFrame::CR3})
+            chip->writeControl(control);
+        chip->writeBridge(bridge);
+    }
+    return true;
+}
+
+bool HBController::readHalfBridges()
+{
+    if (ChipService *chip = this->chip()) {
+        chip->requestRead(1);
+        chip->requestRead(3);
+        chip->readStatus(5);
+    }
     return true;
 }
 
@@ -95,7 +104,7 @@ bool HBController::setFrequency(int n)
     return true;
 }
 
-void HBController::sendDuty(int n)
+void HBController::sendDutyCommand(int n)
 {
     if (variable(windowPwm(n) + QStringLiteral("OnOff")) == 0)
         return;
@@ -107,7 +116,7 @@ void HBController::sendDuty(int n)
 
 bool HBController::setDuty(int n)
 {
-    sendDuty(n);
+    sendDutyCommand(n);
     return true;
 }
 
@@ -125,8 +134,8 @@ bool HBController::setPin(int n)
 void HBController::switchGenerator(int n)
 {
     const QString onOff = windowPwm(n) + QStringLiteral("OnOff");
-    if (Applet *board = peer(QStringLiteral("Board")))
-        board->run(QStringLiteral("set%1_DIO").arg(windowPwm(n)), QVariant(QString()));
+    if (PwmPinView *board = window<PwmPinView>())
+        board->showPinState(n);
     const double value = variable(onOff);
     QLabel *clock = n == 1 ? ui->lblCLK1 : ui->lblCLK2;
     QCheckBox *pin = n == 1 ? ui->cbPWM1_DIO : ui->cbPWM2_DIO;
@@ -156,28 +165,60 @@ void HBController::resetGenerator(int n)
     set(windowPwm(n) + QStringLiteral("_DUTY"), 50, ORIGIN_FORCED);
 }
 
+void HBController::updateGenerators()
+{
+    transfer(WriteToBoard, QStringLiteral("PWM1OnOff"));
+    transfer(WriteToBoard, QStringLiteral("PWM2OnOff"));
+}
+
+void HBController::sendFrequency(int n)
+{
+    asFunction([this, n] { return setFrequency(n); });
+}
+
+void HBController::sendDuty(int n)
+{
+    asFunction([this, n] { return setDuty(n); });
+}
+
+void HBController::sendPin(int n)
+{
+    asFunction([this, n] { return setPin(n); });
+}
+
+void HBController::sendAll()
+{
+    asFunction([this] {
+        updateGenerators();
+        return true;
+    });
+}
+
 QList<Applet::Function> HBController::buildFunctions()
 {
-    const QStringList header = {"WriteCR0", "WriteCR1", "WriteCR2", "WriteCR3"};
     QList<Function> table = {
-        {"WriteCR1", {}, [this](const QVariant &) { return spi({"WriteCR1"}); }},
-        {"ReadHB",
+        {"WriteCR1",
          {},
          [this](const QVariant &) {
-             spi({"RequestRead"}, 1);
-             spi({"RequestRead"}, 3);
-             return spi({"ReadSR5"});
+             if (ChipService *chip = this->chip())
+                 chip->writeControl(SpiFrame::CR1);
+             return true;
          }},
-        {"ReadSR0", {}, [this](const QVariant &) { return spi({"ReadSR0"}); }},
+        {"ReadHB", {}, [this](const QVariant &) { return readHalfBridges(); }},
+        {"ReadSR0",
+         {},
+         [this](const QVariant &) {
+             if (ChipService *chip = this->chip())
+                 chip->readStatus(0);
+             return true;
+         }},
     };
     for (int n = 1; n <= 4; ++n) {
-        const QString writeHb = QStringLiteral("WriteHB%1").arg(n);
-        table.append({writeHb, {}, [=](const QVariant &) {
-                          return spi(header + QStringList{QStringLiteral("WriteCR%1").arg(n + 4)});
-                      }});
+        table.append(
+            {QStringLiteral("WriteHB%1").arg(n), {}, [=](const QVariant &) { return writeHalfBridge(n); }});
         table.append({QStringLiteral("WriteRead%1").arg(n), {}, [=](const QVariant &) {
-                          run(writeHb, QVariant());
-                          run(QStringLiteral("ReadHB"), QVariant());
+                          asFunction([=] { return writeHalfBridge(n); });
+                          asFunction([this] { return readHalfBridges(); });
                           return true;
                       }});
     }
@@ -190,8 +231,7 @@ QList<Applet::Function> HBController::buildFunctions()
         table.append({QStringLiteral("set%1_DIO").arg(pwm), {}, [=](const QVariant &) { return setPin(n); }});
     }
     table.append({"updatePWM", {}, [this](const QVariant &) {
-                      transfer(WriteToBoard, QStringLiteral("PWM1OnOff"));
-                      transfer(WriteToBoard, QStringLiteral("PWM2OnOff"));
+                      updateGenerators();
                       return true;
                   }});
     return table;
@@ -221,7 +261,7 @@ bool HBController::transfer(TransferOp op, const QString &name)
         if (all || name == pwm)
             resetGenerator(n);
         if (name == pwm + QStringLiteral("_DUTY"))
-            sendDuty(n);
+            sendDutyCommand(n);
     }
     // Only a command the board refused or never answered is a failure.
     return m_failedCommands == failedBefore;
@@ -235,21 +275,21 @@ void HBController::onConnected()
 void HBController::on_hsPWM1_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM1_DUTY"), position, ORIGIN_FORCED);
-    run(QStringLiteral("setPWM1_Duty"), QVariant());
+    sendDuty(1);
 }
 
 void HBController::on_hsPWM2_Duty_sliderMoved(int position)
 {
     set(QStringLiteral("PWM2_DUTY"), position, ORIGIN_FORCED);
-    run(QStringLiteral("setPWM2_Duty"), QVariant());
+    sendDuty(2);
 }
 
 void HBController::on_cbPWM1_DIO_clicked()
 {
-    run(QStringLiteral("setPWM1_DIO"), QVariant());
+    sendPin(1);
 }
 
 void HBController::on_cbPWM2_DIO_clicked()
 {
-    run(QStringLiteral("setPWM2_DIO"), QVariant());
+    sendPin(2);
 }

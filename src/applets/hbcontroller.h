@@ -1,6 +1,7 @@
 #pragma once
 
 #include "applet/applet.h"
+#include "applet/windowroles.h"
 
 namespace Ui {
 class HBController;
@@ -9,7 +10,7 @@ class HBController;
 // Register-level control of the HQL3318 grouped by half-bridge, and the
 // demo board's two PWM generators: the only applet that turns changes of the
 // PWM variables into board commands.
-class HBController : public Applet
+class HBController : public Applet, public PwmGenerators
 {
     Q_OBJECT
 
@@ -21,6 +22,11 @@ public:
     QVariant run(const QString &function, const QVariant &argument) override;
     bool transfer(TransferOp op, const QString &name) override;
     void onConnected() override;
+
+    void sendFrequency(int n) override;
+    void sendDuty(int n) override;
+    void sendPin(int n) override;
+    void sendAll() override;
 
 private slots:
     void on_hsPWM1_Duty_sliderMoved(int position);
@@ -35,8 +41,11 @@ private:
     bool setPin(int n);
     void switchGenerator(int n);
     void resetGenerator(int n);
-    void sendDuty(int n);
-    bool spi(const QStringList &functions, const QVariant &argument = QVariant());
+    void sendDutyCommand(int n);
+    void updateGenerators();
+    // CR0 to CR3 and both halves of the half-bridge's configuration.
+    bool writeHalfBridge(int bridge);
+    bool readHalfBridges();
     double variable(const QString &name) const;
     void command(const QByteArray &text);
 

@@ -6,9 +6,8 @@ namespace Ui {
 class SpiRaw;
 }
 
-// Where a 16-bit SPI frame becomes a board command: configures the board's
-// SPI port on connect, sends the frame held in SpiIn, keeps the answer in
-// SpiOut and toggles the watchdog bit.
+// A 16-bit SPI frame by hand: the frame held in SpiIn goes to the chip, its
+// answer shows in SpiOut; the board's SPI port is configured on connect.
 class SpiRaw : public Applet
 {
     Q_OBJECT
@@ -22,12 +21,8 @@ public:
     bool transfer(TransferOp op, const QString &name) override;
     void onConnected() override;
 
-    bool transferFrame();
-
 private:
     Ui::SpiRaw *ui;
-    // The status register the next imitated answer reports (mock-up only).
-    uint m_mockStatusAddress = 0;
 
 protected:
     QList<Function> buildFunctions() override;

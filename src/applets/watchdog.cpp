@@ -1,7 +1,6 @@
 #include "applets/watchdog.h"
 
-#include "applet/appletcontext.h"
-#include "applets/registermap.h"
+#include "chip/chipservice.h"
 #include "link/controlboard.h"
 #include "model/variable.h"
 #include "ui_watchdog.h"
@@ -42,9 +41,16 @@ void WatchDog::command(const QByteArray &text)
         board->transact(text);
 }
 
-Applet *WatchDog::spiController() const
+bool WatchDog::switchRoutine()
 {
-    return peer(QStringLiteral("SpiController"));
+    if (ui->cbRoutineEN_0->isChecked()) {
+        command("set WDen=1");
+        if (ChipService *chip = this->chip())
+            chip->readAll();
+    } else {
+        command("set WDen=0");
+    }
+    return true;
 }
 
 QList<Applet::Function> WatchDog::buildFunctions()
@@ -59,16 +65,7 @@ QList<Applet::Function> WatchDog::buildFunctions()
              return true;
          }},
         {QStringLiteral("WDenable"), QStringLiteral("Sets WD repeat period"),
-         [this](const QVariant &) {
-             if (ui->cbRoutineEN_0->isChecked()) {
-                 command("set WDen=1");
-                 if (Applet *spi = spiController())
-                     spi->run(QStringLiteral("ReadAll"), QVariant());
-             } else {
-                 command("set WDen=0");
-             }
-             return true;
-         }},
+         [this](const QVariant &) { return switchRoutine(); }},
     };
     return table;
 }
@@ -91,21 +88,26 @@ void WatchDog::on_cbWDdio_toggled(bool checked)
 
 void WatchDog::on_cbRoutineEN_0_toggled()
 {
-    run(QStringLiteral("WDenable"), QVariant());
+    asFunction([this] { return switchRoutine(); });
+}
+
+void WatchDog::setRoutineEnabled(bool on)
+{
+    set(QStringLiteral("RoutineEN"), uint(on), ORIGIN_FORCED);
 }
 
 void WatchDog::on_cbWDTimeout_clicked(bool checked)
 {
-    Applet *spi = spiController();
-    if (!spi)
+    ChipService *chip = this->chip();
+    if (!chip)
         return;
-    spi->set(QStringLiteral("CR1[8]"), uint(checked), ORIGIN_FORCED);
+    chip->setBit(SpiFrame::CR1, 8, uint(checked));
     if (checked) {
-        spi->run(QStringLiteral("ReadSR0"), QVariant());
-        spi->set(QStringLiteral("CR1[8]"), 1u, ORIGIN_FORCED);
-        spi->run(QStringLiteral("WriteCR1"), QVariant());
-        spi->set(QStringLiteral("CR1[8]"), 1u, ORIGIN_FORCED);
+        chip->readStatus(0);
+        chip->setBit(SpiFrame::CR1, 8, 1);
+        chip->writeControl(SpiFrame::CR1);
+        chip->setBit(SpiFrame::CR1, 8, 1);
     } else {
-        spi->run(QStringLiteral("WriteCR1"), QVariant());
+        chip->writeControl(SpiFrame::CR1);
     }
 }

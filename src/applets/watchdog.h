@@ -1,6 +1,7 @@
 #pragma once
 
 #include "applet/applet.h"
+#include "applet/windowroles.h"
 
 namespace Ui {
 class WatchDog;
@@ -8,7 +9,7 @@ class WatchDog;
 
 // The board firmware's watchdog service routine, the chip's hardware
 // watchdog time-out (CR1 bit 8) and the safety switch output DIO21.
-class WatchDog : public Applet
+class WatchDog : public Applet, public WatchdogRoutine
 {
     Q_OBJECT
 
@@ -19,6 +20,7 @@ public:
     bool init() override;
     QVariant run(const QString &function, const QVariant &argument) override;
     void onConnected() override;
+    void setRoutineEnabled(bool on) override;
 
 private slots:
     void on_cbWDdio_toggled(bool checked);
@@ -27,7 +29,8 @@ private slots:
 
 private:
     void command(const QByteArray &text);
-    Applet *spiController() const;
+    // The board's routine on or off as its check box says ("WDenable").
+    bool switchRoutine();
 
     Ui::WatchDog *ui;
 

@@ -1,10 +1,11 @@
 #include "app/mdiarea.h"
 #include "applets/chipid.h"
-#include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
 #include "benchfixture.h"
+#include "chip/chipservice.h"
+#include "chip/registermap.h"
 #include "controls/checkbox.h"
 #include "controls/combobox.h"
 #include "controls/lineedit.h"
@@ -109,7 +110,7 @@ void tst_ChipApplets::readRequest()
     QVERIFY(b.ok);
     auto *spi = b.applet<SpiController>("SpiController");
     spi->set("WD", 1u, ORIGIN_FORCED);
-    QVERIFY(spi->spiRead());
+    QVERIFY(spi->chip()->readFrame());
     QCOMPARE(framesSent(b.sent()), QStringList{"02d800"});
     // RequestRead selects the status register and sends CR0.
     b.markSent();
@@ -146,7 +147,7 @@ void tst_ChipApplets::decodeAnswer()
     const QStringList statusRegisters = {"SR0", "SR1", "SR3", "SR4", "SR5", "SR7"};
     for (const QString &sr : statusRegisters)
         b.applet<SpiController>("SpiController")->set(sr + "[]", 0x5u, ORIGIN_FORCED);
-    b.applet<SpiController>("SpiController")->decodeAnswer(answer);
+    b.applet<SpiController>("SpiController")->chip()->decodeAnswer(answer);
     QCOMPARE(reg(b, "ADDR[3:0]"), addr);
     QCOMPARE(reg(b, "NM"), nm);
     QCOMPARE(reg(b, "DATA[11:0]"), data);
@@ -160,9 +161,9 @@ void tst_ChipApplets::chainText()
     QVERIFY(b.ok);
     auto *spi = b.applet<SpiController>("SpiController");
     spi->set("WD", 0u, ORIGIN_FORCED);
-    spi->chainAdd(0, 0x081);
-    spi->chainAdd(5, 0x7FF);
-    QCOMPARE(spi->pendingChain(), QString(" SPI0CS0DATA=020081 SPI0CS0DATA=0257ff"));
+    spi->chip()->chainAdd(0, 0x081);
+    spi->chip()->chainAdd(5, 0x7FF);
+    QCOMPARE(spi->chip()->pendingChain(), QByteArray(" SPI0CS0DATA=020081 SPI0CS0DATA=0257ff"));
 }
 
 void tst_ChipApplets::readAllFillsStatus()
@@ -176,7 +177,7 @@ void tst_ChipApplets::readAllFillsStatus()
     QCOMPARE(lines.at(0).count("SPI0CS0DATA=02"), 7);
     QVERIFY(lines.at(0).startsWith("set SPI0CS0DATA=02"));
     QCOMPARE(lines.at(1), QString("get" + QString(" SPI0CS0DATA").repeated(7)));
-    QVERIFY(spi->pendingChain().isEmpty());
+    QVERIFY(spi->chip()->pendingChain().isEmpty());
     // The simulated chip reports its identification in SR7 and normal mode.
     QCOMPARE(reg(b, "SR7[]"), 0x651u);
     QCOMPARE(reg(b, "NM"), 1u);
@@ -198,7 +199,7 @@ void tst_ChipApplets::failedChainIsResent()
     QCOMPARE(chains.at(0).count("SPI0CS0DATA="), 8);
     QVERIFY2(chains.at(1).startsWith(chains.at(0) + " SPI0CS0DATA="), qPrintable(chains.at(1)));
     QCOMPARE(chains.at(1).count("SPI0CS0DATA="), 16);
-    QVERIFY(b.applet<SpiController>("SpiController")->pendingChain().isEmpty());
+    QVERIFY(b.applet<SpiController>("SpiController")->chip()->pendingChain().isEmpty());
 }
 
 void tst_ChipApplets::clearFunctions()

@@ -1,7 +1,7 @@
 #include "applets/basic.h"
 #include "applets/board.h"
-#include "applets/registermap.h"
 #include "benchfixture.h"
+#include "chip/registermap.h"
 #include "controls/myswitch.h"
 #include "model/variable.h"
 

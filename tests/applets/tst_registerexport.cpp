@@ -1,7 +1,8 @@
 #include "applet/applethelper.h"
-#include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "benchfixture.h"
+#include "chip/registermap.h"
+#include "chip/spiframe.h"
 #include "model/register.h"
 #include "model/registerexport.h"
 #include "model/variable.h"
@@ -215,7 +216,7 @@ void tst_RegisterExport::framesAreWhatWritesSend()
     QVERIFY(b.ok);
     auto *spi = b.applet<SpiController>("SpiController");
     QStringList controls;
-    for (const SpiController::WriteRule &rule : SpiController::writeRules())
+    for (const SpiFrame::WriteRule &rule : SpiFrame::writeRules())
         controls << QLatin1String(rule.name);
     QCOMPARE(controls.size(), 15);
     // All ones: every forced bit shows in the frame.
@@ -276,8 +277,7 @@ void tst_RegisterExport::jsonMatchesModel()
         const Register *reg = spi->parameter(name)->reg;
         const uint value = reg->bits(0, reg->size() - 1);
         quint16 frame = 0;
-        const QString frameText =
-            SpiController::writeFrame(name, value, &frame) ? QString::number(frame) : "-";
+        const QString frameText = SpiFrame::writeFrame(name, value, &frame) ? QString::number(frame) : "-";
         expected << QString("REG %1 %2 %3 %4 %5")
                         .arg(name)
                         .arg(reg->size())

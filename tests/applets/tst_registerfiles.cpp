@@ -1,7 +1,7 @@
 #include "applet/applethelper.h"
-#include "applets/registermap.h"
 #include "applets/spicontroller.h"
 #include "benchfixture.h"
+#include "chip/registermap.h"
 #include "controls/dialogcheckboxes.h"
 #include "model/register.h"
 #include "model/variable.h"

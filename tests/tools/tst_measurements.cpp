@@ -2,7 +2,7 @@
 #include "app/mdiarea.h"
 #include "app/scriptrecorder.h"
 #include "applets/board.h"
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 #include "dialogdriver.h"
 #include "fulldisk.h"
 #include "model/variable.h"

@@ -1,4 +1,4 @@
-#include "applets/registermap.h"
+#include "chip/registermap.h"
 
 #include "model/register.h"
 #include "model/variable.h"
