@@ -123,7 +123,8 @@ void LinkWorker::checkPresence()
         presence = SerialTransport::Presence::Answered;
     }
     const bool lost = presence == SerialTransport::Presence::Silent && m_d.connected;
-    const ControlBoard::Loss loss = m_d.serial.hungUp() ? ControlBoard::Loss::Unplugged : ControlBoard::Loss::Silent;
+    const ControlBoard::Loss loss =
+        m_d.serial.hungUp() ? ControlBoard::Loss::Unplugged : ControlBoard::Loss::Silent;
     if (lost)
         m_d.closeLink();
     lease.release();

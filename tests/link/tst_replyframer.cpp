@@ -55,10 +55,10 @@ void tst_ReplyFramer::lines_data()
     QTest::addColumn<QList<QByteArray>>("taken");
     QTest::addColumn<bool>("succeeded");
 
-    QTest::newRow("one line") << QByteArray("get A\n") << QList<QByteArray>{"A=1\n"} << QList<QByteArray>{"A=1\n"}
-                              << true;
-    QTest::newRow("split across reads") << QByteArray("get A\n") << QList<QByteArray>{"A", "=1", "\n"}
-                                        << QList<QByteArray>{"A=1\n"} << true;
+    QTest::newRow("one line") << QByteArray("get A\n") << QList<QByteArray>{"A=1\n"}
+                              << QList<QByteArray>{"A=1\n"} << true;
+    QTest::newRow("split across reads")
+        << QByteArray("get A\n") << QList<QByteArray>{"A", "=1", "\n"} << QList<QByteArray>{"A=1\n"} << true;
     QTest::newRow("two lines in one read")
         << QByteArray("set A=1\nget A\n") << QList<QByteArray>{"A:ok\nA=1\n"}
         << QList<QByteArray>{"A:ok\n", "A=1\n"} << true;
@@ -110,8 +110,8 @@ void tst_ReplyFramer::lateRepliesAfterATimeout_data()
                                    << QList<QByteArray>{"A=2\n"} << QList<QByteArray>{"AB=1\n"};
     QTest::newRow("errors are always taken") << QByteArray("get B\n") << QByteArray("A:err\n")
                                              << QList<QByteArray>{"A:err\n"} << QList<QByteArray>{};
-    QTest::newRow("other commands are not checked") << QByteArray("*IDN?\n") << QByteArray("A=1\n")
-                                                    << QList<QByteArray>{"A=1\n"} << QList<QByteArray>{};
+    QTest::newRow("other commands are not checked")
+        << QByteArray("*IDN?\n") << QByteArray("A=1\n") << QList<QByteArray>{"A=1\n"} << QList<QByteArray>{};
 }
 
 // Once a reply timed out, a slow board's old answers may still come: one
