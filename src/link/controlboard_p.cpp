@@ -55,7 +55,7 @@ bool ControlBoardPrivate::portRefused(bool timedOut, int waitedMs)
     if (timedOut)
         log(ControlBoard::RX_ERR,
             "the port stayed busy (a board restart) for " + QByteArray::number(waitedMs) + " ms");
-    else
+    else if (!quit)
         qCWarning(lcLink) << "command refused: the port is in use further down this thread's stack";
     return false;
 }
