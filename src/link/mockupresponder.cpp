@@ -1,5 +1,7 @@
 #include "link/mockupresponder.h"
 
+#include "link/controlboard.h"
+
 #include <QList>
 
 int MockUpResponder::next()
@@ -33,4 +35,17 @@ QByteArray MockUpResponder::reply(const QByteArray &command)
         out += (eq >= 0 ? w.left(eq) : w) + ":ok ";
     }
     return out;
+}
+
+bool MockUpResponder::exchange(const LinkRequest &request, LinkSink &sink)
+{
+    PortLease lease(*request.port, request.portDeadline, request.ticket);
+    if (!lease.held())
+        return sink.portRefused(lease.timedOut(), request.portWaitMs);
+    const QByteArray answer = reply(request.command);
+    lease.release();
+    sink.log(ControlBoard::RX, answer);
+    if (request.reply)
+        *request.reply = answer;
+    return true;
 }

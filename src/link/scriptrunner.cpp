@@ -1,22 +1,41 @@
 #include "link/scriptrunner.h"
 
+#include "link/controlboard.h"
 #include "link/linklog.h"
 
-QByteArray ScriptRunner::run(const QString &interpreter, const QString &scriptPath, const QByteArray &command)
+#include <QProcess>
+
+QByteArray ScriptRunner::run(const QByteArray &command) const
 {
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(interpreter, {scriptPath, QString::fromLatin1(command)});
-    if (!m_process.waitForStarted(TimeoutMs)) {
-        qCWarning(lcLink) << "script interpreter" << interpreter
-                          << "did not start:" << m_process.errorString();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(m_interpreter, {m_scriptPath, QString::fromLatin1(command)});
+    if (!process.waitForStarted(TimeoutMs)) {
+        qCWarning(lcLink) << "script interpreter" << m_interpreter
+                          << "did not start:" << process.errorString();
         return QByteArray();
     }
-    if (!m_process.waitForFinished(TimeoutMs)) {
-        qCWarning(lcLink) << "script" << scriptPath << "did not finish in time";
-        m_process.kill();
-        m_process.waitForFinished(1000);
+    if (!process.waitForFinished(TimeoutMs)) {
+        qCWarning(lcLink) << "script" << m_scriptPath << "did not finish in time";
+        process.kill();
+        process.waitForFinished(1000);
     }
-    QByteArray reply = m_process.readAllStandardOutput();
+    QByteArray reply = process.readAllStandardOutput();
     reply.replace('\r', QByteArray()).replace('\n', QByteArray());
     return reply;
+}
+
+bool ScriptRunner::exchange(const LinkRequest &request, LinkSink &sink)
+{
+    PortLease lease(*request.port, request.portDeadline, request.ticket);
+    if (!lease.held())
+        return sink.portRefused(lease.timedOut(), request.portWaitMs);
+    QByteArray text = request.command;
+    text.replace('\n', QByteArray());
+    const QByteArray answer = run(text);
+    lease.release();
+    sink.log(ControlBoard::RX, answer);
+    if (request.reply)
+        *request.reply = answer;
+    return true;
 }

@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTime>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -87,7 +88,46 @@ Logs::~Logs()
 
 void Logs::setBoard(ControlBoard *board)
 {
+    if (m_board)
+        disconnect(m_board, &ControlBoard::signal_traffic, this, &Logs::slot_addLinkLine);
     m_board = board;
+    if (board)
+        connect(board, &ControlBoard::signal_traffic, this, &Logs::slot_addLinkLine);
+}
+
+int Logs::levelOfLinkLine(int kind)
+{
+    switch (kind) {
+    case ControlBoard::RX: return 108;
+    case ControlBoard::TX: return 109;
+    case ControlBoard::INF: return 104;
+    default: return -1000;
+    }
+}
+
+QString Logs::formatLinkLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &at)
+{
+    qint64 elapsed = sinceLastMs;
+    QString unit = QStringLiteral("ms");
+    if (elapsed > 1000) {
+        elapsed /= 1000;
+        unit = QStringLiteral("s");
+    }
+    const QString clock = at.toString(QStringLiteral("hh:mm:ss.zzz"));
+    QString body = QString::fromLatin1(text);
+    if (kind == ControlBoard::RX || kind == ControlBoard::TX)
+        body.replace(QLatin1Char('\n'), QStringLiteral("&lt;cr&gt; "));
+    switch (kind) {
+    case ControlBoard::RX: return QStringLiteral("RX(+%1%2):%3").arg(elapsed).arg(unit, body);
+    case ControlBoard::TX: return QStringLiteral("TX(%1):%2").arg(clock, body);
+    case ControlBoard::INF: return QStringLiteral("INF(%1):%2").arg(clock, body);
+    default: return QStringLiteral("RX_ERR(+%1%2):%3").arg(elapsed).arg(unit, body);
+    }
+}
+
+void Logs::slot_addLinkLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &at)
+{
+    slot_addLog(levelOfLinkLine(kind), formatLinkLine(kind, text, sinceLastMs, at));
 }
 
 void Logs::setStatusHost(std::function<void(QWidget *)> addWidget)

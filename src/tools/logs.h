@@ -15,6 +15,7 @@ class QFile;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTime;
 class QPushButton;
 
 namespace CustomControls {
@@ -42,9 +43,15 @@ public:
     explicit Logs(QWidget *parent = nullptr);
     ~Logs() override;
 
-    // The link for the logging switch and the command line; without one,
-    // logging is off and the command line sends nothing.
+    // The link for the logging switch, the command line and its traffic
+    // lines; without one, logging is off and the command line sends nothing.
     void setBoard(ControlBoard *board);
+    // One line of the link's traffic (a ControlBoard::LogKind): RX lines and
+    // errors show the time since the link's line before (sinceLastMs), the
+    // others the wall-clock time (at).
+    static QString formatLinkLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &at);
+    // The level a kind of traffic line is listed with.
+    static int levelOfLinkLine(int kind);
     // Where init() places the beep switch and the counters (the main
     // window's status bar).
     void setStatusHost(std::function<void(QWidget *)> addWidget);
@@ -70,6 +77,7 @@ signals:
 
 public slots:
     void slot_addLog(int level, const QString &text);
+    void slot_addLinkLine(int kind, const QByteArray &text, qint64 sinceLastMs, const QTime &at);
     void slot_pbClear_clicked();
     void slot_cbSaveLog_toggled(bool on);
     void slot_LogContextMenu(const QPoint &pos);

@@ -1,6 +1,8 @@
 #include "link/controlboard.h"
+#include "link/serialport.h"
 #include "simboard.h"
 #include "timing.h"
+#include "tools/logs.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,12 +15,24 @@
 
 namespace {
 
+// The link's traffic lines (a spy on signal_traffic) as the log window lists them.
+QString logText(const QList<QVariant> &args)
+{
+    return Logs::formatLinkLine(args.at(0).toInt(), args.at(1).toByteArray(), args.at(2).toLongLong(),
+                                args.at(3).toTime());
+}
+
 QStringList logTexts(const QSignalSpy &spy)
 {
     QStringList lines;
     for (const QList<QVariant> &args : spy)
-        lines.append(args.at(1).toString());
+        lines.append(logText(args));
     return lines;
+}
+
+int logLevel(const QList<QVariant> &args)
+{
+    return Logs::levelOfLinkLine(args.at(0).toInt());
 }
 
 // A link connected to a fresh simulated board started with the options.
@@ -49,7 +63,6 @@ private slots:
     void timeoutZero();
     void disconnectedTransact();
     void logFormats();
-    void logElapsedInSeconds();
     void parseValue_data();
     void parseValue();
     void services();
@@ -70,6 +83,12 @@ private slots:
     void garbageAndFlood();
     void mockUp();
     void scriptMode();
+    void asyncInOrder_data();
+    void asyncInOrder();
+    void asyncRespectsReservation();
+    void disconnectFailsQueuedAsync();
+    void destroyedWithAsyncPending_data();
+    void destroyedWithAsyncPending();
 };
 
 void tst_ControlBoard::connectQueriesVersion()
@@ -151,12 +170,12 @@ void tst_ControlBoard::errorReplyFails()
     Connected c({"--error", "SPI0CS0DATA"});
     QVERIFY(c.ok);
     c.link.setLogging(true);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     QVERIFY(!c.link.setParameter("SPI0CS0DATA", "021234"));
     const QStringList lines = logTexts(log);
     QVERIFY2(lines.last().startsWith("RX_ERR(+"), qPrintable(lines.join(" | ")));
     QVERIFY(lines.last().endsWith("SPI0CS0DATA:err\n"));
-    QCOMPARE(log.last().at(0).toInt(), -1000);
+    QCOMPARE(logLevel(log.last()), -1000);
 }
 
 void tst_ControlBoard::timeoutZero()
@@ -174,18 +193,20 @@ void tst_ControlBoard::disconnectedTransact()
     ControlBoard link;
     link.setLogging(true);
     QSignalSpy log(&link, &ControlBoard::signal_log);
+    QSignalSpy traffic(&link, &ControlBoard::signal_traffic);
     QByteArray answer("x");
     QVERIFY(!link.transact("get VER", &answer));
     QVERIFY(!link.getParameter("VER", &answer));
     QCOMPARE(answer, QByteArray("x"));
     QCOMPARE(log.count(), 0);
+    QCOMPARE(traffic.count(), 0);
 }
 
 void tst_ControlBoard::logFormats()
 {
     Connected c;
     QVERIFY(c.ok);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     QVERIFY(c.link.transact("get VER"));
     QCOMPARE(log.count(), 0);
 
@@ -204,25 +225,14 @@ void tst_ControlBoard::logFormats()
     QVERIFY(QRegularExpression("^INF\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):Connected to x$")
                 .match(lines.at(3))
                 .hasMatch());
-    QCOMPARE(log.at(0).at(0).toInt(), 109);
-    QCOMPARE(log.at(1).at(0).toInt(), 108);
-    QCOMPARE(log.at(3).at(0).toInt(), 104);
+    QCOMPARE(logLevel(log.at(0)), 109);
+    QCOMPARE(logLevel(log.at(1)), 108);
+    QCOMPARE(logLevel(log.at(3)), 104);
 
     // The TX line shows the command as given, before its line end is added.
     log.clear();
     QVERIFY(c.link.transact("get DIO21\nget DIO22\n"));
     QVERIFY(logTexts(log).at(0).endsWith("):get DIO21&lt;cr&gt; get DIO22&lt;cr&gt; "));
-}
-
-void tst_ControlBoard::logElapsedInSeconds()
-{
-    const QTime noon(12, 0);
-    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX, "second", 1100, noon), QString("RX(+1s):second"));
-    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX, "x", 1000, noon), QString("RX(+1000ms):x"));
-    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::RX_ERR, QByteArray(), 7, noon),
-             QString("RX_ERR(+7ms):"));
-    QCOMPARE(ControlBoard::formatLogLine(ControlBoard::TX, "a\nb", 5000, noon),
-             QString("TX(12:00:00.000):a&lt;cr&gt; b"));
 }
 
 void tst_ControlBoard::parseValue_data()
@@ -283,7 +293,7 @@ void tst_ControlBoard::speedChangeAndDisconnect()
     QVERIFY(c.link.transact("get VER"));
     QSignalSpy disconnected(&c.link, &ControlBoard::signal_disconnected);
     c.link.setLogging(true);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     c.link.disconnectBoard(ControlBoard::ByUser);
     QCOMPARE(disconnected.count(), 1);
     QVERIFY(!c.link.isConnected());
@@ -372,13 +382,13 @@ void tst_ControlBoard::silentBoardIsDropped()
     Connected c({"--silent-after", "2"});
     QVERIFY(c.ok);
     c.link.setLogging(true);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     QSignalSpy disconnected(&c.link, &ControlBoard::signal_disconnected);
     QVERIFY(disconnected.wait(5000));
     QVERIFY(!c.link.isConnected());
     QTRY_VERIFY(!log.isEmpty());
     QVERIFY(logTexts(log).last().endsWith("):Disconnect due to errors"));
-    QCOMPARE(log.last().at(0).toInt(), -1000);
+    QCOMPARE(logLevel(log.last()), -1000);
 }
 
 // Commands that keep failing are no sign of life: only what the board
@@ -388,7 +398,7 @@ void tst_ControlBoard::silentBoardIsDroppedUnderTraffic()
     Connected c({"--silent-after", "2"});
     QVERIFY(c.ok);
     c.link.setLogging(true);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     QElapsedTimer clock;
     clock.start();
     while (c.link.isConnected() && clock.elapsed() < 6000)
@@ -485,7 +495,7 @@ void tst_ControlBoard::commandDuringRestartKeepsItsTimeout()
     Connected c({"--silent-after", "2"});
     QVERIFY(c.ok);
     c.link.setLogging(true);
-    QSignalSpy log(&c.link, &ControlBoard::signal_log);
+    QSignalSpy log(&c.link, &ControlBoard::signal_traffic);
     QSignalSpy finished(&c.link, &ControlBoard::signal_resetFinished);
     c.link.resetBoard();
     QTRY_VERIFY(c.sim.transcript().count("<ENQ>") > 3);
@@ -495,7 +505,7 @@ void tst_ControlBoard::commandDuringRestartKeepsItsTimeout()
     QVERIFY(c.link.isConnected());
     bool told = false;
     for (const QList<QVariant> &line : std::as_const(log))
-        told = told || line.at(1).toString().contains("the port stayed busy (a board restart) for 200 ms");
+        told = told || logText(line).contains("the port stayed busy (a board restart) for 200 ms");
     QVERIFY(told);
     // Only the connect's: the command never went out.
     QCOMPARE(c.sim.transcript().count("get VER"), 1);
@@ -607,6 +617,135 @@ void tst_ControlBoard::scriptMode()
     // Quotes and shell characters reach the script untouched.
     QVERIFY(link.transact("set X='$(rm -rf /)' \"q\"", &answer));
     QCOMPARE(answer, QByteArray("echo:set X='$(rm -rf /)' \"q\"second line"));
+}
+
+// Transactions started without waiting take their place in line when they
+// are started: before a blocking command that follows, answers in order.
+void tst_ControlBoard::asyncInOrder_data()
+{
+    QTest::addColumn<bool>("mockUp");
+    QTest::newRow("board") << false;
+    QTest::newRow("mock-up") << true;
+}
+
+void tst_ControlBoard::asyncInOrder()
+{
+    QFETCH(bool, mockUp);
+    SimBoard sim;
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    ControlBoard link;
+    QVERIFY(link.connectBoard(mockUp ? QString("mockup") : sim.path()));
+    const int before = sim.transcript().size();
+    QObject context;
+    QList<QPair<bool, QByteArray>> answers;
+    const auto record = [&answers](bool ok, const QByteArray &reply) { answers.append({ok, reply}); };
+    link.transactAsync("get DIO22", -1, &context, record);
+    link.transactAsync("get NOSUCH", -1, &context, record);
+    link.transactAsync("get DIO25", -1, &context, record);
+    // Called back through the event loop only, never from within the call.
+    QVERIFY(answers.isEmpty());
+    QVERIFY(link.transact("set DIO22=1"));
+    QTRY_COMPARE(answers.size(), 3);
+    if (mockUp) {
+        QCOMPARE(answers.at(0), qMakePair(true, QByteArray("DIO22=0")));
+        QCOMPARE(answers.at(1).first, true);
+        QCOMPARE(sim.transcript().size(), before);
+        return;
+    }
+    QCOMPARE(answers.at(0), qMakePair(true, QByteArray("DIO22=0\n")));
+    QCOMPARE(answers.at(1), qMakePair(false, QByteArray()));
+    QCOMPARE(answers.at(2), qMakePair(true, QByteArray("DIO25=1\n")));
+    QCOMPARE(sim.transcript().mid(before),
+             (QStringList{"get DIO22", "get NOSUCH", "get DIO25", "set DIO22=1"}));
+}
+
+void tst_ControlBoard::asyncRespectsReservation()
+{
+    Connected c;
+    QVERIFY(c.ok);
+    const int before = c.sim.transcript().size();
+    const int holder = 0;
+    c.link.reserve(&holder);
+    QObject context;
+    QList<bool> results;
+    c.link.transactAsync("get DIO21", -1, &context, [&](bool ok, const QByteArray &) { results.append(ok); });
+    c.link.transactAsync(
+        "get DIO22", -1, &context, [&](bool ok, const QByteArray &) { results.append(ok); }, &holder);
+    QTRY_COMPARE(results.size(), 2);
+    QCOMPARE(results, (QList<bool>{false, true}));
+    c.link.unreserve(&holder);
+    QCOMPARE(c.sim.transcript().mid(before), QStringList{"get DIO22"});
+}
+
+// One command runs on the link's thread, the next waits behind it; a
+// disconnect then fails the waiting one, which never goes out.
+void tst_ControlBoard::disconnectFailsQueuedAsync()
+{
+    Connected c({"--delay", "300"});
+    QVERIFY(c.ok);
+    QObject context;
+    QList<QPair<QByteArray, bool>> results;
+    c.link.transactAsync("get DIO21", 1000, &context, [&](bool ok, const QByteArray &) {
+        results.append({"first", ok});
+    });
+    c.link.transactAsync("get DIO22", 1000, &context, [&](bool ok, const QByteArray &) {
+        results.append({"second", ok});
+    });
+    QTRY_VERIFY(c.sim.transcript().contains("get DIO21"));
+    c.link.disconnectBoard(ControlBoard::ByUser);
+    QVERIFY(!c.link.isConnected());
+    QTRY_COMPARE(results.size(), 2);
+    QVERIFY(results.contains(qMakePair(QByteArray("second"), false)));
+    QVERIFY(!c.sim.transcript().contains("get DIO22"));
+    // Started while disconnected: it fails at once, still through the loop.
+    bool called = false;
+    bool result = true;
+    c.link.transactAsync("get DIO22", -1, &context, [&](bool ok, const QByteArray &) {
+        called = true;
+        result = ok;
+    });
+    QVERIFY(!called);
+    QTRY_VERIFY(called);
+    QVERIFY(!result);
+}
+
+void tst_ControlBoard::destroyedWithAsyncPending_data()
+{
+    QTest::addColumn<bool>("contextFirst");
+    QTest::newRow("context gone first") << true;
+    QTest::newRow("link gone first") << false;
+}
+
+// Neither the link's end nor its caller's may leave a callback behind that
+// reaches something gone.
+void tst_ControlBoard::destroyedWithAsyncPending()
+{
+    QFETCH(bool, contextFirst);
+    SimBoard sim({"--delay", "200"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    auto *link = new ControlBoard;
+    QVERIFY(link->connectBoard(sim.path()));
+    auto *context = new QObject;
+    int calls = 0;
+    int failures = 0;
+    const auto count = [&](bool ok, const QByteArray &) {
+        ++calls;
+        failures += ok ? 0 : 1;
+    };
+    link->transactAsync("get DIO21", 1000, context, count);
+    link->transactAsync("get DIO22", 1000, context, count);
+    QTRY_VERIFY(sim.transcript().contains("get DIO21"));
+    if (contextFirst) {
+        delete context;
+        delete link;
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(calls, 0);
+        return;
+    }
+    delete link;
+    QTRY_COMPARE(calls, 2);
+    QVERIFY(failures >= 1);
+    delete context;
 }
 
 QTEST_GUILESS_MAIN(tst_ControlBoard)

@@ -73,6 +73,9 @@ private slots:
     void window();
     void levels_data();
     void levels();
+    void linkLines_data();
+    void linkLines();
+    void linkTrafficIsListed();
     void errorAnnouncement_data();
     void errorAnnouncement();
     void errorsDuringOpenBoxKeepOrder();
@@ -224,6 +227,66 @@ void tst_Logs::levels()
         QDateTime::fromString(line.mid(prefix.size(), close - prefix.size()), Qt::TextDate);
     QVERIFY2(stamp.isValid(), qPrintable(line));
     QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
+}
+
+void tst_Logs::linkLines_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("sinceLast");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("level");
+
+    QTest::newRow("rx in seconds") << int(ControlBoard::RX) << QByteArray("second") << qint64(1100)
+                                   << "RX(+1s):second" << 108;
+    QTest::newRow("rx at one second")
+        << int(ControlBoard::RX) << QByteArray("x") << qint64(1000) << "RX(+1000ms):x" << 108;
+    QTest::newRow("empty error") << int(ControlBoard::RX_ERR) << QByteArray() << qint64(7)
+                                 << "RX_ERR(+7ms):" << -1000;
+    QTest::newRow("error keeps line ends")
+        << int(ControlBoard::RX_ERR) << QByteArray("A:err\n") << qint64(3) << "RX_ERR(+3ms):A:err\n"
+        << -1000;
+    QTest::newRow("tx shows the time of day") << int(ControlBoard::TX) << QByteArray("a\nb") << qint64(5000)
+                                              << "TX(12:00:00.000):a&lt;cr&gt; b" << 109;
+    QTest::newRow("information") << int(ControlBoard::INF) << QByteArray("Board reset") << qint64(1)
+                                 << "INF(12:00:00.000):Board reset" << 104;
+}
+
+// The link's traffic lines are written where the log lives.
+void tst_Logs::linkLines()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, sinceLast);
+    QFETCH(QString, line);
+    QFETCH(int, level);
+
+    QCOMPARE(Logs::formatLinkLine(kind, text, sinceLast, QTime(12, 0)), line);
+    QCOMPARE(Logs::levelOfLinkLine(kind), level);
+}
+
+void tst_Logs::linkTrafficIsListed()
+{
+    MessageBoxAnswerer answerer;
+    ControlBoard board;
+    QVERIFY(board.connectBoard("mockup"));
+    board.setLogging(true);
+    Logs logs;
+    logs.setBoard(&board);
+    logs.list->clear();
+    QVERIFY(board.transact("get DIO22"));
+    QCOMPARE(logs.list->count(), 2);
+    QVERIFY2(QRegularExpression("TX\\(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\):get DIO22<")
+                 .match(logs.list->itemText(0))
+                 .hasMatch(),
+             qPrintable(logs.list->itemText(0)));
+    QVERIFY2(logs.list->itemText(1).contains("RX(+"), qPrintable(logs.list->itemText(1)));
+
+    // Another link's lines are not this window's any more.
+    ControlBoard other;
+    logs.setBoard(&other);
+    QVERIFY(board.transact("get DIO22"));
+    QCOMPARE(logs.list->count(), 2);
 }
 
 void tst_Logs::errorAnnouncement_data()

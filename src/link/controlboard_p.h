@@ -1,0 +1,72 @@
+#pragma once
+
+#include "link/controlboard.h"
+#include "link/linktransport.h"
+#include "link/linkworker.h"
+#include "link/mockupresponder.h"
+#include "link/portowner.h"
+#include "link/scriptrunner.h"
+#include "link/serialtransport.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMutex>
+
+#include <atomic>
+
+// The link's state behind ControlBoard, and the sink its transports report to.
+class ControlBoardPrivate final : public LinkSink
+{
+public:
+    explicit ControlBoardPrivate(ControlBoard *q);
+
+    LinkTransport *transport();
+    // One transaction on the calling thread, in the port's line (at ticket
+    // when one was taken ahead). It waits for the port no longer than for
+    // its answer, counted from now.
+    bool perform(const QByteArray &command, QByteArray *reply, int timeout, const void *holder,
+                 PortOwner::Ticket ticket, bool announce);
+    void announceDisconnect(int reason, ControlBoard::Loss loss);
+    void shutdown();
+
+    // LinkSink
+    void log(int kind, const QByteArray &text) override { q->log(kind, text); }
+    void sent() override { emit q->signal_tx(); }
+    void received() override { emit q->signal_rx(); }
+    bool isConnected() const override { return connected; }
+    // Sends the board back to the link's speed and closes the port; port held.
+    void closeLink() override;
+    void lost(int loss) override { announceDisconnect(ControlBoard::DueToErrors, ControlBoard::Loss(loss)); }
+    bool portRefused(bool timedOut, int waitedMs) override;
+
+    ControlBoard *const q;
+    PortOwner port;
+    SerialTransport serial;
+    MockUpResponder mockUp;
+    ScriptRunner script;
+
+    std::atomic<int> mode{ControlBoard::Serial};
+    std::atomic<bool> connected{false};
+    std::atomic<bool> quit{false};
+    QString portName;
+    QString connectError;
+    // Read from any thread; written by the port's holder, or by the caller
+    // while no board is connected.
+    std::atomic<int> baudRate{ControlBoard::LinkBaudRate};
+    std::atomic<int> defaultTimeoutMs{500};
+    std::atomic<bool> logging{false};
+    int firmwareVersion = 0;
+    QDateTime firmwareBuildDate;
+    QString firmwareIdentity;
+    std::atomic<bool> resetRequested{false};
+    std::atomic<bool> cancelReset{false};
+    std::atomic<ControlBoard::Loss> loss{ControlBoard::Loss::None};
+    std::atomic<const void *> reservedBy{nullptr};
+    std::function<QString()> askScriptPath;
+
+    QMutex logMutex;
+    QElapsedTimer logClock;
+
+    // Last: it uses everything above and stops first.
+    LinkWorker worker;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "link/portowner.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+
+// What a transport tells the link's front while it works. Errors are told
+// only once the port is let go: an error box runs the event loop.
+class LinkSink
+{
+public:
+    // kind: a ControlBoard::LogKind.
+    virtual void log(int kind, const QByteArray &text) = 0;
+    virtual void sent() = 0;
+    virtual void received() = 0;
+    virtual bool isConnected() const = 0;
+    // The board is lost: the link closes (port held).
+    virtual void closeLink() = 0;
+    // The board went without being asked to (port let go); loss: a
+    // ControlBoard::Loss.
+    virtual void lost(int loss) = 0;
+    // The port could not be had for a command; always false.
+    virtual bool portRefused(bool timedOut, int waitedMs) = 0;
+
+protected:
+    ~LinkSink() = default;
+};
+
+// One command for a transport, already logged as sent.
+struct LinkRequest
+{
+    QByteArray command;
+    QByteArray *reply = nullptr;
+    // Silence allowed before each reply line; 0: nothing is awaited.
+    int limitMs = 0;
+    PortOwner *port = nullptr;
+    // How long the command may wait for the port, and its place in line
+    // when it took one ahead of time.
+    QDeadlineTimer portDeadline;
+    int portWaitMs = 0;
+    PortOwner::Ticket ticket = 0;
+};
+
+// What stands behind the link: the board on a serial port, the built-in
+// mock-up or a script. Each takes the port (request.port) for its exchange,
+// so there is one ownership and one order for every kind.
+class LinkTransport
+{
+public:
+    virtual ~LinkTransport() = default;
+    // Sends the command and gathers its reply; false when it failed, which
+    // the transport has told the sink.
+    virtual bool exchange(const LinkRequest &request, LinkSink &sink) = 0;
+};
