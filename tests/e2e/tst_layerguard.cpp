@@ -5,7 +5,8 @@
 #include <QTest>
 
 // The include check beside the layers' include roots: a path that walks up
-// with ".." reaches headers its layer does not link, so it must fail.
+// with ".." reaches headers its layer does not link, and a private header
+// belongs to its folder, so either must fail.
 class tst_LayerGuard : public QObject
 {
     Q_OBJECT
@@ -45,6 +46,10 @@ void tst_LayerGuard::relativeIncludes_data()
         << "model/register.cpp" << QByteArray("  #  include <model/../link/serialport.h>") << true;
     QTest::newRow("a form's custom widget")
         << "applets/board.ui" << QByteArray("<header>../controls/slider.h</header>") << true;
+    QTest::newRow("another folder's private header")
+        << "applet/applet.cpp" << QByteArray("#include \"link/controlboard_p.h\"") << true;
+    QTest::newRow("its own private header")
+        << "link/controlboard.cpp" << QByteArray("#include \"link/controlboard_p.h\"") << false;
     QTest::newRow("rooted") << "model/register.cpp" << QByteArray("#include \"model/variable.h\"") << false;
     QTest::newRow("dots in a name") << "model/register.cpp" << QByteArray("#include \"model/v..h\"") << false;
     QTest::newRow("in a comment") << "model/register.cpp" << QByteArray("// see ../link/serialport.h")
