@@ -1,4 +1,5 @@
 #include "link/boarddiscovery.h"
+#include "link/portusers.h"
 
 #include "link/controlboard.h"
 #include "link/handshake.h"
@@ -37,7 +38,7 @@ constexpr int DrainMs = 30;
 // program is not touched: *holder names it.
 BoardDiscovery::PortState probePort(const QString &path, int wakeFd, QString *holder)
 {
-    *holder = SerialPort::otherHolder(path);
+    *holder = PortUsers::otherHolder(path);
     if (!holder->isEmpty())
         return BoardDiscovery::Held;
     const QByteArray encoded = QFile::encodeName(path);
@@ -55,7 +56,7 @@ BoardDiscovery::PortState probePort(const QString &path, int wakeFd, QString *ho
     SerialPort port;
     // Locked by another program (or by this one's link).
     if (!port.open(path, ControlBoard::LinkBaudRate)) {
-        *holder = SerialPort::holderOf(path);
+        *holder = PortUsers::holderOf(path);
         return BoardDiscovery::Held;
     }
     ::tcflush(port.fd(), TCIFLUSH);

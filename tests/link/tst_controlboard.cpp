@@ -1,4 +1,5 @@
 #include "link/controlboard.h"
+#include "link/portusers.h"
 #include "link/serialport.h"
 #include "simboard.h"
 #include "timing.h"
@@ -351,7 +352,7 @@ void tst_ControlBoard::connectSaysWhy()
         // -o: the lock stays with flock itself, not with its command.
         holder.start(flock, {"-o", path, "sleep", "30"});
         QVERIFY(holder.waitForStarted());
-        QTRY_VERIFY(!SerialPort::isFree(path));
+        QTRY_VERIFY(!PortUsers::isFree(path));
         pattern = pattern.arg("%1", QString::number(holder.processId()));
     }
     pattern = pattern.arg(QRegularExpression::escape(path));
@@ -372,7 +373,7 @@ void tst_ControlBoard::connectSaysWhy()
         // The wait it names is the wait it had: three ENQs of 100 ms.
         QVERIFY(m.captured(1).toInt() >= 300 && m.captured(1).toInt() <= took);
         QCOMPARE(sim.transcript().count("<ENQ>"), 3);
-        QVERIFY(SerialPort::isFree(path));
+        QVERIFY(PortUsers::isFree(path));
     }
 }
 

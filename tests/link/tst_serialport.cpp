@@ -1,3 +1,4 @@
+#include "link/portusers.h"
 #include "link/serialport.h"
 #include "simboard.h"
 #include "timing.h"
@@ -164,7 +165,7 @@ void tst_SerialPort::permissionMessage()
     for (int bit = 0; bit < 9; ++bit)
         modeText += (mode & (0400 >> bit)) ? QString("rwxrwxrwx").at(bit) : QChar('-');
 
-    const QString message = SerialPort::permissionMessage(path);
+    const QString message = PortUsers::permissionMessage(path);
     QCOMPARE(message, expected.arg(path, QString::fromLocal8Bit(g->gr_name), modeText));
     QVERIFY(!message.contains('`'));
 }
