@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/mdiarea.h"
 #include "app/portwatcher.h"
+#include "asyncclient.h"
 #include "controls/htmllistbox.h"
 #include "controls/myswitch.h"
 #include "dialogdriver.h"
@@ -40,39 +41,6 @@
 #include <QTimer>
 
 #include <memory>
-
-namespace {
-
-// A scripting client in this thread, driven by the event loop like the
-// server it talks to.
-struct AsyncClient
-{
-    AsyncClient(const QString &path, const QByteArray &request)
-    {
-        QObject::connect(&socket, &QLocalSocket::connected, [this, request] {
-            socket.write(request);
-            sent = socket.flush() || socket.bytesToWrite() == 0;
-        });
-        QObject::connect(&socket, &QLocalSocket::readyRead, [this] { reply += socket.readAll(); });
-        QObject::connect(&socket, &QLocalSocket::disconnected, [this] {
-            reply += socket.readAll();
-            doneAt = clock.nsecsElapsed();
-        });
-        clock.start();
-        socket.connectToServer(path);
-    }
-    bool done() const { return doneAt >= 0; }
-
-    static QElapsedTimer clock;
-    QLocalSocket socket;
-    bool sent = false;
-    QByteArray reply;
-    qint64 doneAt = -1;
-};
-
-QElapsedTimer AsyncClient::clock;
-
-} // namespace
 
 // The main window's connection controls against a simulated board.
 class tst_Connection : public QObject

@@ -1,6 +1,7 @@
 #include "app/localserver.h"
 #include "app/mainapp.h"
 #include "applet/appletcontext.h"
+#include "asyncclient.h"
 #include "link/controlboard.h"
 #include "messageboxanswerer.h"
 #include "model/register.h"
@@ -116,28 +117,6 @@ struct FakeHost : LocalServerHost
 
     QStringList calls;
     bool reserved = false;
-};
-
-// A client served by this thread's event loop while the test waits.
-struct AsyncClient
-{
-    AsyncClient(const QString &path, const QByteArray &request)
-    {
-        QObject::connect(&socket, &QLocalSocket::connected, [this, request] {
-            socket.write(request);
-            sent = socket.flush() || socket.bytesToWrite() == 0;
-        });
-        QObject::connect(&socket, &QLocalSocket::readyRead, [this] { reply += socket.readAll(); });
-        QObject::connect(&socket, &QLocalSocket::disconnected, [this] {
-            reply += socket.readAll();
-            done = true;
-        });
-        socket.connectToServer(path);
-    }
-    QLocalSocket socket;
-    bool sent = false;
-    bool done = false;
-    QByteArray reply;
 };
 
 } // namespace
@@ -442,14 +421,14 @@ void tst_LocalServer::heldWhileBoardReserved()
     AsyncClient field(where, "set\tBasic.Speed\ti1\n");
     QTRY_VERIFY(field.sent);
     AsyncClient version(where, "get\tversion\n");
-    QTRY_VERIFY(version.done);
+    QTRY_VERIFY(version.done());
     QCOMPARE(version.reply, QByteArray("i1"));
-    QVERIFY(!write.done && !field.done);
+    QVERIFY(!write.done() && !field.done());
     QCOMPARE(host.calls, QStringList{"get version"});
 
     host.reserved = false;
     server.resume();
-    QTRY_VERIFY(write.done && field.done);
+    QTRY_VERIFY(write.done() && field.done());
     QCOMPARE(write.reply, QByteArray("i1"));
     QCOMPARE(field.reply, QByteArray("ok\n"));
     QCOMPARE(host.calls, (QStringList{"get version", "run write", "set Basic.Speed"}));
