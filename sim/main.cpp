@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,10 @@ int main(int argc, char **argv)
     sigaction(SIGHUP, &sa, nullptr);
     // A reader of our stdout that went away must not kill the board.
     std::signal(SIGPIPE, SIG_IGN);
+    // A modelled line keeps time to the tenth of a millisecond: the kernel
+    // may not stretch its waits by its default slack (50 us each).
+    if (options.baud > 0 || options.latencyMs > 0)
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     Transcript transcript;
     if (!options.transcript.empty() && !transcript.open(options.transcript, error)) {

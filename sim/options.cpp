@@ -85,6 +85,10 @@ bool Options::parse(int argc, char **argv, std::string &error)
             errorOnceNames.insert(value);
         } else if (name == "--chip-registers") {
             chipRegisters = true;
+        } else if (name == "--baud") {
+            ok = number(50, 4000000, baud);
+        } else if (name == "--latency") {
+            ok = number(0, 1000, latencyMs);
         } else if (name == "--delay") {
             ok = number(0, 600000, delayMs);
         } else if (name == "--restart-ms") {
@@ -136,6 +140,9 @@ std::string Options::usage()
            "  --error-once NAME      answer NAME:err to the first set or get of NAME\n"
            "                         only (repeatable)\n"
            "  --delay MS             wait MS before each reply line\n"
+           "  --baud N               pace both directions at N baud, 10 bits a byte\n"
+           "  --latency MS           hold each USB transfer MS in each direction, as an\n"
+           "                         adapter's latency timer does\n"
            "  --restart-ms MS        silence after six CAN bytes (default 300)\n"
            "  --silent-after N       answer nothing after N command lines\n"
            "  --garbage-after N      send a burst of junk bytes after the reply to\n"

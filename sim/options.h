@@ -22,6 +22,9 @@ public:
     std::set<std::string> errorNames;
     std::set<std::string> errorOnceNames;
     long delayMs = 0;
+    // The modelled USB serial line: 0 for none.
+    long baud = 0;
+    long latencyMs = 0;
     long restartMs = 300;
     long silentAfter = -1;
     long garbageAfter = -1;

@@ -19,7 +19,8 @@ constexpr std::size_t maxUnsent = 8u * 1024 * 1024;
 
 Simulator::Simulator(const Options &options, PseudoTerminal &terminal, Transcript &transcript, int stopFd)
     : m_options(options), m_terminal(terminal), m_transcript(transcript), m_stopFd(stopFd), m_board(options),
-      m_junk(0xC0FFEEu)
+      m_junk(0xC0FFEEu), m_toBoard(WireModel::Direction::ToBoard, options.baud, options.latencyMs),
+      m_toHost(WireModel::Direction::ToHost, options.baud, options.latencyMs)
 {
 }
 
@@ -31,6 +32,10 @@ int Simulator::run()
         if (m_restarting && now >= m_restartEnd)
             m_restarting = false;
         release(now);
+        if (!passLine(now)) {
+            m_terminal.close();
+            return 0;
+        }
         if (!flush()) {
             std::fprintf(stderr, "hql3318-sim: write to terminal failed: %s\n", std::strerror(errno));
             return 1;
@@ -43,7 +48,9 @@ int Simulator::run()
         fds[1].events = POLLIN;
         fds[2].fd = m_options.exitOnStdinEof ? STDIN_FILENO : -1;
         fds[2].events = POLLIN;
-        if (::poll(fds, 3, pollTimeout(now)) < 0) {
+        const long waitNs = pollTimeout(now);
+        const timespec wait{waitNs / 1'000'000'000, waitNs % 1'000'000'000};
+        if (::ppoll(fds, 3, waitNs < 0 ? nullptr : &wait, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "hql3318-sim: poll: %s\n", std::strerror(errno));
@@ -58,7 +65,11 @@ int Simulator::run()
         }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(m_terminal.master(), buffer, sizeof buffer);
-            if (n > 0 && !receive(buffer, static_cast<std::size_t>(n), Clock::now())) {
+            if (n > 0 && m_toBoard.modelled()) {
+                m_toBoard.push(
+                    std::string(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(n)),
+                    Clock::now());
+            } else if (n > 0 && !receive(buffer, static_cast<std::size_t>(n), Clock::now())) {
                 m_terminal.close();
                 return 0;
             }
@@ -147,6 +158,24 @@ void Simulator::schedule(std::string bytes, Clock::time_point now, long delayMs)
 
 void Simulator::send(const std::string &bytes)
 {
+    if (m_toHost.modelled())
+        m_toHost.push(bytes, Clock::now());
+    else
+        queueOut(bytes);
+}
+
+bool Simulator::passLine(Clock::time_point now)
+{
+    if (m_toHost.modelled())
+        queueOut(m_toHost.take(now));
+    if (!m_toBoard.modelled())
+        return true;
+    const std::string in = m_toBoard.take(now);
+    return in.empty() || receive(reinterpret_cast<const unsigned char *>(in.data()), in.size(), now);
+}
+
+void Simulator::queueOut(const std::string &bytes)
+{
     const std::size_t room = maxUnsent - std::min(maxUnsent, m_out.size());
     m_out.append(bytes, 0, std::min(room, bytes.size()));
 }
@@ -173,23 +202,23 @@ bool Simulator::flush()
     return true;
 }
 
-int Simulator::pollTimeout(Clock::time_point now) const
+long Simulator::pollTimeout(Clock::time_point now) const
 {
-    bool any = false;
-    Clock::time_point wake;
-    if (!m_pending.empty()) {
-        wake = m_pending.front().due;
-        any = true;
-    }
-    if (m_restarting && (!any || m_restartEnd < wake)) {
-        wake = m_restartEnd;
-        any = true;
-    }
-    if (!any)
+    std::optional<Clock::time_point> wake;
+    const auto consider = [&wake](std::optional<Clock::time_point> at) {
+        if (at && (!wake || *at < *wake))
+            wake = at;
+    };
+    if (!m_pending.empty())
+        consider(m_pending.front().due);
+    if (m_restarting)
+        consider(m_restartEnd);
+    consider(m_toBoard.nextDue());
+    consider(m_toHost.nextDue());
+    if (!wake)
         return -1;
-    // Rounded up: waking a little early would only poll again with zero.
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
-    return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - now).count();
+    return ns <= 0 ? 0 : static_cast<long>(ns);
 }
 
 bool Simulator::silent() const

@@ -4,6 +4,7 @@
 #include "linereader.h"
 #include "noise.h"
 #include "transcript.h"
+#include "wiremodel.h"
 
 #include <chrono>
 #include <deque>
@@ -37,9 +38,13 @@ private:
     bool onLine(const std::string &line, bool tooLong, Clock::time_point now);
     void schedule(std::string bytes, Clock::time_point now, long delayMs);
     void send(const std::string &bytes);
+    void queueOut(const std::string &bytes);
+    // False when the board hangs up.
+    bool passLine(Clock::time_point now);
     void release(Clock::time_point now);
     bool flush();
-    int pollTimeout(Clock::time_point now) const;
+    // Nanoseconds until the next timer, -1 for none.
+    long pollTimeout(Clock::time_point now) const;
     bool silent() const;
     std::string garbage();
     void dumpFlash();
@@ -52,6 +57,9 @@ private:
     LineReader m_reader;
     Noise m_junk;
     std::string m_out;
+    // The USB serial line between the PC and the board, when modelled.
+    WireModel m_toBoard;
+    WireModel m_toHost;
     std::deque<Pending> m_pending;
     Clock::time_point m_lastDue;
     bool m_restarting = false;

@@ -202,6 +202,8 @@ private slots:
     void restart();
     void flashDump();
     void delay();
+    void modelledLine_data();
+    void modelledLine();
     void silentAfter();
     void hangupAfter();
     void garbageAfter();
@@ -716,6 +718,41 @@ void tst_Sim::delay()
     QVERIFY2(previous < delayMs * 6, "replies must not wait much longer than asked");
 }
 
+// The program keeps the line model's time: no byte comes before the
+// arithmetic says it can (the model's own table checks the exact times).
+void tst_Sim::modelledLine_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("atLeastMs");
+
+    // 8 bytes out, 101 back, at 1.04 ms a byte.
+    QTest::newRow("9600 baud") << QStringList{"--baud", "9600", "--big-reply", "100"}
+                               << QByteArray("get BIG\n") << QByteArray("BIG=" + QByteArray(96, 'x') + "\n")
+                               << 113;
+    QTest::newRow("16 ms each way") << QStringList{"--latency", "16"} << QByteArray("\x05")
+                                    << QByteArray("\x06") << 32;
+    QTest::newRow("both") << QStringList{"--baud", "115200", "--latency", "1"} << QByteArray("get DIO1\n")
+                          << QByteArray("DIO1=0\n") << 3;
+}
+
+void tst_Sim::modelledLine()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, atLeastMs);
+
+    SimBoard sim;
+    QVERIFY(sim.start(options));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(sim.write(sent));
+    QCOMPARE(sim.readBytes(int(expected.size())), expected);
+    QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
+}
+
 void tst_Sim::silentAfter()
 {
     SimBoard sim;
@@ -873,6 +910,8 @@ void tst_Sim::commandLine_data()
     QTest::newRow("missing value") << QStringList{"--delay"} << 2;
     QTest::newRow("not a number") << QStringList{"--silent-after", "x"} << 2;
     QTest::newRow("byte out of range") << QStringList{"--enq-reply=256"} << 2;
+    QTest::newRow("no speed") << QStringList{"--baud", "0"} << 2;
+    QTest::newRow("latency beyond a second") << QStringList{"--latency", "1001"} << 2;
 }
 
 void tst_Sim::commandLine()
