@@ -102,6 +102,12 @@ QString PortEntry::description() const
         parts << QStringLiteral("serial number %1").arg(serialNumber);
     if (!device.isEmpty() && device != displayName())
         parts << device;
+    // Every reply waits for this timer: 16 ms as adapters come, 1 ms at best.
+    if (latencyTimerMs > 1)
+        parts << QStringLiteral("latency timer %1 ms (1 ms answers fastest: see docs/connecting.md)")
+                     .arg(latencyTimerMs);
+    else if (latencyTimerMs >= 0)
+        parts << QStringLiteral("latency timer %1 ms").arg(latencyTimerMs);
     return parts.join(QLatin1String(", "));
 }
 
@@ -321,6 +327,8 @@ QList<PortEntry> BoardDiscovery::enumerate(const QStringList &extraPorts, const 
             add(entry);
         }
     }
+    for (PortEntry &entry : entries)
+        entry.latencyTimerMs = SerialPort::latencyTimerMs(entry.device);
     return entries;
 }
 

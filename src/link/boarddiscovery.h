@@ -21,6 +21,8 @@ struct PortEntry
     QString device;
     // "NAME (process PID)" of the program that has the port, when another has it.
     QString holder;
+    // The USB serial adapter's latency timer in ms; -1 where it has none.
+    int latencyTimerMs = -1;
 
     QString displayName() const { return stableName.isEmpty() ? path : stableName; }
     // USB product and serial number, for the item's tool tip.

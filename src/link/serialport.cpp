@@ -5,10 +5,12 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -64,6 +66,18 @@ QString inUse(const QString &name, QString holder = QString())
     if (holder.isEmpty())
         return QStringLiteral("%1 is in use by another program.").arg(name);
     return QStringLiteral("%1 is in use by %2.").arg(name, holder);
+}
+
+// A USB serial driver that holds received bytes for its latency timer
+// hands them on at once instead; a pseudo-terminal or a driver without the
+// flag refuses, which changes nothing.
+void requestLowLatency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 QString openFailure(const QString &name, int error)
@@ -146,7 +160,22 @@ bool SerialPort::open(const QString &name, int baudRate)
     m_fd = fd;
     m_name = name;
     setRts(true);
+    requestLowLatency(fd);
     return true;
+}
+
+int SerialPort::latencyTimerMs(const QString &device, const QString &sysRoot)
+{
+    const QString tty = QFileInfo(device).fileName();
+    if (tty.isEmpty())
+        return -1;
+    QFile timer(sysRoot + QStringLiteral("/bus/usb-serial/devices/") + tty +
+                QStringLiteral("/latency_timer"));
+    if (!timer.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const int ms = timer.read(16).trimmed().toInt(&ok);
+    return ok && ms >= 0 ? ms : -1;
 }
 
 void SerialPort::close()

@@ -39,6 +39,9 @@ public:
     void setRts(bool high);
 
     static bool isSupportedRate(int baudRate);
+    // The USB serial adapter's latency timer of the device (ttyUSB0 or its
+    // path), in ms, where the driver has one (/sys/bus/usb-serial); -1 where not.
+    static int latencyTimerMs(const QString &device, const QString &sysRoot = QStringLiteral("/sys"));
 
 private:
     int m_fd = -1;

@@ -1,8 +1,10 @@
+#include "link/boarddiscovery.h"
 #include "link/portusers.h"
 #include "link/serialport.h"
 #include "simboard.h"
 #include "timing.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,6 +22,8 @@ class tst_SerialPort : public QObject
 
 private slots:
     void openRules();
+    void latencyTimer_data();
+    void latencyTimer();
     void exclusive();
     void rawBytesBothWays();
     void readDoesNotWait();
@@ -168,6 +172,44 @@ void tst_SerialPort::permissionMessage()
     const QString message = PortUsers::permissionMessage(path);
     QCOMPARE(message, expected.arg(path, QString::fromLocal8Bit(g->gr_name), modeText));
     QVERIFY(!message.contains('`'));
+}
+
+// The adapter's latency timer as sysfs shows it, and the port's tool tip
+// that points to a better one.
+void tst_SerialPort::latencyTimer_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("ms");
+    QTest::addColumn<QString>("tip");
+
+    QTest::newRow("as adapters come") << "/dev/ttyUSB0" << QByteArray("16\n") << 16
+                                      << "latency timer 16 ms (1 ms answers fastest: see docs/connecting.md)";
+    QTest::newRow("set to 1 ms") << "ttyUSB0" << QByteArray("1\n") << 1 << "latency timer 1 ms";
+    QTest::newRow("no such driver") << "/dev/ttyACM0" << QByteArray() << -1 << "";
+    QTest::newRow("unreadable value") << "/dev/ttyUSB0" << QByteArray("fast\n") << -1 << "";
+}
+
+void tst_SerialPort::latencyTimer()
+{
+    QFETCH(QString, device);
+    QFETCH(QByteArray, file);
+    QFETCH(int, ms);
+    QFETCH(QString, tip);
+
+    QTemporaryDir sys;
+    const QString dir = sys.filePath("bus/usb-serial/devices/ttyUSB0");
+    QVERIFY(QDir().mkpath(dir));
+    if (!file.isEmpty()) {
+        QFile timer(dir + "/latency_timer");
+        QVERIFY(timer.open(QIODevice::WriteOnly) && timer.write(file) == file.size());
+    }
+    QCOMPARE(SerialPort::latencyTimerMs(device, sys.path()), ms);
+
+    PortEntry entry;
+    entry.path = device;
+    entry.latencyTimerMs = ms;
+    QCOMPARE(entry.description(), tip);
 }
 
 QTEST_GUILESS_MAIN(tst_SerialPort)
