@@ -72,8 +72,7 @@ ControlBoard *Applet::link() const
 
 void Applet::boardError(const QString &text)
 {
-    ControlBoard *link = this->link();
-    if (link && !link->isConnected()) {
+    if (ControlBoard::failedWithTheBoard(link())) {
         qCDebug(lcApplet) << "after the board was lost:" << text;
         return;
     }

@@ -80,8 +80,7 @@ uint Chip::value(Control control) const
 
 void Chip::boardError(const QString &text)
 {
-    ControlBoard *link = m_host.link();
-    if (link && !link->isConnected()) {
+    if (ControlBoard::failedWithTheBoard(m_host.link())) {
         qCDebug(lcSpi) << "after the board was lost:" << text;
         return;
     }

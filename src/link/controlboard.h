@@ -70,6 +70,9 @@ public:
     // Why the last disconnect due to errors happened; None after a
     // disconnect asked for and after a connect.
     Loss loss() const;
+    // A command that failed because the board went away tells nothing of
+    // its own: the loss is the one thing to tell.
+    static bool failedWithTheBoard(const ControlBoard *link) { return link && !link->isConnected(); }
     bool setBaudRate(int rate);
     // A command that finds the board reserved by another holder is refused;
     // one that finds the port held (a restart) waits at most its time-out.

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QString>
+#include <QTest>
 
 #include <cerrno>
 #include <cstring>
@@ -135,6 +136,21 @@ inline QString describe(const QString &path)
     if (S_ISDIR(st.st_mode))
         return QStringLiteral("directory");
     return QStringLiteral("file of %1 bytes").arg(st.st_size);
+}
+
+// The path and the second name beside it, to compare before and after:
+// neither may be replaced, and a link's target must stay as it was.
+inline QString snapshot(const QString &path)
+{
+    return describe(path) + QStringLiteral(" | ") + describe(path + QStringLiteral(".target"));
+}
+
+// A test's table of one row per kind, in its "kind" column.
+inline void addKindRows()
+{
+    QTest::addColumn<int>("kind");
+    for (Kind kind : all())
+        QTest::newRow(name(kind)) << int(kind);
 }
 
 } // namespace SpecialFiles

@@ -405,9 +405,7 @@ void tst_Logs::logFileOfEarlierRunIsAppended()
 
 void tst_Logs::logFileThatIsNoRegularFile_data()
 {
-    QTest::addColumn<int>("kind");
-    for (SpecialFiles::Kind kind : SpecialFiles::all())
-        QTest::newRow(SpecialFiles::name(kind)) << int(kind);
+    SpecialFiles::addKindRows();
 }
 
 // A pipe in the file's place used to block the window on opening it (and a
@@ -419,8 +417,7 @@ void tst_Logs::logFileThatIsNoRegularFile()
     QString whyNot;
     if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
         QSKIP(qPrintable(whyNot));
-    const QString before = SpecialFiles::describe(path);
-    const QString targetBefore = SpecialFiles::describe(path + ".target");
+    const QString before = SpecialFiles::snapshot(path);
 
     MessageBoxAnswerer answerer;
     Logs logs;
@@ -435,8 +432,7 @@ void tst_Logs::logFileThatIsNoRegularFile()
 
     logs.slot_addLog(-1, "x");
     QCOMPARE(answerer.count(), 2); // the error's own box, none more for the file
-    QCOMPARE(SpecialFiles::describe(path), before);
-    QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+    QCOMPARE(SpecialFiles::snapshot(path), before);
 }
 
 // A link to a regular file is followed and stays a link.

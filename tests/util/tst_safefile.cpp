@@ -176,9 +176,7 @@ void tst_SafeFile::cancelled()
 
 void tst_SafeFile::refusesWhatIsNoRegularFile_data()
 {
-    QTest::addColumn<int>("kind");
-    for (SpecialFiles::Kind kind : SpecialFiles::all())
-        QTest::newRow(SpecialFiles::name(kind)) << int(kind);
+    SpecialFiles::addKindRows();
 }
 
 // A device node or a pipe used to be replaced by a regular file (the rename
@@ -191,8 +189,7 @@ void tst_SafeFile::refusesWhatIsNoRegularFile()
     QString whyNot;
     if (!SpecialFiles::make(SpecialFiles::Kind(kind), path, &whyNot))
         QSKIP(qPrintable(whyNot));
-    const QString before = SpecialFiles::describe(path);
-    const QString targetBefore = SpecialFiles::describe(path + ".target");
+    const QString before = SpecialFiles::snapshot(path);
     const QStringList entries =
         QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
 
@@ -203,8 +200,7 @@ void tst_SafeFile::refusesWhatIsNoRegularFile()
                  qPrintable(file.errorString()));
         QVERIFY2(file.errorString().contains(SpecialFiles::refusal(SpecialFiles::Kind(kind))),
                  qPrintable(file.errorString()));
-        QCOMPARE(SpecialFiles::describe(path), before);
-        QCOMPARE(SpecialFiles::describe(path + ".target"), targetBefore);
+        QCOMPARE(SpecialFiles::snapshot(path), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), entries);
     }
 }
