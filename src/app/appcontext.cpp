@@ -53,7 +53,9 @@ void AppContext::log(int level, const QString &text)
 void AppContext::notice(const QString &text)
 {
     // A box inside the running action would run the event loop inside it.
+    // Both calls die with the application, which owns the actions.
     MainApp *app = m_app;
     QMetaObject::invokeMethod(
-        app, [app, text] { app->slot_notice(text); }, Qt::QueuedConnection);
+        app, [this, app, text] { m_actions.run([app, text] { app->slot_notice(text); }); },
+        Qt::QueuedConnection);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "applet/appletcontext.h"
+#include "applet/boardactions.h"
 #include "applet/refreshbatcher.h"
 #include "chip/chip.h"
 
@@ -18,6 +19,7 @@ public:
     QList<Applet *> applets() const override;
     ChipService &chip() override { return m_chip; }
     RefreshBatcher &refreshes() override { return m_refreshes; }
+    BoardActions *actions() override { return &m_actions; }
     void log(int level, const QString &text) override;
     void notice(const QString &text) override;
 
@@ -30,4 +32,5 @@ private:
     MainApp *m_app;
     RefreshBatcher m_refreshes;
     Chip m_chip;
+    BoardActions m_actions;
 };

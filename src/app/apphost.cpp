@@ -4,6 +4,7 @@
 #include "app/mainapp.h"
 #include "app/mdiarea.h"
 #include "applet/applet.h"
+#include "applet/boardactions.h"
 #include "link/controlboard.h"
 #include "tools/logs.h"
 #include "tools/measurements.h"
@@ -29,6 +30,16 @@ bool AppHost::run(const QString &name, QVariant &value, QVariant *result)
 bool AppHost::isBoardReserved() const
 {
     return m_app->isBoardReserved();
+}
+
+bool AppHost::isWaitingForBoard() const
+{
+    return m_app->isWaitingForBoard();
+}
+
+void AppHost::afterBoardWait(std::function<void()> serve)
+{
+    m_app->boardActions()->run(std::move(serve));
 }
 
 bool AppHost::isBoardConnected() const

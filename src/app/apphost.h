@@ -26,6 +26,8 @@ public:
     bool get(const QString &name, QVariant *result) override;
     bool run(const QString &name, QVariant &value, QVariant *result) override;
     bool isBoardReserved() const override;
+    bool isWaitingForBoard() const override;
+    void afterBoardWait(std::function<void()> serve) override;
     bool isBoardConnected() const override;
     bool isShutDown() const override;
     ControlBoard *link() const override;

@@ -10,6 +10,7 @@
 #include <QLocalServer>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QThread>
@@ -273,7 +274,20 @@ void LocalServer::serveQueued()
         return;
     while (!m_ready.isEmpty()) {
         // Inside a wait, a box or a dialog the GUI thread belongs to someone
-        // else: the request waits until that loop has returned.
+        // else: the request waits until that loop has returned; behind a
+        // board action that waits for its answer, until the action is over.
+        if (m_host->isWaitingForBoard()) {
+            if (!m_afterWait) {
+                m_afterWait = true;
+                m_host->afterBoardWait([server = QPointer<LocalServer>(this)] {
+                    if (!server)
+                        return;
+                    server->m_afterWait = false;
+                    server->serveQueued();
+                });
+            }
+            return;
+        }
         if (QThread::currentThread()->loopLevel() > m_serveDepth) {
             serveWhenBack();
             return;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 #include "app/serverconnections.h"
 
 class QLocalServer;
@@ -20,6 +22,10 @@ public:
     virtual bool get(const QString &name, QVariant *result) = 0;
     virtual bool run(const QString &name, QVariant &value, QVariant *result) = 0;
     virtual bool isBoardReserved() const = 0;
+    // An exchange with the board waits with the event loop running.
+    virtual bool isWaitingForBoard() const { return false; }
+    // Calls serve once that board action is over.
+    virtual void afterBoardWait(std::function<void()> serve) { serve(); }
 };
 
 // Lets other programs of the same user drive the application through a
@@ -128,6 +134,8 @@ private:
     bool m_serving = false;
     bool m_waitingForLoop = false;
     int m_serveDepth = 1;
+    // Asked to serve once the board action that waits is over.
+    bool m_afterWait = false;
     bool m_stopped = false;
     bool m_inRequest = false;
     QString m_requestError;

@@ -221,6 +221,9 @@ bool MainApp::initialise()
         emit signal_log(-1, settings().readError());
 
     m_link = new ControlBoard;
+    // The windows stay live while the board answers.
+    BoardActions *actions = m_context->actions();
+    m_link->setLiveWait([actions](bool entering) { entering ? actions->enterWait() : actions->leaveWait(); });
     m_ports->start();
     m_link->setPythonPath(settingValue(QStringLiteral("python_path")).toString());
     m_link->setScriptPathProvider([this] {
@@ -380,6 +383,16 @@ void MainApp::disconnectFromBoard()
 bool MainApp::isBoardConnected() const
 {
     return m_link && m_link->isConnected();
+}
+
+bool MainApp::isWaitingForBoard() const
+{
+    return m_context->actions()->isWaiting();
+}
+
+BoardActions *MainApp::boardActions() const
+{
+    return m_context->actions();
 }
 
 bool MainApp::isBoardReserved() const

@@ -11,6 +11,7 @@
 #include <memory>
 
 class AppContext;
+class BoardActions;
 class AppHost;
 class ScriptingFacade;
 class WindowGrabber;
@@ -66,6 +67,8 @@ public:
     bool isBoardConnected() const;
     // A firmware download has the board: nothing else may reach it.
     bool isBoardReserved() const;
+    bool isWaitingForBoard() const;
+    BoardActions *boardActions() const;
     void setBaudRate(unsigned baudRate);
 
     Applet *findApplet(const QVariant &key, FindMode mode) const;

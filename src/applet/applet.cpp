@@ -2,6 +2,7 @@
 
 #include "applet/appletcontext.h"
 #include "applet/applethelper.h"
+#include "applet/boardactions.h"
 #include "applet/refreshbatcher.h"
 #include "controls/noticebox.h"
 #include "controls/universalcontrol.h"
@@ -68,6 +69,11 @@ ChipService *Applet::chip() const
 ControlBoard *Applet::link() const
 {
     return m_context ? m_context->link() : nullptr;
+}
+
+BoardActions *Applet::actions() const
+{
+    return m_context ? m_context->actions() : nullptr;
 }
 
 void Applet::boardError(const QString &text)
@@ -149,6 +155,7 @@ bool Applet::requestTransfer(TransferOp op, const QString &name)
     if (busy.contains(name))
         return true;
     busy.append(name);
+    BoardActions::Running running(actions(), this);
     const bool ok = transfer(op, name);
     busy.removeOne(name);
     return ok;
@@ -229,6 +236,7 @@ bool Applet::asFunction(const std::function<bool()> &body)
     // A function sees the windows as its callers left them, and redraws
     // what it changed once, when it is done.
     flushRefreshes();
+    BoardActions::Running running(actions(), this);
     RefreshBatcher *batcher = m_binding.batcher();
     batcher->open();
     const bool result = body();

@@ -17,6 +17,7 @@ class AppletContext;
 class ChipService;
 class ControlBoard;
 class AppletHelper;
+class BoardActions;
 class QAction;
 class QDockWidget;
 class QMdiSubWindow;
@@ -192,6 +193,8 @@ protected:
     bool asFunction(const std::function<bool()> &body);
     // The board link, null without one.
     ControlBoard *link() const;
+    // Null without a context.
+    BoardActions *actions() const;
     // A board command failed: told to the user, unless the link has lost
     // the board meanwhile, which its disconnect already tells.
     void boardError(const QString &text);

@@ -4,6 +4,7 @@
 #include <QString>
 
 class Applet;
+class BoardActions;
 class ChipService;
 class ControlBoard;
 class Register;
@@ -33,6 +34,10 @@ public:
     virtual void log(int level, const QString &text) = 0;
     // An information box, shown once the running action is over.
     virtual void notice(const QString &text) = 0;
+
+    // Board actions one at a time with the windows live; null where nothing
+    // waits live (tests of a window alone).
+    virtual BoardActions *actions() { return nullptr; }
 
     // The built-in imitation answers for the board: the link knows.
     bool isMockUp() const;

@@ -1,6 +1,7 @@
 #include "applets/board.h"
 
 #include "applet/appletcontext.h"
+#include "applet/boardactions.h"
 #include "applets/motordrive.h"
 #include "chip/chipservice.h"
 #include "link/controlboard.h"
@@ -10,6 +11,7 @@
 
 #include <QEventLoop>
 #include <QLoggingCategory>
+#include <QPointer>
 
 Q_LOGGING_CATEGORY(lcBoard, "hql.board", QtInfoMsg)
 
@@ -47,7 +49,17 @@ bool Board::init()
     m_refreshTimer.setInterval(1000);
     connect(&m_refreshTimer, &QTimer::timeout, this, &Board::slot_Timer_timeout);
     m_statusTimer.setSingleShot(true);
-    connect(&m_statusTimer, &QTimer::timeout, this, &Board::update_status);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] {
+        // Like a refresh, it waits for a running action to end.
+        const auto status = [board = QPointer<Board>(this)] {
+            if (board && board->m_statusOwed)
+                board->update_status();
+        };
+        if (BoardActions *actions = this->actions())
+            actions->run(status, QStringLiteral("Board.status"));
+        else
+            status();
+    });
     m_delayTimer = new QTimer(this);
     m_delayTimer->setSingleShot(true);
     // A coarse timer may end the wait up to 5 % early.
@@ -98,11 +110,17 @@ void Board::wait(int ms)
     flushRefreshes();
     // A loop of its own, so that a scripting request arriving meanwhile
     // waits until the running function has returned instead of running
-    // inside it. It also returns at once when the application quits.
+    // inside it; held back like the waits for the board. It also returns
+    // at once when the application quits.
     QEventLoop loop;
     connect(m_delayTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    BoardActions *actions = this->actions();
+    if (actions)
+        actions->enterWait();
     if (m_delayPending)
         loop.exec();
+    if (actions)
+        actions->leaveWait();
     m_delayPending = false;
 }
 
@@ -347,12 +365,13 @@ bool Board::transfer(TransferOp op, const QString &name)
 
 void Board::onConnected()
 {
+    m_statusOwed = true;
     m_statusTimer.start(10);
 }
 
 void Board::completePendingWork()
 {
-    if (!m_statusTimer.isActive())
+    if (!m_statusOwed)
         return;
     m_statusTimer.stop();
     update_status();
@@ -363,6 +382,7 @@ void Board::onDisconnected()
     if (m_refreshTimer.isActive())
         m_refreshTimer.stop();
     m_statusTimer.stop();
+    m_statusOwed = false;
     if (Register *dio = sharedRegister(QStringLiteral("DIO")))
         dio->set(QStringLiteral("DIO[]"), m_dioSnapshot);
     ui->cbAutoRefresh->setChecked(false);
@@ -372,6 +392,7 @@ void Board::onDisconnected()
 
 void Board::update_status()
 {
+    m_statusOwed = false;
     transfer(WriteToBoard, QStringLiteral("Q913_REMOTE"));
     slot_updateAllControls();
     transfer(WriteToBoard, QStringLiteral("HBConf_Def"));
@@ -460,10 +481,20 @@ void Board::slot_Timer_timeout()
     // Nor between the lines of a firmware download: the next tick reads.
     if (ControlBoard *link = this->link(); link && link->isReserved())
         return;
-    asFunction([this] {
-        refreshReadings();
-        return true;
-    });
+    const auto refresh = [board = QPointer<Board>(this)] {
+        // Its turn may come after the board went away.
+        if (!board || !board->m_refreshTimer.isActive())
+            return;
+        board->asFunction([board] {
+            board->refreshReadings();
+            return true;
+        });
+    };
+    // While another action runs, one refresh waits for its turn.
+    if (BoardActions *actions = this->actions())
+        actions->run(refresh, QStringLiteral("Board.refresh"));
+    else
+        refresh();
 }
 
 void Board::on_hsPWM1_Duty_sliderMoved(int position)

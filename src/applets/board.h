@@ -93,6 +93,8 @@ private:
     QTimer m_statusTimer;
     QTimer *m_delayTimer = nullptr;
     bool m_delayPending = false;
+    // The status update after a connect has not run yet.
+    bool m_statusOwed = false;
 
 protected:
     QList<Function> buildFunctions() override;

@@ -49,10 +49,12 @@ bool ControlBoard::connectBoard(const QString &name)
         d->connectError.clear();
         if (name.isEmpty())
             return false;
-        {
-            PortLease lease(d->port);
-            if (!lease.held())
-                return false;
+        bool held = false;
+        const auto openAndAsk = [this, &name, &held](PortOwner::Ticket ticket) {
+            PortLease lease(d->port, QDeadlineTimer(QDeadlineTimer::Forever), ticket);
+            held = lease.held();
+            if (!held)
+                return;
             if (!d->serial.open(name, LinkBaudRate))
                 d->connectError = d->serial.openError();
             QElapsedTimer waited;
@@ -63,17 +65,26 @@ bool ControlBoard::connectBoard(const QString &name)
                 d->connectError =
                     QStringLiteral("No board answered on %1 after %2 ms.").arg(name).arg(waited.elapsed());
             }
-            if (!d->serial.isOpen()) {
-                lease.release();
-                // Told whether or not traffic is logged: the user asked for it.
-                emit signal_log(ErrorLevel, d->connectError);
-                return false;
-            }
-            d->portName = name;
+            if (!d->serial.isOpen())
+                return;
             d->baudRate = LinkBaudRate;
             d->serial.forget();
             d->connected = true;
+        };
+        if (d->waitsLive()) {
+            const PortOwner::Ticket ticket = d->port.enqueue();
+            d->runLive([&] { openAndAsk(ticket); }, ticket);
+        } else {
+            openAndAsk(0);
         }
+        if (!held)
+            return false;
+        if (!d->connected) {
+            // Told whether or not traffic is logged: the user asked for it.
+            emit signal_log(ErrorLevel, d->connectError);
+            return false;
+        }
+        d->portName = name;
         // The worker starts watching the board's presence.
         d->port.wake();
         queryVersion();
@@ -161,7 +172,18 @@ bool ControlBoard::isReserved() const
 
 bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout, const void *holder)
 {
-    return d->perform(command, reply, timeout, holder, 0, true);
+    if (!d->waitsLive() || !d->connected)
+        return d->perform(command, reply, timeout, holder, 0, true);
+    emit signal_aboutToSend();
+    bool ok = false;
+    const PortOwner::Ticket ticket = d->port.enqueue();
+    d->runLive([&] { ok = d->perform(command, reply, timeout, holder, ticket, false); }, ticket);
+    return ok;
+}
+
+void ControlBoard::setLiveWait(std::function<void(bool entering)> guard)
+{
+    d->liveGuard = std::move(guard);
 }
 
 void ControlBoard::transactAsync(const QByteArray &command, int timeout, QObject *context,

@@ -14,9 +14,11 @@ class QDateTime;
 // The one link to the board, a front over its parts: the transport behind
 // it (the serial port, the mock-up or a script), the reply framer, the
 // port's ownership and the worker thread (presence check, firmware
-// restart, transactions started without waiting). Callers on the GUI
-// thread use the blocking transact, which writes its command and reads the
-// reply lines itself. The port has one owner at a time, taken in order.
+// restart, transactions started without waiting). A blocking transact
+// writes its command and reads the reply lines itself; on the link's own
+// thread, once a live wait is set, it hands them to the worker and keeps
+// the thread's event loop running meanwhile. The port has one owner at a
+// time, taken in order.
 class ControlBoard : public QObject
 {
     Q_OBJECT
@@ -118,6 +120,13 @@ public:
     // ("script" without a path) and the notice that the mock-up is in use.
     void setScriptPathProvider(std::function<QString()> provider);
     void setPythonPath(const QString &path);
+
+    // From now on a blocking call on this object's thread (a transaction,
+    // the connect's open and presence check) runs on the link's thread while
+    // the caller's event loop runs; guard(true) comes before such a loop and
+    // guard(false) after it, so that the owner can hold back what must not
+    // run inside. Null: the caller blocks, as by default.
+    void setLiveWait(std::function<void(bool entering)> guard);
 
     // Emits one traffic line when logging is on.
     void log(int kind, const QByteArray &text);

@@ -3,6 +3,10 @@
 #include "link/linklog.h"
 #include "util/bytes.h"
 
+#include <QEventLoop>
+#include <QThread>
+#include <QWaitCondition>
+
 namespace {
 
 constexpr int StopWaitMs = 2000;
@@ -48,6 +52,50 @@ bool ControlBoardPrivate::perform(const QByteArray &command, QByteArray *reply, 
     request.portDeadline = QDeadlineTimer(request.portWaitMs);
     request.ticket = ticket;
     return transport()->exchange(request, *this);
+}
+
+bool ControlBoardPrivate::waitsLive() const
+{
+    return liveGuard && !quit && QThread::currentThread() == q->thread();
+}
+
+bool ControlBoardPrivate::runLive(const std::function<void()> &work, PortOwner::Ticket ticket)
+{
+    struct Done
+    {
+        QMutex mutex;
+        QWaitCondition cond;
+        bool done = false;
+        bool ran = false;
+    };
+    auto state = std::make_shared<Done>();
+    LinkCompletion wake;
+    LinkWorker::Job job;
+    job.ticket = ticket;
+    // The caller's stack outlives the job: it waits for done below.
+    job.task = [state, &work, &wake](bool run) {
+        if (run)
+            work();
+        // Told before done is set: the caller's wake lives until then.
+        emit wake.finished(run, QByteArray());
+        QMutexLocker lock(&state->mutex);
+        state->done = true;
+        state->ran = run;
+        state->cond.wakeAll();
+    };
+
+    QEventLoop loop;
+    QObject::connect(&wake, &LinkCompletion::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    liveGuard(true);
+    worker.post(std::move(job));
+    loop.exec();
+    liveGuard(false);
+    // A quit of the application ends every loop: the rest is waited for
+    // without one (the work ends within its time-out).
+    QMutexLocker lock(&state->mutex);
+    while (!state->done)
+        state->cond.wait(&state->mutex);
+    return state->ran;
 }
 
 bool ControlBoardPrivate::portRefused(bool timedOut, int waitedMs)

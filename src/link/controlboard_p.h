@@ -26,6 +26,12 @@ public:
     // its answer, counted from now.
     bool perform(const QByteArray &command, QByteArray *reply, int timeout, const void *holder,
                  PortOwner::Ticket ticket, bool announce);
+    // Whether a blocking call on this thread goes to the worker (a live wait).
+    bool waitsLive() const;
+    // Runs work on the worker in its place in the port's line (ticket) while
+    // this thread's event loop runs; returns once it ran or was taken back.
+    // False when it never ran.
+    bool runLive(const std::function<void()> &work, PortOwner::Ticket ticket);
     void announceDisconnect(int reason, ControlBoard::Loss loss);
     void shutdown();
 
@@ -63,6 +69,7 @@ public:
     std::atomic<ControlBoard::Loss> loss{ControlBoard::Loss::None};
     std::atomic<const void *> reservedBy{nullptr};
     std::function<QString()> askScriptPath;
+    std::function<void(bool entering)> liveGuard;
 
     QMutex logMutex;
     QElapsedTimer logClock;

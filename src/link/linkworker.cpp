@@ -38,7 +38,9 @@ void LinkWorker::cancelQueued(bool tellRestart)
     }
     for (Job &job : jobs) {
         m_d.port.cancel(job.ticket);
-        if (job.reset) {
+        if (job.task) {
+            job.task(false);
+        } else if (job.reset) {
             m_d.resetRequested = false;
             if (tellRestart) {
                 ControlBoard *q = m_d.q;
@@ -84,10 +86,14 @@ void LinkWorker::run()
     while (!m_d.quit) {
         Job job;
         if (take(&job)) {
-            if (job.reset)
+            if (job.task) {
+                job.task(!m_d.quit);
+                m_d.port.cancel(job.ticket);
+            } else if (job.reset) {
                 restart(job);
-            else
+            } else {
                 transact(job);
+            }
             continue;
         }
 

@@ -36,6 +36,9 @@ public:
         // Holds the job's place in the port's line from the moment it was asked.
         PortOwner::Ticket ticket = 0;
         bool reset = false;
+        // Run on the worker in the job's place in line; told false when the
+        // job is taken back unrun.
+        std::function<void(bool run)> task;
         QByteArray command;
         int timeout = -1;
         const void *holder = nullptr;

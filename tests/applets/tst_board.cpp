@@ -218,8 +218,8 @@ void tst_Board::motorSequences()
     clock.start();
     QCOMPARE(b.board->run(function, QVariant()).toBool(), true);
     QVERIFY(clock.elapsed() >= waitMs);
-    // The wait keeps the application responsive.
-    QCOMPARE(eventRan, waitMs > 0);
+    // Its waits, for the board too, keep the application responsive.
+    QVERIFY(eventRan);
 
     const QStringList lines = b.sent();
     QCOMPARE(bridgeWrites(lines), writes);
