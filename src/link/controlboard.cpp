@@ -161,11 +161,34 @@ bool ControlBoard::isReserved() const
 
 bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout, const void *holder)
 {
-    return d->perform(command, reply, timeout, holder, 0, true);
+    QList<LinkReply> replies;
+    const bool ok = d->perform({{command, timeout}}, &replies, holder, 0, true);
+    if (ok && reply)
+        *reply = replies.value(0).text;
+    return ok;
+}
+
+bool ControlBoard::transact(const QList<LinkCommand> &commands, QList<LinkReply> *replies, const void *holder)
+{
+    QList<LinkReply> own;
+    return d->perform(commands, replies ? replies : &own, holder, 0, true);
 }
 
 void ControlBoard::transactAsync(const QByteArray &command, int timeout, QObject *context,
                                  std::function<void(bool ok, const QByteArray &reply)> done,
+                                 const void *holder)
+{
+    std::function<void(bool, const QList<LinkReply> &)> first;
+    if (done) {
+        first = [done = std::move(done)](bool ok, const QList<LinkReply> &replies) {
+            done(ok, ok ? replies.value(0).text : QByteArray());
+        };
+    }
+    transactAsync({{command, timeout}}, context, std::move(first), holder);
+}
+
+void ControlBoard::transactAsync(const QList<LinkCommand> &commands, QObject *context,
+                                 std::function<void(bool ok, const QList<LinkReply> &replies)> done,
                                  const void *holder)
 {
     LinkWorker::Job job;
@@ -173,16 +196,15 @@ void ControlBoard::transactAsync(const QByteArray &command, int timeout, QObject
     if (done) {
         QObject::connect(
             job.completion.get(), &LinkCompletion::finished, context ? context : this,
-            [done = std::move(done)](bool ok, const QByteArray &reply) { done(ok, reply); },
+            [done = std::move(done)](bool ok, const QList<LinkReply> &replies) { done(ok, replies); },
             Qt::QueuedConnection);
     }
     if (!d->connected || d->quit) {
-        emit job.completion->finished(false, QByteArray());
+        emit job.completion->finished(false, QList<LinkReply>(commands.size()));
         return;
     }
     emit signal_aboutToSend();
-    job.command = command;
-    job.timeout = timeout;
+    job.commands = commands;
     job.holder = holder;
     job.ticket = d->port.enqueue();
     d->worker.post(std::move(job));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/linkcommand.h"
 #include "link/portowner.h"
 
 #include <QByteArray>
@@ -21,7 +22,7 @@ class LinkCompletion : public QObject
     Q_OBJECT
 
 signals:
-    void finished(bool ok, const QByteArray &reply);
+    void finished(bool ok, const QList<LinkReply> &replies);
 };
 
 // The link's worker thread: it runs what was handed to it in order (the
@@ -36,8 +37,7 @@ public:
         // Holds the job's place in the port's line from the moment it was asked.
         PortOwner::Ticket ticket = 0;
         bool reset = false;
-        QByteArray command;
-        int timeout = -1;
+        QList<LinkCommand> commands;
         const void *holder = nullptr;
         std::unique_ptr<LinkCompletion> completion;
     };
