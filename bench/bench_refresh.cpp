@@ -161,8 +161,9 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_refresh: Board.refresh failed on the %s ms line\n", latency);
             return 1;
         }
-        std::printf("# Board.refresh at 115200 baud, %s ms latency, %d runs: min %.1f, median %.1f, max %.1f ms\n",
-                    latency, Rounds, times.front(), times[times.size() / 2], times.back());
+        std::printf(
+            "# Board.refresh at 115200 baud, %s ms latency, %d runs: min %.1f, median %.1f, max %.1f ms\n",
+            latency, Rounds, times.front(), times[times.size() / 2], times.back());
     }
     std::printf("BENCH refresh_round_trips %d target <= 2\n", refreshTrips);
     return 0;
