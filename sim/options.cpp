@@ -85,6 +85,8 @@ bool Options::parse(int argc, char **argv, std::string &error)
             errorOnceNames.insert(value);
         } else if (name == "--chip-registers") {
             chipRegisters = true;
+        } else if (name == "--count-round-trips") {
+            countRoundTrips = true;
         } else if (name == "--baud") {
             ok = number(50, 4000000, baud);
         } else if (name == "--latency") {
@@ -153,5 +155,7 @@ std::string Options::usage()
            "  --seed N               seed of the analog noise (default 1)\n"
            "  --chip-registers       get chipCR0 .. chipCR14, chipCR5A .. chipCR8B\n"
            "                         answer the chip's stored control registers\n"
+           "  --count-round-trips    write <ROUND TRIP> to the transcript before each\n"
+           "                         write from the PC that follows an answer\n"
            "  --help                 show this text\n";
 }

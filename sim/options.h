@@ -34,4 +34,5 @@ public:
     unsigned long seed = 1;
     bool exitOnStdinEof = false;
     bool chipRegisters = false;
+    bool countRoundTrips = false;
 };

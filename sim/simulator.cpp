@@ -65,6 +65,8 @@ int Simulator::run()
         }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(m_terminal.master(), buffer, sizeof buffer);
+            if (n > 0)
+                noteInput();
             if (n > 0 && m_toBoard.modelled()) {
                 m_toBoard.push(
                     std::string(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(n)),
@@ -198,8 +200,18 @@ bool Simulator::flush()
             return errno == EAGAIN || errno == EWOULDBLOCK;
         }
         m_out.erase(0, static_cast<std::size_t>(n));
+        m_answered = true;
     }
     return true;
+}
+
+void Simulator::noteInput()
+{
+    // Counted where the bytes leave and reach the terminal, so that the
+    // modelled line's pacing cannot split one write into several.
+    if (m_options.countRoundTrips && m_answered)
+        m_transcript.line("<ROUND TRIP>");
+    m_answered = false;
 }
 
 long Simulator::pollTimeout(Clock::time_point now) const

@@ -43,6 +43,9 @@ private:
     bool passLine(Clock::time_point now);
     void release(Clock::time_point now);
     bool flush();
+    // A write from the PC that comes after the board answered begins a
+    // round trip; writes that come before the answer ride along.
+    void noteInput();
     // Nanoseconds until the next timer, -1 for none.
     long pollTimeout(Clock::time_point now) const;
     bool silent() const;
@@ -65,5 +68,6 @@ private:
     bool m_restarting = false;
     Clock::time_point m_restartEnd;
     long m_lines = 0;
+    bool m_answered = true;
     unsigned long m_dumpedMarkers = 0;
 };

@@ -74,14 +74,25 @@ bool Board::command(const QByteArray &text)
     return board && board->transact(text);
 }
 
-bool Board::readBoardValue(const QString &name, double *value)
+QList<Board::Reading> Board::readBoardValues(const QStringList &names)
 {
-    QByteArray text;
-    ControlBoard *board = link();
-    const bool ok = board && board->getParameter(name, &text);
-    // A failed read leaves the text empty, which reads as 0.
-    *value = ok ? text.toDouble() : 0.0;
-    return ok;
+    QList<LinkCommand> commands;
+    for (const QString &name : names)
+        commands.append(LinkCommand{"get " + name.toLatin1()});
+    QList<LinkReply> replies;
+    if (ControlBoard *board = link())
+        board->transact(commands, &replies);
+    QList<Reading> readings;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const LinkReply reply = replies.value(i);
+        QByteArray text;
+        const bool ok =
+            reply.ok &&
+            ControlBoard::parseValue(QByteArray(reply.text).replace('\n', QByteArray()), names.at(i), &text);
+        // A failed read leaves the text empty, which reads as 0.
+        readings.append({ok, ok ? text.toDouble() : 0.0});
+    }
+    return readings;
 }
 
 double Board::variableValue(const char *name) const
@@ -183,35 +194,48 @@ void Board::switchFailSafe()
 
 bool Board::readReference()
 {
-    double v = 0;
-    const bool ok = readBoardValue(QStringLiteral("AINREF"), &v);
-    m_adcReference = quint16(qint64(v));
-    return ok;
+    return takeReference(readBoardValues({QStringLiteral("AINREF")}).at(0));
 }
 
 bool Board::readCurrent(int n)
 {
-    double v = 0;
-    const bool ok = readBoardValue(n == 1 ? QStringLiteral("Isen1") : QStringLiteral("Isen2"), &v);
-    set(n == 1 ? QStringLiteral("ADC_Result1") : QStringLiteral("ADC_Result2"), v / 1000, ORIGIN_FORCED);
-    return ok;
+    return takeCurrent(n,
+                       readBoardValues({n == 1 ? QStringLiteral("Isen1") : QStringLiteral("Isen2")}).at(0));
 }
 
 bool Board::readSupply()
 {
-    double v = 0;
-    const bool ok = readBoardValue(QStringLiteral("AIN5"), &v);
-    set(QStringLiteral("ADC_Result4"), v * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
-    return ok;
+    return takeSupply(readBoardValues({QStringLiteral("AIN5")}).at(0));
+}
+
+bool Board::takeReference(const Reading &reading)
+{
+    m_adcReference = quint16(qint64(reading.value));
+    return reading.ok;
+}
+
+bool Board::takeCurrent(int n, const Reading &reading)
+{
+    set(n == 1 ? QStringLiteral("ADC_Result1") : QStringLiteral("ADC_Result2"), reading.value / 1000,
+        ORIGIN_FORCED);
+    return reading.ok;
+}
+
+bool Board::takeSupply(const Reading &reading)
+{
+    set(QStringLiteral("ADC_Result4"), reading.value * m_adcReference * 16 / 2048000, ORIGIN_FORCED);
+    return reading.ok;
 }
 
 void Board::measure()
 {
-    // Each read is a function of its own, as when run by name.
-    bool all = asFunction([this] { return readReference(); });
-    all = asFunction([this] { return readCurrent(1); }) && all;
-    all = asFunction([this] { return readCurrent(2); }) && all;
-    all = asFunction([this] { return readSupply(); }) && all;
+    const QList<Reading> r = readBoardValues(
+        {QStringLiteral("AINREF"), QStringLiteral("Isen1"), QStringLiteral("Isen2"), QStringLiteral("AIN5")});
+    // Each reading is taken as a function of its own, as when run by name.
+    bool all = asFunction([&] { return takeReference(r.at(0)); });
+    all = asFunction([&] { return takeCurrent(1, r.at(1)); }) && all;
+    all = asFunction([&] { return takeCurrent(2, r.at(2)); }) && all;
+    all = asFunction([&] { return takeSupply(r.at(3)); }) && all;
     // A failed read leaves a 0 that was never measured: only complete
     // readings are recorded.
     if (all)

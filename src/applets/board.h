@@ -64,8 +64,16 @@ private slots:
     void on_cbFSM_clicked();
 
 private:
+    struct Reading
+    {
+        bool ok = false;
+        // 0 when the read failed.
+        double value = 0;
+    };
+
     bool command(const QByteArray &text);
-    bool readBoardValue(const QString &name, double *value);
+    // One command for all: no read waits for another's answer.
+    QList<Reading> readBoardValues(const QStringList &names);
     uint regValue(const QString &ref) const;
     double variableValue(const char *name) const;
     void withGenerators(const std::function<void(PwmGenerators &)> &action);
@@ -74,6 +82,9 @@ private:
     // n 1 or 2.
     bool readCurrent(int n);
     bool readSupply();
+    bool takeReference(const Reading &reading);
+    bool takeCurrent(int n, const Reading &reading);
+    bool takeSupply(const Reading &reading);
     // All four readings; a complete one is emitted.
     void measure();
     void readStatus();

@@ -189,14 +189,20 @@ bool Chip::chainTransfer(const std::function<void()> &beforeAnswers)
                            .arg(frames));
         return false;
     }
-    if (!board || !board->transact("set" + m_pendingChain + '\n')) {
+    // The read asks for the answers whatever the write's reply says, so both
+    // lines go in one round trip; after a failed write its answers are left.
+    QList<LinkReply> replies;
+    if (board)
+        board->transact({{"set" + m_pendingChain + '\n'}, {SpiFrame::chainReadRequest(m_pendingChain), 2000}},
+                        &replies);
+    if (!board || !replies.value(0).ok) {
         if (beforeAnswers)
             beforeAnswers();
         boardError(QStringLiteral("SpiController:Chain spi register write error"));
         return false;
     }
-    QByteArray reply;
-    const bool ok = board->transact(SpiFrame::chainReadRequest(m_pendingChain), &reply, 2000);
+    const bool ok = replies.value(1).ok;
+    const QByteArray reply = ok ? replies.value(1).text : QByteArray();
     qCDebug(lcSpi) << '"' + reply + '"';
     if (beforeAnswers)
         beforeAnswers();

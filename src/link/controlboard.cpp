@@ -172,12 +172,23 @@ bool ControlBoard::isReserved() const
 
 bool ControlBoard::transact(const QByteArray &command, QByteArray *reply, int timeout, const void *holder)
 {
+    QList<LinkReply> replies;
+    const bool ok = transact({{command, timeout}}, &replies, holder);
+    if (ok && reply)
+        *reply = replies.value(0).text;
+    return ok;
+}
+
+bool ControlBoard::transact(const QList<LinkCommand> &commands, QList<LinkReply> *replies, const void *holder)
+{
+    QList<LinkReply> own;
+    QList<LinkReply> *into = replies ? replies : &own;
     if (!d->waitsLive() || !d->connected)
-        return d->perform(command, reply, timeout, holder, 0, true);
+        return d->perform(commands, into, holder, 0, true);
     emit signal_aboutToSend();
     bool ok = false;
     const PortOwner::Ticket ticket = d->port.enqueue();
-    d->runLive([&] { ok = d->perform(command, reply, timeout, holder, ticket, false); }, ticket);
+    d->runLive([&] { ok = d->perform(commands, into, holder, ticket, false); }, ticket);
     return ok;
 }
 
@@ -190,21 +201,33 @@ void ControlBoard::transactAsync(const QByteArray &command, int timeout, QObject
                                  std::function<void(bool ok, const QByteArray &reply)> done,
                                  const void *holder)
 {
+    std::function<void(bool, const QList<LinkReply> &)> first;
+    if (done) {
+        first = [done = std::move(done)](bool ok, const QList<LinkReply> &replies) {
+            done(ok, ok ? replies.value(0).text : QByteArray());
+        };
+    }
+    transactAsync({{command, timeout}}, context, std::move(first), holder);
+}
+
+void ControlBoard::transactAsync(const QList<LinkCommand> &commands, QObject *context,
+                                 std::function<void(bool ok, const QList<LinkReply> &replies)> done,
+                                 const void *holder)
+{
     LinkWorker::Job job;
     job.completion = std::make_unique<LinkCompletion>();
     if (done) {
         QObject::connect(
             job.completion.get(), &LinkCompletion::finished, context ? context : this,
-            [done = std::move(done)](bool ok, const QByteArray &reply) { done(ok, reply); },
+            [done = std::move(done)](bool ok, const QList<LinkReply> &replies) { done(ok, replies); },
             Qt::QueuedConnection);
     }
     if (!d->connected || d->quit) {
-        emit job.completion->finished(false, QByteArray());
+        emit job.completion->finished(false, QList<LinkReply>(commands.size()));
         return;
     }
     emit signal_aboutToSend();
-    job.command = command;
-    job.timeout = timeout;
+    job.commands = commands;
     job.holder = holder;
     job.ticket = d->port.enqueue();
     d->worker.post(std::move(job));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "link/linkcommand.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTime>
@@ -86,6 +89,16 @@ public:
     // A disconnect before it began, or the link's end, fails it.
     void transactAsync(const QByteArray &command, int timeout, QObject *context,
                        std::function<void(bool ok, const QByteArray &reply)> done,
+                       const void *holder = nullptr);
+    // Commands whose lines do not wait for each other's answers go out in
+    // one write (when the board's queue holds them all) and their replies
+    // are taken in order: one round trip instead of one each. Results, log
+    // and failures are those of the commands sent one by one; replies gets
+    // one entry per command. True when every one succeeded.
+    bool transact(const QList<LinkCommand> &commands, QList<LinkReply> *replies,
+                  const void *holder = nullptr);
+    void transactAsync(const QList<LinkCommand> &commands, QObject *context,
+                       std::function<void(bool ok, const QList<LinkReply> &replies)> done,
                        const void *holder = nullptr);
     // While a holder (a firmware download) has the board, only its own
     // commands go out: nothing may land between its lines.

@@ -28,25 +28,31 @@ LinkTransport *ControlBoardPrivate::transport()
     }
 }
 
-bool ControlBoardPrivate::perform(const QByteArray &command, QByteArray *reply, int timeout,
-                                  const void *holder, PortOwner::Ticket ticket, bool announce)
+bool ControlBoardPrivate::perform(QList<LinkCommand> commands, QList<LinkReply> *replies, const void *holder,
+                                  PortOwner::Ticket ticket, bool announce)
 {
-    if (!connected)
+    *replies = QList<LinkReply>(commands.size());
+    if (!connected || commands.isEmpty())
         return false;
     const void *reserved = reservedBy;
     if (reserved && holder != reserved) {
-        log(ControlBoard::RX_ERR, "held back, a firmware download is under way: " + upToNul(command));
+        for (const LinkCommand &command : std::as_const(commands))
+            log(ControlBoard::RX_ERR,
+                "held back, a firmware download is under way: " + upToNul(command.text));
         return false;
     }
     if (announce)
         emit q->signal_aboutToSend();
-    log(ControlBoard::TX, upToNul(command));
+    log(ControlBoard::TX, upToNul(commands.first().text));
 
-    const int limit = timeout < 0 ? int(defaultTimeoutMs) : timeout;
+    for (LinkCommand &command : commands) {
+        if (command.timeout < 0)
+            command.timeout = defaultTimeoutMs;
+    }
+    const int limit = commands.first().timeout;
     LinkRequest request;
-    request.command = command;
-    request.reply = reply;
-    request.limitMs = limit;
+    request.commands = std::move(commands);
+    request.replies = replies;
     request.port = &port;
     request.portWaitMs = limit > 0 ? limit : int(defaultTimeoutMs);
     request.portDeadline = QDeadlineTimer(request.portWaitMs);
@@ -77,7 +83,7 @@ bool ControlBoardPrivate::runLive(const std::function<void()> &work, PortOwner::
         if (run)
             work();
         // Told before done is set: the caller's wake lives until then.
-        emit wake.finished(run, QByteArray());
+        emit wake.finished(run, QList<LinkReply>());
         QMutexLocker lock(&state->mutex);
         state->done = true;
         state->ran = run;

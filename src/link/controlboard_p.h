@@ -23,8 +23,8 @@ public:
     LinkTransport *transport();
     // One transaction on the calling thread, in the port's line (at ticket
     // when one was taken ahead). It waits for the port no longer than for
-    // its answer, counted from now.
-    bool perform(const QByteArray &command, QByteArray *reply, int timeout, const void *holder,
+    // the first answer, counted from now.
+    bool perform(QList<LinkCommand> commands, QList<LinkReply> *replies, const void *holder,
                  PortOwner::Ticket ticket, bool announce);
     // Whether a blocking call on this thread goes to the worker (a live wait).
     bool waitsLive() const;

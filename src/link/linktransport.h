@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/linkcommand.h"
 #include "link/portowner.h"
 
 #include <QByteArray>
@@ -27,13 +28,15 @@ protected:
     ~LinkSink() = default;
 };
 
-// One command for a transport, already logged as sent.
+// Commands for a transport, the first already logged as sent. Each
+// command's timeout is the silence allowed before each of its reply lines
+// (0: nothing is awaited). The transport logs the later ones as their turn
+// comes, so the log reads as if each had gone alone.
 struct LinkRequest
 {
-    QByteArray command;
-    QByteArray *reply = nullptr;
-    // Silence allowed before each reply line; 0: nothing is awaited.
-    int limitMs = 0;
+    QList<LinkCommand> commands;
+    // Filled with one per command, in order.
+    QList<LinkReply> *replies = nullptr;
     PortOwner *port = nullptr;
     // How long the command may wait for the port, and its place in line
     // when it took one ahead of time.
@@ -49,7 +52,8 @@ class LinkTransport
 {
 public:
     virtual ~LinkTransport() = default;
-    // Sends the command and gathers its reply; false when it failed, which
-    // the transport has told the sink.
+    // Sends the commands and gathers their replies; false when one failed,
+    // which the transport has told the sink. A command that finds the board
+    // gone fails without a word, as it would have on its own.
     virtual bool exchange(const LinkRequest &request, LinkSink &sink) = 0;
 };

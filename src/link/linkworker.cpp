@@ -48,21 +48,21 @@ void LinkWorker::cancelQueued(bool tellRestart)
                     q, [q] { emit q->signal_resetFinished(false); }, Qt::QueuedConnection);
             }
         } else if (job.completion) {
-            emit job.completion->finished(false, QByteArray());
+            emit job.completion->finished(false, QList<LinkReply>(job.commands.size()));
         }
     }
 }
 
 void LinkWorker::transact(Job &job)
 {
-    QByteArray reply;
+    QList<LinkReply> replies(job.commands.size());
     // Jobs ahead of it in line ran on this thread: its wait for the port
     // counts from here, as a blocking command's counts from its call.
-    const bool ok = !m_d.quit && m_d.perform(job.command, &reply, job.timeout, job.holder, job.ticket, false);
+    const bool ok = !m_d.quit && m_d.perform(job.commands, &replies, job.holder, job.ticket, false);
     // A command refused before it reached the port leaves its place.
     m_d.port.cancel(job.ticket);
     if (job.completion)
-        emit job.completion->finished(ok, ok ? reply : QByteArray());
+        emit job.completion->finished(ok, replies);
 }
 
 void LinkWorker::restart(Job &job)

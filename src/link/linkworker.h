@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/linkcommand.h"
 #include "link/portowner.h"
 
 #include <QByteArray>
@@ -21,7 +22,7 @@ class LinkCompletion : public QObject
     Q_OBJECT
 
 signals:
-    void finished(bool ok, const QByteArray &reply);
+    void finished(bool ok, const QList<LinkReply> &replies);
 };
 
 // The link's worker thread: it runs what was handed to it in order (the
@@ -39,8 +40,7 @@ public:
         // Run on the worker in the job's place in line; told false when the
         // job is taken back unrun.
         std::function<void(bool run)> task;
-        QByteArray command;
-        int timeout = -1;
+        QList<LinkCommand> commands;
         const void *holder = nullptr;
         std::unique_ptr<LinkCompletion> completion;
     };

@@ -1,6 +1,7 @@
 #include "link/mockupresponder.h"
 
 #include "link/controlboard.h"
+#include "util/bytes.h"
 
 #include <QList>
 
@@ -39,13 +40,19 @@ QByteArray MockUpResponder::reply(const QByteArray &command)
 
 bool MockUpResponder::exchange(const LinkRequest &request, LinkSink &sink)
 {
+    *request.replies = QList<LinkReply>(request.commands.size());
     PortLease lease(*request.port, request.portDeadline, request.ticket);
     if (!lease.held())
         return sink.portRefused(lease.timedOut(), request.portWaitMs);
-    const QByteArray answer = reply(request.command);
+    QList<QByteArray> answers;
+    for (const LinkCommand &command : request.commands)
+        answers.append(reply(command.text));
     lease.release();
-    sink.log(ControlBoard::RX, answer);
-    if (request.reply)
-        *request.reply = answer;
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        if (i > 0)
+            sink.log(ControlBoard::TX, upToNul(request.commands.at(i).text));
+        sink.log(ControlBoard::RX, answers.at(i));
+        (*request.replies)[i] = {answers.at(i), true};
+    }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "link/controlboard.h"
 #include "link/linklog.h"
+#include "util/bytes.h"
 
 #include <QProcess>
 
@@ -27,15 +28,19 @@ QByteArray ScriptRunner::run(const QByteArray &command) const
 
 bool ScriptRunner::exchange(const LinkRequest &request, LinkSink &sink)
 {
+    *request.replies = QList<LinkReply>(request.commands.size());
     PortLease lease(*request.port, request.portDeadline, request.ticket);
     if (!lease.held())
         return sink.portRefused(lease.timedOut(), request.portWaitMs);
-    QByteArray text = request.command;
-    text.replace('\n', QByteArray());
-    const QByteArray answer = run(text);
+    QList<QByteArray> answers;
+    for (const LinkCommand &command : request.commands)
+        answers.append(run(QByteArray(command.text).replace('\n', QByteArray())));
     lease.release();
-    sink.log(ControlBoard::RX, answer);
-    if (request.reply)
-        *request.reply = answer;
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        if (i > 0)
+            sink.log(ControlBoard::TX, upToNul(request.commands.at(i).text));
+        sink.log(ControlBoard::RX, answers.at(i));
+        (*request.replies)[i] = {answers.at(i), true};
+    }
     return true;
 }

@@ -2,6 +2,10 @@
 
 #include "link/controlboard.h"
 #include "link/handshake.h"
+#include "util/bytes.h"
+
+#include <optional>
+#include <utility>
 
 #include <cerrno>
 #include <poll.h>
@@ -98,17 +102,35 @@ bool SerialTransport::hungUp() const
 
 bool SerialTransport::exchange(const LinkRequest &request, LinkSink &sink)
 {
-    if (request.command.isEmpty()) {
-        sink.log(ControlBoard::RX_ERR, QByteArray());
-        return false;
+    const QList<LinkCommand> &commands = request.commands;
+    QList<LinkReply> &replies = *request.replies;
+    const qsizetype count = commands.size();
+    replies = QList<LinkReply>(count);
+    // Each command's bytes; a refused one has none, and its reason.
+    QList<QByteArray> outs(count);
+    QList<QByteArray> refusals(count);
+    qsizetype total = 0;
+    for (qsizetype k = 0; k < count; ++k) {
+        QByteArray out = commands.at(k).text;
+        if (out.isEmpty())
+            continue;
+        if (!out.endsWith('\n'))
+            out += '\n';
+        // A command the board's queue cannot hold is refused whole rather
+        // than sent cut short.
+        if (out.size() > m_queueSize) {
+            refusals[k] = "command longer than " + QByteArray::number(m_queueSize) + " bytes";
+            continue;
+        }
+        total += out.size();
+        outs[k] = out;
     }
-    QByteArray out = request.command;
-    if (!out.endsWith('\n'))
-        out += '\n';
-    // A command the board's queue cannot hold is refused whole rather
-    // than sent cut short.
-    if (out.size() > m_queueSize) {
-        sink.log(ControlBoard::RX_ERR, "command longer than " + QByteArray::number(m_queueSize) + " bytes");
+    if (total == 0) {
+        for (qsizetype k = 0; k < count; ++k) {
+            if (k > 0)
+                sink.log(ControlBoard::TX, upToNul(commands.at(k).text));
+            sink.log(ControlBoard::RX_ERR, refusals.at(k));
+        }
         return false;
     }
 
@@ -124,50 +146,57 @@ bool SerialTransport::exchange(const LinkRequest &request, LinkSink &sink)
     bool gone = false;
     pull(&gone);
     m_framer.dropUnasked();
+    // All lines in one write when the board's queue holds them, else each
+    // command when its turn comes.
+    const bool together = total <= m_queueSize;
+    bool written = false;
+    bool allOk = true;
     QByteArray syncError;
-    const bool synced = gone || resynchronise(&gone, &syncError, sink);
-    if (synced && !gone) {
-        m_port.write(out);
-        sink.sent();
-    }
-
-    const int limit = request.limitMs;
-    bool collected = false;
-    if (limit > 0 && synced && !gone) {
-        sink.log(ControlBoard::RX, "TIMEOUT:" + QByteArray::number(limit));
-        collected = true;
-        m_framer.begin(out, limit, now());
-        while (!m_framer.complete()) {
-            QByteArray line;
-            const ReplyFramer::Reply got = m_framer.next(&line, now());
-            if (got == ReplyFramer::Reply::Late) {
-                sink.log(ControlBoard::INF, "late reply dropped: " + line);
-                continue;
-            }
-            if (got == ReplyFramer::Reply::Line) {
-                sink.log(ControlBoard::RX, line);
-                continue;
-            }
-            const qint64 left = m_framer.replyWaitMs(now());
-            if (left <= 0 || !sink.isConnected())
+    // A failed command's error is told after its reply, before the next
+    // command's line, or once the port is free.
+    std::optional<QByteArray> error;
+    qsizetype k = 0;
+    for (; k < count; ++k) {
+        if (k > 0) {
+            if (error)
+                sink.log(ControlBoard::RX_ERR, *std::exchange(error, std::nullopt));
+            if (!sink.isConnected())
                 break;
-            pollfd p{m_port.fd(), POLLIN, 0};
-            if (::poll(&p, 1, int(left)) <= 0)
-                continue;
-            if (pull(&gone) > 0) {
-                sink.received();
-            } else if (gone || failed(p)) {
-                gone = true;
-                break;
-            }
+            sink.log(ControlBoard::TX, upToNul(commands.at(k).text));
         }
-        m_framer.end(now());
-    } else if (limit == 0 && synced && !gone) {
-        m_framer.oweAll(out, now());
+        if (outs.at(k).isEmpty()) {
+            error = refusals.at(k);
+            allOk = false;
+            continue;
+        }
+        // What the commands before still owe comes first, as before any
+        // command.
+        if (!gone)
+            resynchronise(&gone, &syncError, sink);
+        if (gone)
+            break;
+        if (!written) {
+            m_port.write(together ? outs.join() : outs.at(k));
+            sink.sent();
+            written = together;
+        }
+        const int limit = commands.at(k).timeout;
+        if (limit == 0) {
+            m_framer.oweAll(outs.at(k), now());
+            replies[k] = {QByteArray(), true};
+            continue;
+        }
+        sink.log(ControlBoard::RX, "TIMEOUT:" + QByteArray::number(limit));
+        collect(outs.at(k), limit, &gone, sink);
+        replies[k] = {m_framer.lastLine(), m_framer.succeeded()};
+        if (!replies.at(k).ok) {
+            error = m_framer.lastLine();
+            allOk = false;
+        }
+        if (gone)
+            break;
     }
     // The framer is the next holder's once the port is let go.
-    const bool answered = collected && m_framer.succeeded();
-    const QByteArray current = collected ? m_framer.lastLine() : QByteArray();
     const bool lost = gone && sink.isConnected();
     // A board that never answered the resynchronisation is silent, not gone.
     const ControlBoard::Loss loss =
@@ -183,21 +212,39 @@ bool SerialTransport::exchange(const LinkRequest &request, LinkSink &sink)
         sink.lost(int(loss));
         return false;
     }
-    if (!synced)
-        return false;
+    if (error)
+        sink.log(ControlBoard::RX_ERR, *error);
+    return allOk && k == count;
+}
 
-    if (limit == 0) {
-        if (request.reply)
-            request.reply->clear();
-        return true;
+void SerialTransport::collect(const QByteArray &out, int limitMs, bool *gone, LinkSink &sink)
+{
+    m_framer.begin(out, limitMs, now());
+    while (!m_framer.complete()) {
+        QByteArray line;
+        const ReplyFramer::Reply got = m_framer.next(&line, now());
+        if (got == ReplyFramer::Reply::Late) {
+            sink.log(ControlBoard::INF, "late reply dropped: " + line);
+            continue;
+        }
+        if (got == ReplyFramer::Reply::Line) {
+            sink.log(ControlBoard::RX, line);
+            continue;
+        }
+        const qint64 left = m_framer.replyWaitMs(now());
+        if (left <= 0 || !sink.isConnected())
+            break;
+        pollfd p{m_port.fd(), POLLIN, 0};
+        if (::poll(&p, 1, int(left)) <= 0)
+            continue;
+        if (pull(gone) > 0) {
+            sink.received();
+        } else if (*gone || failed(p)) {
+            *gone = true;
+            break;
+        }
     }
-    if (!answered) {
-        sink.log(ControlBoard::RX_ERR, current);
-        return false;
-    }
-    if (request.reply)
-        *request.reply = current;
-    return true;
+    m_framer.end(now());
 }
 
 bool SerialTransport::resynchronise(bool *gone, QByteArray *error, LinkSink &sink)

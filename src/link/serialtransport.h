@@ -59,6 +59,8 @@ public:
 private:
     // Moves what the port holds into the framer.
     int pull(bool *hungUp);
+    // Takes one command's reply lines as they come, until its time-out.
+    void collect(const QByteArray &out, int limitMs, bool *gone, LinkSink &sink);
     // Drops the answers owed to commands that timed out before a new
     // command goes out; false when the board did not answer at all, with
     // the reason in *error.

@@ -129,6 +129,8 @@ private slots:
     void deviceEnable();
     void automaticRefresh_data();
     void automaticRefresh();
+    void readsInFewRoundTrips_data();
+    void readsInFewRoundTrips();
     void disconnectRestores();
     void pwmPinState_data();
     void pwmPinState();
@@ -525,6 +527,54 @@ void tst_Board::automaticRefresh()
         box->click();
         QVERIFY(!b.board->isAutoRefreshing());
     }
+}
+
+// Reads that do not wait for each other's answers share a round trip (the
+// board marks each in its transcript); the lines and their order stay those
+// of the reads one by one: the four readings, then ReadAll's two lines.
+void tst_Board::readsInFewRoundTrips_data()
+{
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<bool>("withStatus");
+    QTest::addColumn<int>("roundTrips");
+
+    QTest::newRow("getADC") << "getADC" << false << 1;
+    QTest::newRow("refresh") << "refresh" << true << 2;
+}
+
+void tst_Board::readsInFewRoundTrips()
+{
+    QFETCH(QString, function);
+    QFETCH(bool, withStatus);
+    QFETCH(int, roundTrips);
+
+    Bench b({"--count-round-trips"});
+    QVERIFY(b.ok);
+    // A presence check of the link may come in between: it is no read.
+    const auto split = [](const QStringList &lines, int *trips) {
+        QStringList wire;
+        *trips = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines.at(i) == "<ROUND TRIP>")
+                *trips += lines.value(i + 1) == "<ENQ>" ? 0 : 1;
+            else if (lines.at(i) != "<ENQ>")
+                wire.append(lines.at(i));
+        }
+        return wire;
+    };
+    int trips = 0;
+    Applet *spi = b.applet<Applet>("SpiController");
+    QVERIFY(spi && spi->run("ReadAll", QVariant()).toBool());
+    const QStringList readAll = split(b.sent(), &trips);
+    QCOMPARE(readAll.size(), 2);
+    b.markSent();
+
+    QVERIFY(b.board->run(function, QVariant()).toBool());
+    QStringList expected{"get AINREF", "get Isen1", "get Isen2", "get AIN5"};
+    if (withStatus)
+        expected += readAll;
+    QCOMPARE(split(b.sent(), &trips), expected);
+    QCOMPARE(trips, roundTrips);
 }
 
 void tst_Board::disconnectRestores()

@@ -186,7 +186,10 @@ void tst_Chip::failedChainGoesAgain()
     QCOMPARE(host.chip.pendingChain(), QByteArray(" SPI0CS0DATA=021000"));
     host.chip.chainAdd(2, 0x7F);
     QVERIFY(host.chip.chainTransfer());
-    QCOMPARE(host.sent(), (QStringList{chain({"021000"}), chain({"021000", "02207f"}), chainRead(2)}));
+    // The read line travels with the write line, so it went out the first
+    // time too; its answers were left.
+    QCOMPARE(host.sent(),
+             (QStringList{chain({"021000"}), chainRead(1), chain({"021000", "02207f"}), chainRead(2)}));
     QVERIFY(host.chip.pendingChain().isEmpty());
 }
 

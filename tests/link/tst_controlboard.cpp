@@ -86,6 +86,8 @@ private slots:
     void scriptMode();
     void asyncInOrder_data();
     void asyncInOrder();
+    void commandsTogether_data();
+    void commandsTogether();
     void asyncRespectsReservation();
     void disconnectFailsQueuedAsync();
     void destroyedWithAsyncPending_data();
@@ -658,6 +660,87 @@ void tst_ControlBoard::asyncInOrder()
     QCOMPARE(answers.at(2), qMakePair(true, QByteArray("DIO25=1\n")));
     QCOMPARE(sim.transcript().mid(before),
              (QStringList{"get DIO22", "get NOSUCH", "get DIO25", "set DIO22=1"}));
+}
+
+// Commands sent together give one reply each, in order, in every mode and
+// on both paths, and the log shows each command's line as if it went alone.
+void tst_ControlBoard::commandsTogether_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("async");
+    for (const char *mode : {"board", "mock-up", "script"}) {
+        QTest::addRow("%s, blocking", mode) << QString(mode) << false;
+        QTest::addRow("%s, async", mode) << QString(mode) << true;
+    }
+}
+
+void tst_ControlBoard::commandsTogether()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, async);
+    SimBoard sim;
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    ControlBoard link;
+    if (mode == "script") {
+        const QString python = QStandardPaths::findExecutable("python3");
+        if (python.isEmpty())
+            QSKIP("python3 is not installed");
+        QFile file(dir.filePath("board.py"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("import sys\nprint('echo:' + sys.argv[1])\n");
+        file.close();
+        link.setPythonPath(python);
+        QVERIFY(link.connectBoard("script:" + file.fileName()));
+    } else {
+        QVERIFY(link.connectBoard(mode == "board" ? sim.path() : QString("mockup")));
+    }
+    const qsizetype before = sim.transcript().size();
+    link.setLogging(true);
+    QSignalSpy traffic(&link, &ControlBoard::signal_traffic);
+    const QList<LinkCommand> commands{{"get DIO22"}, {"get NOSUCH"}, {"set DIO22=1"}};
+    QList<LinkReply> replies;
+    bool ok = false;
+    if (async) {
+        QObject context;
+        bool done = false;
+        link.transactAsync(commands, &context, [&](bool all, const QList<LinkReply> &got) {
+            ok = all;
+            replies = got;
+            done = true;
+        });
+        QTRY_VERIFY(done);
+    } else {
+        ok = link.transact(commands, &replies);
+    }
+
+    QByteArrayList sent;
+    for (const QList<QVariant> &args : std::as_const(traffic)) {
+        if (args.at(0).toInt() == ControlBoard::TX)
+            sent.append(args.at(1).toByteArray());
+    }
+    QCOMPARE(sent, (QByteArrayList{"get DIO22", "get NOSUCH", "set DIO22=1"}));
+    QCOMPARE(replies.size(), 3);
+    if (mode == "board") {
+        QVERIFY(!ok);
+        QCOMPARE(replies.at(0).text, QByteArray("DIO22=0\n"));
+        QCOMPARE(replies.at(1).text, QByteArray("NOSUCH:err\n"));
+        QCOMPARE(replies.at(2).text, QByteArray("DIO22:ok\n"));
+        QCOMPARE(QList<bool>({replies.at(0).ok, replies.at(1).ok, replies.at(2).ok}),
+                 QList<bool>({true, false, true}));
+        QTRY_COMPARE(sim.transcript().mid(before), (QStringList{"get DIO22", "get NOSUCH", "set DIO22=1"}));
+        return;
+    }
+    QVERIFY(ok);
+    if (mode == "script") {
+        QCOMPARE(replies.at(0).text, QByteArray("echo:get DIO22"));
+        QCOMPARE(replies.at(2).text, QByteArray("echo:set DIO22=1"));
+    } else {
+        QCOMPARE(replies.at(0).text, QByteArray("DIO22=0"));
+        QVERIFY(replies.at(1).text.startsWith("NOSUCH="));
+        QCOMPARE(replies.at(2).text, QByteArray("DIO22:ok "));
+    }
+    QCOMPARE(sim.transcript().size(), before);
 }
 
 void tst_ControlBoard::asyncRespectsReservation()

@@ -16,6 +16,8 @@ private slots:
     void exchange_data();
     void exchange();
     void lateReplyIsNotTheNextOnesAnswer();
+    void commandsTogether_data();
+    void commandsTogether();
     void presence_data();
     void presence();
     void hangUpIsALoss();
@@ -60,10 +62,17 @@ struct Fixture
 
     bool exchange(const QByteArray &command, QByteArray *reply, int limitMs)
     {
+        QList<LinkReply> replies;
+        const bool ok = exchange({{command, limitMs}}, &replies);
+        if (ok && reply)
+            *reply = replies.value(0).text;
+        return ok;
+    }
+    bool exchange(const QList<LinkCommand> &commands, QList<LinkReply> *replies)
+    {
         LinkRequest request;
-        request.command = command;
-        request.reply = reply;
-        request.limitMs = limitMs;
+        request.commands = commands;
+        request.replies = replies;
         request.port = &owner;
         request.portWaitMs = 1000;
         request.portDeadline = QDeadlineTimer(request.portWaitMs);
@@ -136,6 +145,91 @@ void tst_SerialTransport::lateReplyIsNotTheNextOnesAnswer()
     QVERIFY(f.exchange("get DIO2", &reply, 1000));
     QCOMPARE(reply, QByteArray("DIO2=0\n"));
     QVERIFY(f.sink.losses.isEmpty());
+}
+
+// Commands that go out in one write are answered in order, and each reply,
+// failure and log line is what the command would have had on its own: an
+// error answers one command only, and a time-out in the middle leaves its
+// line owed, to be dropped before the next command's reply is taken.
+void tst_SerialTransport::commandsTogether_data()
+{
+    using Log = QList<QPair<int, QByteArray>>;
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("middleLimitMs");
+    QTest::addColumn<QByteArrayList>("replies");
+    QTest::addColumn<QList<bool>>("oks");
+    QTest::addColumn<Log>("log");
+    QTest::addColumn<QList<int>>("losses");
+
+    const auto tx = [](const char *text) { return qMakePair(int(ControlBoard::TX), QByteArray(text)); };
+    const auto rx = [](const char *text) { return qMakePair(int(ControlBoard::RX), QByteArray(text)); };
+    const auto error = [](const char *text) {
+        return qMakePair(int(ControlBoard::RX_ERR), QByteArray(text));
+    };
+    QTest::newRow("answered") << QStringList() << 2000 << QByteArrayList{"DIO1=0\n", "DIO22=0\n", "DIO3:ok\n"}
+                              << QList<bool>{true, true, true}
+                              << Log{rx("TIMEOUT:2000"), rx("DIO1=0\n"),  tx("get DIO22"),
+                                     rx("TIMEOUT:2000"), rx("DIO22=0\n"), tx("set DIO3=1"),
+                                     rx("TIMEOUT:2000"), rx("DIO3:ok\n")}
+                              << QList<int>();
+    QTest::newRow("error in the middle")
+        << QStringList{"--error", "DIO22"} << 2000 << QByteArrayList{"DIO1=0\n", "DIO22:err\n", "DIO3:ok\n"}
+        << QList<bool>{true, false, true} << Log{rx("TIMEOUT:2000"), rx("DIO1=0\n"),     tx("get DIO22"),
+                                                 rx("TIMEOUT:2000"), rx("DIO22:err\n"),  error("DIO22:err\n"),
+                                                 tx("set DIO3=1"),   rx("TIMEOUT:2000"), rx("DIO3:ok\n")}
+        << QList<int>();
+    QTest::newRow("time-out in the middle")
+        << QStringList{"--delay", "300"} << 50 << QByteArrayList{"DIO1=0\n", QByteArray(), "DIO3:ok\n"}
+        << QList<bool>{true, false, true}
+        << Log{rx("TIMEOUT:2000"),
+               rx("DIO1=0\n"),
+               tx("get DIO22"),
+               rx("TIMEOUT:50"),
+               error(""),
+               tx("set DIO3=1"),
+               qMakePair(int(ControlBoard::INF), QByteArray("late reply dropped: DIO22=0\n")),
+               rx("TIMEOUT:2000"),
+               rx("DIO3:ok\n")}
+        << QList<int>();
+    QTest::newRow("silent from the middle on")
+        << QStringList{"--silent-after", "1"} << 200 << QByteArrayList{"DIO1=0\n", QByteArray(), QByteArray()}
+        << QList<bool>{true, false, false}
+        << Log{rx("TIMEOUT:2000"),
+               rx("DIO1=0\n"),
+               tx("get DIO22"),
+               rx("TIMEOUT:200"),
+               error(""),
+               tx("set DIO3=1"),
+               error("no answer for 2000 ms")}
+        << QList<int>{int(ControlBoard::Loss::Silent)};
+}
+
+void tst_SerialTransport::commandsTogether()
+{
+    using Log = QList<QPair<int, QByteArray>>;
+    QFETCH(QStringList, options);
+    QFETCH(int, middleLimitMs);
+    QFETCH(QByteArrayList, replies);
+    QFETCH(QList<bool>, oks);
+    QFETCH(Log, log);
+    QFETCH(QList<int>, losses);
+
+    Fixture f(options);
+    QVERIFY(f.ok);
+    QList<LinkReply> got;
+    const bool all =
+        f.exchange({{"get DIO1", 2000}, {"get DIO22", middleLimitMs}, {"set DIO3=1", 2000}}, &got);
+    QCOMPARE(all, !oks.contains(false));
+    QCOMPARE(got.size(), replies.size());
+    for (int i = 0; i < got.size(); ++i) {
+        QCOMPARE(got.at(i).text, replies.at(i));
+        QCOMPARE(got.at(i).ok, oks.at(i));
+    }
+    QCOMPARE(f.sink.lines, log);
+    QCOMPARE(f.sink.losses, losses);
+    // One write, every line in its order (a silent board's ping follows).
+    QCOMPARE(f.sink.sentCount, 1);
+    QTRY_COMPARE(f.sim.transcript().mid(0, 3), (QStringList{"get DIO1", "get DIO22", "set DIO3=1"}));
 }
 
 void tst_SerialTransport::presence_data()

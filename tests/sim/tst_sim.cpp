@@ -204,6 +204,8 @@ private slots:
     void delay();
     void modelledLine_data();
     void modelledLine();
+    void roundTrips_data();
+    void roundTrips();
     void silentAfter();
     void hangupAfter();
     void garbageAfter();
@@ -751,6 +753,34 @@ void tst_Sim::modelledLine()
     QVERIFY(sim.write(sent));
     QCOMPARE(sim.readBytes(int(expected.size())), expected);
     QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+// A write that follows an answer begins a round trip; lines written
+// together are one, however the modelled line paces their bytes.
+void tst_Sim::roundTrips_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("bare terminal") << QStringList();
+    QTest::newRow("modelled line") << QStringList{"--baud", "115200", "--latency", "1"};
+}
+
+void tst_Sim::roundTrips()
+{
+    QFETCH(QStringList, options);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("transcript.txt");
+    SimBoard sim;
+    QVERIFY(sim.start(options + QStringList{"--transcript", file, "--count-round-trips"}));
+    QVERIFY(sim.write("get DIO1\nget DIO2\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO1=0");
+    QCOMPARE(sim.readLine().value_or(""), "DIO2=0");
+    QVERIFY(sim.write("get DIO3\n"));
+    QCOMPARE(sim.readLine().value_or(""), "DIO3=0");
+
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> expected{"<ROUND TRIP>", "get DIO1", "get DIO2", "<ROUND TRIP>", "get DIO3", ""};
+    QCOMPARE(f.readAll().split('\n'), expected);
 }
 
 void tst_Sim::silentAfter()
