@@ -95,7 +95,7 @@ def application(port, work):
     """The application, headless in work, connected to port; yields its client."""
     socket_path = os.path.join(work, "socket")
     app = subprocess.Popen([find_program("hql3318"), "--headless", "--pipe", socket_path], cwd=work,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     try:
         deadline = time.monotonic() + 20
         while True:
