@@ -5,9 +5,9 @@
 // thread clicks, one click at a time, at odd moments, on what needs no
 // board (a tab of the SPI controller, the log window's scroll bar) and
 // measures until the widget has handled the click.
+#include "app/localserver.h"
 #include "app/mainapp.h"
 #include "applet/applet.h"
-#include "app/localserver.h"
 #include "tools/logs.h"
 
 #include <QApplication>
@@ -100,8 +100,8 @@ void postClick(QWidget *target, QPoint at)
 {
     const QPointF local(at);
     const QPointF global(target->mapToGlobal(at));
-    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, local, global, Qt::LeftButton,
-                                                        Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, local, global,
+                                                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
     QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, local, global,
                                                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
 }
@@ -191,7 +191,8 @@ int main(int argc, char *argv[])
         // The script's last request needs the event loop still.
         stop = true;
         script.join();
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
     QApplication::exec();
     clicker.join();

@@ -69,7 +69,8 @@ double measure(MainApp *app, const QTemporaryDir &work, int latencyMs)
                          qPrintable(why));
             return;
         }
-        if (!client.open(directPort) || !client.play(steps) || transcriptLines(directHeard) != heard) {
+        if (!client.open(directPort) || !client.play(steps) ||
+            withoutMarks(transcriptLines(directHeard)) != withoutMarks(heard)) {
             std::fprintf(stderr,
                          "bench_wire_connect: the direct client did not repeat the application's lines\n");
             return;
@@ -97,7 +98,7 @@ double measure(MainApp *app, const QTemporaryDir &work, int latencyMs)
             before = disconnect();
             if (before < 0)
                 break;
-            if (again != heard) {
+            if (withoutMarks(again) != withoutMarks(heard)) {
                 std::fprintf(
                     stderr, "bench_wire_connect: connect %d sent other lines than the second:\n%s\n---\n%s\n",
                     i + 3, qPrintable(heard.join('\n')), qPrintable(again.join('\n')));

@@ -31,20 +31,38 @@ bool planReplay(const QStringList &heard, const QList<QByteArray> &commands, QLi
                 QString *error)
 {
     steps->clear();
+    // A board that marks its round trips tells which commands went out in
+    // one write; without the marks each command is a write of its own.
+    const QString mark = QStringLiteral("<ROUND TRIP>");
+    const bool marked = heard.contains(mark);
+    bool newWrite = true;
     int next = 0;
     for (qsizetype i = 0; i < heard.size();) {
+        if (heard.at(i) == mark) {
+            newWrite = true;
+            ++i;
+            continue;
+        }
         if (next < commands.size()) {
             const QStringList lines = linesOf(commands.at(next));
             if (!lines.isEmpty() && heard.mid(i, lines.size()) == lines) {
                 QByteArray bytes = commands.at(next);
                 if (!bytes.endsWith('\n'))
                     bytes += '\n';
-                steps->append({bytes, WireStep::Answer::Lines, int(lines.size())});
+                if (marked && !newWrite && !steps->isEmpty() &&
+                    steps->last().answer == WireStep::Answer::Lines) {
+                    steps->last().bytes += bytes;
+                    steps->last().lines += int(lines.size());
+                } else {
+                    steps->append({bytes, WireStep::Answer::Lines, int(lines.size())});
+                }
+                newWrite = false;
                 i += lines.size();
                 ++next;
                 continue;
             }
         }
+        newWrite = true;
         const QString &line = heard.at(i);
         if (line == QLatin1String("<ENQ>")) {
             steps->append({QByteArray(1, '\x05'), WireStep::Answer::Ack, 0});
@@ -69,8 +87,8 @@ QString startWireSim(QProcess &sim, int latencyMs, const QString &transcript)
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim.start(QStringLiteral(HQL_SIM_PATH),
               {QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--latency"),
-               QString::number(latencyMs), QStringLiteral("--transcript"), transcript,
-               QStringLiteral("--exit-on-stdin-eof")});
+               QString::number(latencyMs), QStringLiteral("--count-round-trips"),
+               QStringLiteral("--transcript"), transcript, QStringLiteral("--exit-on-stdin-eof")});
     if (!sim.waitForStarted(5000))
         return QString();
     while (!sim.canReadLine()) {
@@ -89,6 +107,12 @@ QStringList transcriptLines(const QString &path, int from)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines.mid(from);
+}
+
+QStringList withoutMarks(QStringList lines)
+{
+    lines.removeAll(QStringLiteral("<ROUND TRIP>"));
+    return lines;
 }
 
 int waitForLine(const QString &path, int from, const QString &line, int timeoutMs)

@@ -43,6 +43,9 @@ bool planReplay(const QStringList &heard, const QList<QByteArray> &commands, QLi
 QString startWireSim(QProcess &sim, int latencyMs, const QString &transcript);
 // The lines in a board's transcript from line 'from' on.
 QStringList transcriptLines(const QString &path, int from = 0);
+// The lines without the board's round-trip marks, which tell how the
+// writes fell and may fall otherwise on another run.
+QStringList withoutMarks(QStringList lines);
 // Waits until the board has heard line, from line 'from' of its transcript
 // on: what is still on a modelled line reaches the board later than its
 // writer lets go of it. The number of lines heard by then, or -1.

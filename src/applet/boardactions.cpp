@@ -256,7 +256,7 @@ void BoardActions::showBusy()
     QWidget *window = nullptr;
     for (qsizetype i = m_windows.size() - 1; i >= 0 && !window; --i)
         window = m_windows.at(i);
-    if (!window || m_waits == 0 || m_busyWindow)
+    if (!window || !window->isVisible() || m_waits == 0 || m_busyWindow)
         return;
     m_busyWindow = window;
     window->setCursor(Qt::BusyCursor);

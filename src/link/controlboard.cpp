@@ -197,6 +197,11 @@ void ControlBoard::setLiveWait(std::function<void(bool entering)> guard)
     d->liveGuard = std::move(guard);
 }
 
+bool ControlBoard::isWaitingLive() const
+{
+    return d->liveDepth > 0;
+}
+
 void ControlBoard::transactAsync(const QByteArray &command, int timeout, QObject *context,
                                  std::function<void(bool ok, const QByteArray &reply)> done,
                                  const void *holder)

@@ -140,6 +140,8 @@ public:
     // guard(false) after it, so that the owner can hold back what must not
     // run inside. Null: the caller blocks, as by default.
     void setLiveWait(std::function<void(bool entering)> guard);
+    // A blocking call of this thread waits live further down its stack.
+    bool isWaitingLive() const;
 
     // Emits one traffic line when logging is on.
     void log(int kind, const QByteArray &text);

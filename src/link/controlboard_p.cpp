@@ -93,8 +93,10 @@ bool ControlBoardPrivate::runLive(const std::function<void()> &work, PortOwner::
     QEventLoop loop;
     QObject::connect(&wake, &LinkCompletion::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     liveGuard(true);
+    ++liveDepth;
     worker.post(std::move(job));
     loop.exec();
+    --liveDepth;
     liveGuard(false);
     // A quit of the application ends every loop: the rest is waited for
     // without one (the work ends within its time-out).

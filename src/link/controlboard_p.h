@@ -70,6 +70,8 @@ public:
     std::atomic<const void *> reservedBy{nullptr};
     std::function<QString()> askScriptPath;
     std::function<void(bool entering)> liveGuard;
+    // Live waits on the stack of the link's own thread.
+    int liveDepth = 0;
 
     QMutex logMutex;
     QElapsedTimer logClock;

@@ -78,6 +78,9 @@ void FlashSession::cancel()
 
 void FlashSession::slot_step()
 {
+    // Not inside another exchange's wait: the next pass of the loop sends.
+    if (m_board && m_board->isWaitingLive())
+        return;
     QElapsedTimer slice;
     slice.start();
     do {

@@ -35,8 +35,9 @@ struct Desk
         ask = new QPushButton(QStringLiteral("Ask"));
         other = new QPushButton(QStringLiteral("Other"));
         edit = new QLineEdit;
-        for (QWidget *w : {static_cast<QWidget *>(tabs), static_cast<QWidget *>(log),
-                           static_cast<QWidget *>(ask), static_cast<QWidget *>(other), static_cast<QWidget *>(edit)})
+        for (QWidget *w :
+             {static_cast<QWidget *>(tabs), static_cast<QWidget *>(log), static_cast<QWidget *>(ask),
+              static_cast<QWidget *>(other), static_cast<QWidget *>(edit)})
             layout->addWidget(w);
         QObject::connect(ask, &QPushButton::clicked, [this] {
             BoardActions::Running running(&actions, &window);
@@ -50,7 +51,10 @@ struct Desk
         window.show();
     }
 
-    bool connect() { return sim.isRunning() && link.connectBoard(sim.path()) && QTest::qWaitForWindowExposed(&window); }
+    bool connect()
+    {
+        return sim.isRunning() && link.connectBoard(sim.path()) && QTest::qWaitForWindowExposed(&window);
+    }
 
     SimBoard sim;
     ControlBoard link;

@@ -1,9 +1,12 @@
+#include "app/localserver.h"
+#include "applet/boardactions.h"
 #include "applets/basic.h"
 #include "applets/board.h"
 #include "applets/chipid.h"
 #include "applets/spicontroller.h"
 #include "applets/spiraw.h"
 #include "applets/watchdog.h"
+#include "asyncclient.h"
 #include "benchfixture.h"
 #include "chip/registermap.h"
 #include "controls/realedit.h"
@@ -15,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
@@ -129,6 +133,7 @@ private slots:
     void deviceEnable();
     void automaticRefresh_data();
     void automaticRefresh();
+    void clickedActionRunsWhole();
     void readsInFewRoundTrips_data();
     void readsInFewRoundTrips();
     void disconnectRestores();
@@ -527,6 +532,58 @@ void tst_Board::automaticRefresh()
         box->click();
         QVERIFY(!b.board->isAutoRefreshing());
     }
+}
+
+// A person's board action runs whole while the board takes its time: the
+// refresh ticks and a script's request that come meanwhile run after it,
+// and the refreshes do not pile up.
+void tst_Board::clickedActionRunsWhole()
+{
+    Bench b({"--delay", "20"});
+    QVERIFY(b.ok);
+    b.board->showWindow();
+    auto *spin = b.board->findChild<QSpinBox *>("lePeriod");
+    auto *box = b.board->findChild<QCheckBox *>("cbAutoRefresh");
+    auto *button = b.board->findChild<QPushButton *>("pbBoard_setActive");
+    QVERIFY(spin && box && button);
+    spin->setMinimum(0);
+    spin->setValue(10);
+    box->click();
+    QTRY_VERIFY(b.sent().count("get AIN5") >= 1);
+    // No refresh runs now: they run from the event loop.
+    b.markSent();
+
+    b.app->server()->setServeDepth(0);
+    std::unique_ptr<AsyncClient> request;
+    QTimer poll;
+    poll.setInterval(1);
+    connect(&poll, &QTimer::timeout, [&] {
+        if (!request && b.app->boardActions()->isWaiting())
+            request = std::make_unique<AsyncClient>(b.app->server()->serverPath(), "run\tBoard.getADC\n");
+    });
+    poll.start();
+    QTest::mouseClick(button, Qt::LeftButton);
+    poll.stop();
+    const QStringList action = b.sent();
+    QVERIFY(request && request->sent);
+    QTRY_VERIFY_WITH_TIMEOUT(request->done(), 5000);
+    b.app->server()->setServeDepth(1);
+    QCOMPARE(request->reply, QByteArray("i1"));
+    box->click();
+    QTRY_VERIFY(!b.app->boardActions()->isBusy());
+    b.settle();
+
+    // The click's lines, and nothing read in between.
+    QVERIFY(action.size() > 4);
+    QCOMPARE(action.count("get AINREF"), 0);
+    // After it, the ticks that came meanwhile gave one refresh, and the
+    // request ran after the refresh: reads by fours, never mixed.
+    const QStringList reads =
+        b.sent().mid(action.size()).filter(QRegularExpression("^get (AINREF|Isen|AIN5)"));
+    QVERIFY(reads.size() >= 8);
+    QCOMPARE(reads.size() % 4, 0);
+    for (qsizetype i = 0; i < reads.size(); i += 4)
+        QCOMPARE(reads.mid(i, 4), QStringList({"get AINREF", "get Isen1", "get Isen2", "get AIN5"}));
 }
 
 // Reads that do not wait for each other's answers share a round trip (the
