@@ -168,7 +168,8 @@ bool Applet::transfer(TransferOp, const QString &)
 
 bool Applet::writeParameters(const QString &list)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // This window shows the writes under way, not every window.
+    BoardActions::Running running(actions(), this);
     QStringList names;
     if (list.isEmpty() || list == QLatin1String("all") || list == QLatin1String("*"))
         names = parameterNames();
@@ -189,7 +190,6 @@ bool Applet::writeParameters(const QString &list)
                                QStringLiteral("%1 Parameter %2 fail to write").arg(objectName(), name));
         }
     }
-    QApplication::restoreOverrideCursor();
     return ok;
 }
 
