@@ -42,7 +42,9 @@ public:
     // Three ENQs of 100 ms; one that may give way ends early for a caller
     // that waits for the port or for a stop.
     Presence presence(bool mayGiveWay);
-    bool ping() { return presence(false) == Presence::Answered; }
+    // What an earlier user of the port left unread (a probe's late ACK)
+    // is no answer of this board's: dropped first.
+    bool ping() { return discardInput() && presence(false) == Presence::Answered; }
     // Drops what came unasked; false when the device hung up.
     bool discardInput();
     // The device said it went away.

@@ -57,6 +57,7 @@ class tst_ControlBoard : public QObject
 
 private slots:
     void connectQueriesVersion();
+    void connectAfterAnUnreadAck();
     void transactions_data();
     void transactions();
     void timeoutRestartsOnEveryLine();
@@ -112,6 +113,26 @@ void tst_ControlBoard::connectQueriesVersion()
     QCOMPARE(lines.value(0), QString("<ENQ>"));
     QVERIFY(lines.contains("get VER"));
     QVERIFY(lines.contains("*IDN?"));
+}
+
+// Somebody asked the board before (the port search's probe) and left
+// before its ACK came over a slow line: that ACK waits in the port, and the
+// connect still finds the board.
+void tst_ControlBoard::connectAfterAnUnreadAck()
+{
+    SimBoard sim({"--baud", "115200", "--latency", "16"});
+    QVERIFY2(sim.isRunning(), qPrintable(sim.errorString()));
+    {
+        SerialPort probe;
+        QVERIFY(probe.open(sim.path(), ControlBoard::LinkBaudRate));
+        QCOMPARE(probe.write(QByteArray(1, '\x05')), 1);
+    }
+    // The ACK is on its way meanwhile; it arrives before the connect asks.
+    QTRY_VERIFY(sim.transcript().contains("<ENQ>"));
+    QTest::qWait(3 * 16);
+    ControlBoard link;
+    QVERIFY2(link.connectBoard(sim.path()), qPrintable(link.connectError()));
+    QCOMPARE(link.firmwareVersion(), 0x0104);
 }
 
 void tst_ControlBoard::transactions_data()
