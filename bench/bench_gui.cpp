@@ -8,6 +8,7 @@
 #include "app/localserver.h"
 #include "app/mainapp.h"
 #include "applet/applet.h"
+#include "scriptclient.h"
 #include "tools/logs.h"
 
 #include <QApplication>
@@ -28,10 +29,7 @@
 #include <cstdio>
 #include <mutex>
 #include <random>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,25 +37,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const int Clicks =
     qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS") ? qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS") : 150;
-
-// One request on a connection of its own, as the scripting client sends it.
-bool ask(const QByteArray &path, const QByteArray &request)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.constData());
-    bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-              ::write(fd, request.constData(), size_t(request.size())) == request.size();
-    char buffer[4096];
-    ssize_t n = 0;
-    QByteArray reply;
-    while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0)
-        reply.append(buffer, n);
-    if (fd >= 0)
-        ::close(fd);
-    return ok && !reply.isEmpty() && !reply.startsWith("err");
-}
 
 // Learns on the GUI thread when its widget has handled a click.
 class ClickWatch : public QObject
@@ -162,12 +141,13 @@ int main(int argc, char *argv[])
 
     std::atomic<bool> stop{false};
     std::atomic<int> scripted{0};
-    const QByteArray serverPath = app->server()->serverPath().toLocal8Bit();
+    const QString serverPath = app->server()->serverPath();
     std::thread script([&] {
         const QByteArray requests[] = {"run\tBoard.getADC\n", "run\tSpiController.ReadAll\n",
                                        "run\tBoard.setActive\n"};
         for (int i = 0; !stop; ++i) {
-            if (ask(serverPath, requests[i % 3]))
+            const QByteArray reply = ask(serverPath, requests[i % 3], 10000);
+            if (!reply.isEmpty() && !reply.startsWith("err"))
                 ++scripted;
         }
     });

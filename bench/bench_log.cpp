@@ -6,6 +6,7 @@
 // this process, the log window alone gives the cost of one logged line.
 #include "app/localserver.h"
 #include "link/controlboard.h"
+#include "scriptclient.h"
 #include "tools/logs.h"
 
 #include <QApplication>
@@ -27,20 +28,6 @@ constexpr int Measured = 50000;
 constexpr int Baseline = 5000;
 constexpr int LinesPerRequest = 6;
 const QByteArray Request = "run\tSpiController.WriteCR5A\n";
-
-QByteArray ask(const QString &path, const QByteArray &request)
-{
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(request);
-    socket.waitForBytesWritten(3000);
-    QByteArray reply;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(3000))
-        reply += socket.readAll();
-    return reply + socket.readAll();
-}
 
 // Microseconds per request, or 0 when one failed.
 double run(const QString &path, int requests)

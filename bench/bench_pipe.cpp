@@ -3,6 +3,7 @@
 // server in this process that answers one fixed line, measured in the same
 // run.
 #include "app/localserver.h"
+#include "scriptclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,20 +26,6 @@ double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
-QByteArray ask(const QString &path, const QByteArray &request)
-{
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(request);
-    socket.waitForBytesWritten(3000);
-    QByteArray reply;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(3000))
-        reply += socket.readAll();
-    return reply + socket.readAll();
 }
 
 struct Figures

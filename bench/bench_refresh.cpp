@@ -3,6 +3,7 @@
 // in its transcript) and how long it takes on a modelled USB serial line.
 // HQL_BENCH_APP runs another build of the program, for a before-and-after.
 #include "protocol/scriptprotocol.h"
+#include "scriptclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,20 +21,6 @@ namespace {
 
 constexpr int Rounds = 20;
 const QByteArray RoundTrip = "<ROUND TRIP>";
-
-QByteArray ask(const QString &path, const QByteArray &request)
-{
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(request);
-    socket.waitForBytesWritten(3000);
-    QByteArray reply;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(10000))
-        reply += socket.readAll();
-    return reply + socket.readAll();
-}
 
 bool answered(const QByteArray &reply)
 {
@@ -69,7 +56,7 @@ public:
         wait.start();
         while (!QFile::exists(m_path) && wait.elapsed() < 10000)
             QThread::msleep(20);
-        if (!answered(ask(m_path, "run\topen\ts" + port.toLocal8Bit() + '\n')))
+        if (!answered(ask(m_path, "run\topen\ts" + port.toLocal8Bit() + '\n', 10000)))
             return;
         // The board window reads its status once after connecting: past it
         // when the board has heard nothing new for a while.
@@ -105,7 +92,7 @@ public:
     int roundTrips(const QByteArray &function)
     {
         const qsizetype before = transcript().count(RoundTrip);
-        if (!answered(ask(m_path, "run\t" + function + '\n')))
+        if (!answered(ask(m_path, "run\t" + function + '\n', 10000)))
             return -1;
         return int(transcript().count(RoundTrip) - before);
     }
@@ -116,7 +103,7 @@ public:
         for (int i = 0; i < Rounds; ++i) {
             QElapsedTimer clock;
             clock.start();
-            if (!answered(ask(m_path, "run\t" + function + '\n')))
+            if (!answered(ask(m_path, "run\t" + function + '\n', 10000)))
                 return {};
             out.push_back(double(clock.nsecsElapsed()) / 1e6);
         }

@@ -15,21 +15,6 @@
 
 namespace {
 
-int roundsFor(int latencyMs)
-{
-    if (qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS"))
-        return qMax(1, qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS"));
-    return latencyMs > 4 ? 8 : 20;
-}
-
-void stopSim(QProcess &sim)
-{
-    sim.closeWriteChannel();
-    if (!sim.waitForFinished(5000))
-        sim.kill();
-    sim.waitForFinished(2000);
-}
-
 // One latency: the median ratio, or a negative number after a failure.
 double measure(MainApp *app, const QTemporaryDir &work, int latencyMs)
 {
@@ -77,7 +62,7 @@ double measure(MainApp *app, const QTemporaryDir &work, int latencyMs)
         }
         client.close();
 
-        const int rounds = roundsFor(latencyMs);
+        const int rounds = roundsFor(latencyMs, 8, 20);
         std::vector<double> direct;
         std::vector<double> full;
         for (int i = 0; i < rounds; ++i) {

@@ -13,22 +13,6 @@
 
 namespace {
 
-int roundsFor(int latencyMs)
-{
-    if (qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS"))
-        return qMax(1, qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS"));
-    // A round trip costs about 35 ms at 16 ms latency.
-    return latencyMs > 4 ? 40 : 100;
-}
-
-void stopSim(QProcess &sim)
-{
-    sim.closeWriteChannel();
-    if (!sim.waitForFinished(5000))
-        sim.kill();
-    sim.waitForFinished(2000);
-}
-
 // One latency: the median ratio, or a negative number after a failure.
 double measure(MainApp *app, Applet *spi, const QTemporaryDir &work, int latencyMs)
 {
@@ -69,7 +53,7 @@ double measure(MainApp *app, Applet *spi, const QTemporaryDir &work, int latency
             return;
         }
 
-        const int rounds = roundsFor(latencyMs);
+        const int rounds = roundsFor(latencyMs, 40, 100);
         std::vector<double> direct;
         std::vector<double> full;
         for (int i = 0; i < rounds; ++i) {

@@ -98,6 +98,21 @@ QString startWireSim(QProcess &sim, int latencyMs, const QString &transcript)
     return QString::fromLocal8Bit(sim.readLine()).trimmed();
 }
 
+void stopSim(QProcess &sim)
+{
+    sim.closeWriteChannel();
+    if (!sim.waitForFinished(5000))
+        sim.kill();
+    sim.waitForFinished(2000);
+}
+
+int roundsFor(int latencyMs, int slowLineRounds, int fastLineRounds)
+{
+    if (qEnvironmentVariableIsSet("HQL_BENCH_ROUNDS"))
+        return qMax(1, qEnvironmentVariableIntValue("HQL_BENCH_ROUNDS"));
+    return latencyMs > 4 ? slowLineRounds : fastLineRounds;
+}
+
 QStringList transcriptLines(const QString &path, int from)
 {
     QFile file(path);

@@ -41,6 +41,13 @@ bool planReplay(const QStringList &heard, const QList<QByteArray> &commands, QLi
 // A simulated board on a modelled line, recording what it hears; its
 // terminal's path, or empty.
 QString startWireSim(QProcess &sim, int latencyMs, const QString &transcript);
+// Ends a simulated board started for a benchmark.
+void stopSim(QProcess &sim);
+// Rounds of a measurement on a line of that latency: fewer where a round
+// trip costs tens of milliseconds. HQL_BENCH_ROUNDS sets them for a
+// profiler's run.
+int roundsFor(int latencyMs, int slowLineRounds, int fastLineRounds);
+
 // The lines in a board's transcript from line 'from' on.
 QStringList transcriptLines(const QString &path, int from = 0);
 // The lines without the board's round-trip marks, which tell how the
