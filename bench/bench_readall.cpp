@@ -1,7 +1,7 @@
 // "ReadAll" of the SPI controller end to end (one chained write line and one
-// read line through the board link, the answers decoded into the model and
-// shown in the windows) against a minimal client sending the same two lines
-// on a pseudo-terminal of its own.
+// read line, in one write, through the board link, the answers decoded into
+// the model and shown in the windows) against a minimal client sending the
+// same two lines in one write on a pseudo-terminal of its own.
 #include "app/mainapp.h"
 #include "applet/applet.h"
 #include "directclient.h"
@@ -83,7 +83,7 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         const double rawBefore = processCpuUs();
-        if (!client.exchange(setLine) || !client.exchange(getLine))
+        if (!client.exchange(setLine + getLine))
             break;
         direct.push_back(double(clock.nsecsElapsed()) / 1000.0);
         rawCpuUs += processCpuUs() - rawBefore;

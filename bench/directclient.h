@@ -45,7 +45,7 @@ inline QString startSim(QProcess &sim)
     return QString::fromLocal8Bit(sim.readLine()).trimmed();
 }
 
-// The physical limit: write a line, block until its reply's line end.
+// The physical limit: write lines, block until the last reply's line end.
 class DirectClient
 {
 public:
@@ -85,6 +85,8 @@ public:
         }
         if (reply)
             reply->clear();
+        // One reply line for each line of the write.
+        auto owed = std::max<qsizetype>(1, line.count('\n'));
         char buffer[512];
         for (;;) {
             pollfd pfd{m_fd, POLLIN, 0};
@@ -95,7 +97,8 @@ public:
                 return false;
             if (reply)
                 reply->append(buffer, n);
-            if (std::find(buffer, buffer + n, '\n') != buffer + n)
+            owed -= std::count(buffer, buffer + n, '\n');
+            if (owed <= 0)
                 return true;
         }
     }

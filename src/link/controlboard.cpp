@@ -408,5 +408,5 @@ void ControlBoard::log(int kind, const QByteArray &text)
         sinceLast = d->logClock.restart();
         at = QTime::currentTime();
     }
-    emit signal_traffic(kind, text, sinceLast, at);
+    d->tell([this, kind, text, sinceLast, at] { emit signal_traffic(kind, text, sinceLast, at); });
 }

@@ -11,6 +11,9 @@ namespace {
 
 constexpr int StopWaitMs = 2000;
 
+// Set on the worker while it runs an exchange somebody waits for live.
+thread_local bool t_holdSignals = false;
+
 } // namespace
 
 ControlBoardPrivate::ControlBoardPrivate(ControlBoard *q)
@@ -80,8 +83,11 @@ bool ControlBoardPrivate::runLive(const std::function<void()> &work, PortOwner::
     job.ticket = ticket;
     // The caller's stack outlives the job: it waits for done below.
     job.task = [state, &work, &wake](bool run) {
-        if (run)
+        if (run) {
+            t_holdSignals = true;
             work();
+            t_holdSignals = false;
+        }
         // Told before done is set: the caller's wake lives until then.
         emit wake.finished(run, QList<LinkReply>());
         QMutexLocker lock(&state->mutex);
@@ -92,18 +98,56 @@ bool ControlBoardPrivate::runLive(const std::function<void()> &work, PortOwner::
 
     QEventLoop loop;
     QObject::connect(&wake, &LinkCompletion::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker.post(std::move(job));
+    // A quick exchange is waited for without a loop, as long as the thread
+    // has served its events within the last few milliseconds: nobody sees
+    // the difference, and a loop per exchange costs more than a fast line's
+    // round trip.
+    const qint64 budget = loopSeen.isValid() ? LiveBlockMs - loopSeen.elapsed() : 0;
+    QMutexLocker lock(&state->mutex);
+    if (budget > 0 && (state->done || state->cond.wait(&state->mutex, QDeadlineTimer(budget))) &&
+        state->done) {
+        lock.unlock();
+        tellHeld();
+        return state->ran;
+    }
+    lock.unlock();
     liveGuard(true);
     ++liveDepth;
-    worker.post(std::move(job));
     loop.exec();
     --liveDepth;
     liveGuard(false);
+    loopSeen.start();
     // A quit of the application ends every loop: the rest is waited for
     // without one (the work ends within its time-out).
-    QMutexLocker lock(&state->mutex);
+    lock.relock();
     while (!state->done)
         state->cond.wait(&state->mutex);
-    return state->ran;
+    const bool ran = state->ran;
+    lock.unlock();
+    tellHeld();
+    return ran;
+}
+
+void ControlBoardPrivate::tell(std::function<void()> signal)
+{
+    if (!t_holdSignals) {
+        signal();
+        return;
+    }
+    QMutexLocker lock(&heldMutex);
+    held.push_back(std::move(signal));
+}
+
+void ControlBoardPrivate::tellHeld()
+{
+    std::vector<std::function<void()>> now;
+    {
+        QMutexLocker lock(&heldMutex);
+        now.swap(held);
+    }
+    for (const std::function<void()> &signal : now)
+        signal();
 }
 
 bool ControlBoardPrivate::portRefused(bool timedOut, int waitedMs)
@@ -131,7 +175,7 @@ void ControlBoardPrivate::announceDisconnect(int reason, ControlBoard::Loss why)
         log(ControlBoard::RX_ERR, "Disconnect due to errors");
     else
         log(ControlBoard::INF, "Disconnect by user");
-    emit q->signal_disconnected();
+    tell([this] { emit q->signal_disconnected(); });
 }
 
 void ControlBoardPrivate::shutdown()

@@ -13,6 +13,8 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
+#include <vector>
 
 // The link's state behind ControlBoard, and the sink its transports report to.
 class ControlBoardPrivate final : public LinkSink
@@ -35,10 +37,22 @@ public:
     void announceDisconnect(int reason, ControlBoard::Loss loss);
     void shutdown();
 
+    // What the link tells its users: at once, or, from an exchange the
+    // link's own thread waits for, back on that thread when the wait is
+    // over, in order, as if that thread had run the exchange itself.
+    void tell(std::function<void()> signal);
+    void tellHeld();
+
     // LinkSink
     void log(int kind, const QByteArray &text) override { q->log(kind, text); }
-    void sent() override { emit q->signal_tx(); }
-    void received() override { emit q->signal_rx(); }
+    void sent() override
+    {
+        tell([this] { emit q->signal_tx(); });
+    }
+    void received() override
+    {
+        tell([this] { emit q->signal_rx(); });
+    }
     bool isConnected() const override { return connected; }
     // Sends the board back to the link's speed and closes the port; port held.
     void closeLink() override;
@@ -72,9 +86,15 @@ public:
     std::function<void(bool entering)> liveGuard;
     // Live waits on the stack of the link's own thread.
     int liveDepth = 0;
+    // How long the thread may go without serving its events while it waits
+    // for exchanges, and since when it has.
+    static constexpr qint64 LiveBlockMs = 10;
+    QElapsedTimer loopSeen;
 
     QMutex logMutex;
     QElapsedTimer logClock;
+    QMutex heldMutex;
+    std::vector<std::function<void()>> held;
 
     // Last: it uses everything above and stops first.
     LinkWorker worker;

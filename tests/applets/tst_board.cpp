@@ -225,8 +225,9 @@ void tst_Board::motorSequences()
     clock.start();
     QCOMPARE(b.board->run(function, QVariant()).toBool(), true);
     QVERIFY(clock.elapsed() >= waitMs);
-    // Its waits, for the board too, keep the application responsive.
-    QVERIFY(eventRan);
+    // Its waits keep the application responsive.
+    if (waitMs > 0)
+        QVERIFY(eventRan);
 
     const QStringList lines = b.sent();
     QCOMPARE(bridgeWrites(lines), writes);
