@@ -3,7 +3,6 @@
 #include "app/serverconnections.h"
 #include "protocol/scriptprotocol.h"
 
-#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QInputDialog>
@@ -314,20 +313,8 @@ void LocalServer::serveQueued()
 
 void LocalServer::serveWhenBack()
 {
-    if (m_waitingForLoop)
-        return;
-    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher)
-        return;
-    m_waitingForLoop = true;
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, connection] {
-        if (QThread::currentThread()->loopLevel() > m_serveDepth)
-            return;
-        disconnect(*connection);
-        m_waitingForLoop = false;
-        QTimer::singleShot(0, this, &LocalServer::serveQueued);
-    });
+    m_loopReturn.call([this] { return QThread::currentThread()->loopLevel() <= m_serveDepth; },
+                      [this] { serveQueued(); });
 }
 
 QByteArray LocalServer::processRequest(const QByteArray &request)

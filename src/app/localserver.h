@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/serverconnections.h"
+#include "util/loopreturn.h"
 
 class QLocalServer;
 
@@ -132,7 +133,7 @@ private:
     // Whole requests in their order, waiting for their turn.
     QList<Queued> m_ready;
     bool m_serving = false;
-    bool m_waitingForLoop = false;
+    LoopReturn m_loopReturn{this};
     int m_serveDepth = 1;
     // Asked to serve once the board action that waits is over.
     bool m_afterWait = false;

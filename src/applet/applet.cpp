@@ -19,6 +19,7 @@
 #include <QLoggingCategory>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QRegularExpression>
 
 #include <utility>
@@ -74,6 +75,21 @@ ControlBoard *Applet::link() const
 BoardActions *Applet::actions() const
 {
     return m_context ? m_context->actions() : nullptr;
+}
+
+void Applet::runInTurn(const QString &key, const std::function<void()> &work)
+{
+    BoardActions *actions = this->actions();
+    if (!actions) {
+        work();
+        return;
+    }
+    actions->run(
+        [self = QPointer<Applet>(this), work] {
+            if (self)
+                work();
+        },
+        key);
 }
 
 void Applet::boardError(const QString &text)

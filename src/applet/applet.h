@@ -195,6 +195,10 @@ protected:
     ControlBoard *link() const;
     // Null without a context.
     BoardActions *actions() const;
+    // A timer's board work: now, or once the running board action is over,
+    // if this window still is; work of the same key that still waits is
+    // not added again.
+    void runInTurn(const QString &key, const std::function<void()> &work);
     // A board command failed: told to the user, unless the link has lost
     // the board meanwhile, which its disconnect already tells.
     void boardError(const QString &text);

@@ -1,7 +1,6 @@
 #include "applet/boardactions.h"
 
 #include <QAbstractButton>
-#include <QAbstractEventDispatcher>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDockWidget>
@@ -211,16 +210,8 @@ void BoardActions::drain()
         return; // the end of the wait or of the action comes back here
     if (QThread::currentThread()->loopLevel() > m_baseLevel) {
         // A dialog's loop: back when the loop the actions start from is.
-        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-        if (!dispatcher)
-            return;
-        auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, connection] {
-            if (QThread::currentThread()->loopLevel() > m_baseLevel)
-                return;
-            disconnect(*connection);
-            scheduleDrain();
-        });
+        m_loopReturn.call([this] { return QThread::currentThread()->loopLevel() <= m_baseLevel; },
+                          [this] { scheduleDrain(); });
         return;
     }
     if (!m_backlog.empty())

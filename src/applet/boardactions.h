@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimer>
 
+#include "util/loopreturn.h"
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -106,6 +108,7 @@ private:
     QPointer<QWidget> m_refocus;
     QElapsedTimer m_actionClock;
     QTimer m_showBusy;
+    LoopReturn m_loopReturn{this};
     int m_waits = 0;
     int m_running = 0;
     int m_baseLevel = 1;

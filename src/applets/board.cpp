@@ -11,7 +11,6 @@
 
 #include <QEventLoop>
 #include <QLoggingCategory>
-#include <QPointer>
 
 Q_LOGGING_CATEGORY(lcBoard, "hql.board", QtInfoMsg)
 
@@ -51,14 +50,10 @@ bool Board::init()
     m_statusTimer.setSingleShot(true);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] {
         // Like a refresh, it waits for a running action to end.
-        const auto status = [board = QPointer<Board>(this)] {
-            if (board && board->m_statusOwed)
-                board->update_status();
-        };
-        if (BoardActions *actions = this->actions())
-            actions->run(status, QStringLiteral("Board.status"));
-        else
-            status();
+        runInTurn(QStringLiteral("Board.status"), [this] {
+            if (m_statusOwed)
+                update_status();
+        });
     });
     m_delayTimer = new QTimer(this);
     m_delayTimer->setSingleShot(true);
@@ -505,20 +500,16 @@ void Board::slot_Timer_timeout()
     // Nor between the lines of a firmware download: the next tick reads.
     if (ControlBoard *link = this->link(); link && link->isReserved())
         return;
-    const auto refresh = [board = QPointer<Board>(this)] {
-        // Its turn may come after the board went away.
-        if (!board || !board->m_refreshTimer.isActive())
+    // While another action runs, one refresh waits for its turn.
+    runInTurn(QStringLiteral("Board.refresh"), [this] {
+        // Its turn may come after the refresh was switched off.
+        if (!m_refreshTimer.isActive())
             return;
-        board->asFunction([board] {
-            board->refreshReadings();
+        asFunction([this] {
+            refreshReadings();
             return true;
         });
-    };
-    // While another action runs, one refresh waits for its turn.
-    if (BoardActions *actions = this->actions())
-        actions->run(refresh, QStringLiteral("Board.refresh"));
-    else
-        refresh();
+    });
 }
 
 void Board::on_hsPWM1_Duty_sliderMoved(int position)

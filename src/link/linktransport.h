@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 
+#include <functional>
+
 // What a transport tells the link's front while it works. Errors are told
 // only once the port is let go: an error box runs the event loop.
 class LinkSink
@@ -56,4 +58,11 @@ public:
     // which the transport has told the sink. A command that finds the board
     // gone fails without a word, as it would have on its own.
     virtual bool exchange(const LinkRequest &request, LinkSink &sink) = 0;
+
+protected:
+    // For a transport that answers in-process (the mock-up, a script): each
+    // command answered in turn under one lease, then logged as if each had
+    // gone alone.
+    static bool answerEach(const LinkRequest &request, LinkSink &sink,
+                           const std::function<QByteArray(const QByteArray &command)> &answer);
 };

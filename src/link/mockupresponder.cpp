@@ -1,8 +1,5 @@
 #include "link/mockupresponder.h"
 
-#include "link/controlboard.h"
-#include "util/bytes.h"
-
 #include <QList>
 
 int MockUpResponder::next()
@@ -40,19 +37,5 @@ QByteArray MockUpResponder::reply(const QByteArray &command)
 
 bool MockUpResponder::exchange(const LinkRequest &request, LinkSink &sink)
 {
-    *request.replies = QList<LinkReply>(request.commands.size());
-    PortLease lease(*request.port, request.portDeadline, request.ticket);
-    if (!lease.held())
-        return sink.portRefused(lease.timedOut(), request.portWaitMs);
-    QList<QByteArray> answers;
-    for (const LinkCommand &command : request.commands)
-        answers.append(reply(command.text));
-    lease.release();
-    for (qsizetype i = 0; i < answers.size(); ++i) {
-        if (i > 0)
-            sink.log(ControlBoard::TX, upToNul(request.commands.at(i).text));
-        sink.log(ControlBoard::RX, answers.at(i));
-        (*request.replies)[i] = {answers.at(i), true};
-    }
-    return true;
+    return answerEach(request, sink, [this](const QByteArray &command) { return reply(command); });
 }

@@ -1,8 +1,6 @@
 #include "link/scriptrunner.h"
 
-#include "link/controlboard.h"
 #include "link/linklog.h"
-#include "util/bytes.h"
 
 #include <QProcess>
 
@@ -28,19 +26,7 @@ QByteArray ScriptRunner::run(const QByteArray &command) const
 
 bool ScriptRunner::exchange(const LinkRequest &request, LinkSink &sink)
 {
-    *request.replies = QList<LinkReply>(request.commands.size());
-    PortLease lease(*request.port, request.portDeadline, request.ticket);
-    if (!lease.held())
-        return sink.portRefused(lease.timedOut(), request.portWaitMs);
-    QList<QByteArray> answers;
-    for (const LinkCommand &command : request.commands)
-        answers.append(run(QByteArray(command.text).replace('\n', QByteArray())));
-    lease.release();
-    for (qsizetype i = 0; i < answers.size(); ++i) {
-        if (i > 0)
-            sink.log(ControlBoard::TX, upToNul(request.commands.at(i).text));
-        sink.log(ControlBoard::RX, answers.at(i));
-        (*request.replies)[i] = {answers.at(i), true};
-    }
-    return true;
+    return answerEach(request, sink, [this](const QByteArray &command) {
+        return run(QByteArray(command).replace('\n', QByteArray()));
+    });
 }

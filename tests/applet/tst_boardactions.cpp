@@ -1,6 +1,7 @@
 // Board actions with the windows live: a real link to the simulated board,
 // whose answers take their time, real widgets driven with QTest.
 #include "applet/boardactions.h"
+#include "boardwait.h"
 #include "link/controlboard.h"
 #include "simboard.h"
 
@@ -68,21 +69,6 @@ struct Desk
     QStringList done;
 };
 
-// Runs what once the board action's wait has begun.
-void duringTheWait(Desk &desk, std::function<void()> what)
-{
-    auto *poll = new QTimer(&desk.window);
-    poll->setInterval(1);
-    QObject::connect(poll, &QTimer::timeout, poll, [&desk, poll, what] {
-        if (!desk.actions.isWaiting())
-            return;
-        poll->deleteLater();
-        poll->stop();
-        what();
-    });
-    poll->start();
-}
-
 } // namespace
 
 class tst_BoardActions : public QObject
@@ -127,7 +113,7 @@ void tst_BoardActions::inputDuringAnAction()
     desk.edit->setFocus();
     // Whether the input took effect at once, while the action waited.
     bool handled = false;
-    duringTheWait(desk, [&] {
+    whenBoardWaits(desk.actions, &desk.window, [&] {
         if (input == "tab") {
             QTabBar *bar = desk.tabs->tabBar();
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
@@ -166,7 +152,7 @@ void tst_BoardActions::timerWorkWaitsItsTurn()
 {
     Desk desk({"--delay", "60"});
     QVERIFY(desk.connect());
-    duringTheWait(desk, [&] {
+    whenBoardWaits(desk.actions, &desk.window, [&] {
         // A timer's work while the action waits: refreshes do not pile up.
         for (int i = 0; i < 3; ++i)
             desk.actions.run([&] { desk.done << QStringLiteral("refresh"); }, QStringLiteral("refresh"));
@@ -192,7 +178,7 @@ void tst_BoardActions::busyWindowShown()
     bool cursorBusy = false;
     bool askEnabled = true;
     bool focusKept = false;
-    duringTheWait(desk, [&] {
+    whenBoardWaits(desk.actions, &desk.window, [&] {
         QTimer::singleShot(2 * BoardActions::ShowBusyAfterMs, &desk.window, [&] {
             cursorBusy = desk.window.cursor().shape() == Qt::BusyCursor;
             askEnabled = desk.ask->isEnabled();

@@ -8,6 +8,7 @@
 #include "applets/watchdog.h"
 #include "asyncclient.h"
 #include "benchfixture.h"
+#include "boardwait.h"
 #include "chip/registermap.h"
 #include "controls/realedit.h"
 #include "model/register.h"
@@ -556,15 +557,10 @@ void tst_Board::clickedActionRunsWhole()
 
     b.app->server()->setServeDepth(0);
     std::unique_ptr<AsyncClient> request;
-    QTimer poll;
-    poll.setInterval(1);
-    connect(&poll, &QTimer::timeout, [&] {
-        if (!request && b.app->boardActions()->isWaiting())
-            request = std::make_unique<AsyncClient>(b.app->server()->serverPath(), "run\tBoard.getADC\n");
+    whenBoardWaits(*b.app->boardActions(), b.board, [&] {
+        request = std::make_unique<AsyncClient>(b.app->server()->serverPath(), "run\tBoard.getADC\n");
     });
-    poll.start();
     QTest::mouseClick(button, Qt::LeftButton);
-    poll.stop();
     const QStringList action = b.sent();
     QVERIFY(request && request->sent);
     QTRY_VERIFY_WITH_TIMEOUT(request->done(), 5000);
